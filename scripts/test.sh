@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what it needs, builds and runs the default preset, then the
+# sanitizer preset (AddressSanitizer, UndefinedBehaviorSanitizer and short fuzz runs).
+# Pass preset names to run only those: scripts/test.sh default
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(default asan)
+jobs=$(nproc)
+for p in "${presets[@]}"; do
+  echo "== preset $p"
+  cmake --preset "$p" >/dev/null
+  cmake --build --preset "$p" -j "$jobs"
+  ctest --preset "$p" -j "$jobs"
+done
