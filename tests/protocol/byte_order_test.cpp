@@ -165,6 +165,10 @@ TEST_P(round_trip, converting_twice_restores_the_bytes) {
             set_descriptor(b.data() + a.element_size_at, sizes[rng() % 8], std::uint16_t(rng() % 12));
         if (c.item_type != 0xFF) b[cfgitem_type_offset] = c.item_type;
         set_pointers(*c.layout, b.data(), b.size());
+        if (!c.layout->scalars.empty()) {  // no palindrome in the first scalar
+            const auto& first = c.layout->scalars.front();
+            for (std::uint32_t i = 0; i < first.width; ++i) b[first.offset + i] = std::uint8_t(0x10 + i);
+        }
         const bytes original = b;
         auto run = [&] {
             if (c.item_type != 0xFF) convert_cfgitem(b.data(), b.size());
