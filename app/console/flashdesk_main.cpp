@@ -1,12 +1,14 @@
 // flashdesk: the console front-end of the service tool.
 #include <CLI/CLI.hpp>
 
+#include "app/console/describe_command.h"
 #include "app/console/structs_command.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"flashdesk: ECU service and programming tool (console)"};
     app.require_subcommand(1);
     qx::console::add_structs_command(app);
+    qx::console::add_describe_command(app);
     CLI11_PARSE(app, argc, argv);
     return 0;
 }
