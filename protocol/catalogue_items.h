@@ -3,6 +3,7 @@
 #pragma once
 
 #include "protocol/catalogue.h"
+#include "protocol/catalogue_messages.h"
 
 namespace qx::protocol::catalogue::data {
 
@@ -319,27 +320,6 @@ inline constexpr field Configuration1DTableItem_DTS__fields[] = {
     {"axis_point_last", "WORD", "", modifiable},
 };
 
-inline constexpr enum_value Configuration2DTableItem_DTS__cell_adjust__values[] = {
-    {"disabled", "0", "disabled", {}},
-    {"assign", "1", "assign", {}},
-    {"add", "2", "add", {}},
-    {"multiply", "3", "multiply", {}},
-    {"filter_50", "10", "filter 50", {}},
-    {"filter_60", "20", "filter 60", {}},
-    {"filter_70", "30", "filter 70", {}},
-    {"filter_80", "40", "filter 80", {}},
-    {"filter_90", "50", "filter 90", {}},
-    {"filter_91", "60", "filter 91", {}},
-    {"filter_92", "70", "filter 92", {}},
-    {"filter_93", "80", "filter 93", {}},
-    {"filter_94", "90", "filter 94", {}},
-    {"filter_95", "100", "filter 95", {}},
-    {"filter_96", "120", "filter 96", {}},
-    {"filter_97", "140", "filter 97", {}},
-    {"filter_98", "160", "filter 98", {}},
-    {"filter_99", "180", "filter 99", {}},
-    {"filter_100", "200", "filter 100", {}},
-};
 inline constexpr field Configuration2DTableItem_DTS__fields[] = {
     {"header", "ConfigurationItemHeader_TS", "", 0},
     {"axis0_points", "GenericArray_DTS", "", modifiable},
@@ -349,7 +329,7 @@ inline constexpr field Configuration2DTableItem_DTS__fields[] = {
     {"interpolate", "BYTE", "", modifiable},
     {"axis0_selector", "BYTE", "", modifiable},
     {"axis1_selector", "BYTE", "", modifiable},
-    {"cell_adjust", "BYTE", "", modifiable, Configuration2DTableItem_DTS__cell_adjust__values},
+    {"cell_adjust", "BYTE", "", modifiable, Configuration1DTableItem_DTS__cell_adjust__values},
     {"axis0_point_last", "WORD", "", modifiable},
     {"axis1_point_last", "WORD", "", modifiable},
 };
@@ -812,18 +792,12 @@ inline constexpr bitfield ConfigurationCJ125Item_TS__read_latch__bits[] = {
     {"edge", "0x03", ConfigurationCJ125Item_TS__read_latch__edge__values},
     {"start_state", "0x30", ConfigurationCJ125Item_TS__read_latch__start_state__values},
 };
-inline constexpr named_text ConfigurationCJ125Item_TS__write_latch__edge__values[] = {{"rising_edge", "0x01"}, {"falling_edge", "0x02"}};
-inline constexpr named_text ConfigurationCJ125Item_TS__write_latch__start_state__values[] = {{"zero", "0"}, {"non_zero", "16"}};
-inline constexpr bitfield ConfigurationCJ125Item_TS__write_latch__bits[] = {
-    {"edge", "0x03", ConfigurationCJ125Item_TS__write_latch__edge__values},
-    {"start_state", "0x30", ConfigurationCJ125Item_TS__write_latch__start_state__values},
-};
 inline constexpr field ConfigurationCJ125Item_TS__fields[] = {
     {"header", "ConfigurationItemHeader_TS", "", 0},
     {"last_read_value", "float", "", in_ram},
     {"last_write_value", "float", "", in_ram},
     {"read_latch", "BYTE", "", modifiable, {}, {}, ConfigurationCJ125Item_TS__read_latch__bits},
-    {"write_latch", "BYTE", "", modifiable, {}, {}, ConfigurationCJ125Item_TS__write_latch__bits},
+    {"write_latch", "BYTE", "", modifiable, {}, {}, ConfigurationCJ125Item_TS__read_latch__bits},
     {"device_index", "BYTE", "", modifiable},
 };
 inline constexpr named_text ConfigurationCJ125Item_TS__defines[] = {
@@ -838,11 +812,9 @@ inline constexpr named_text ConfigurationCJ125Item_TS__defines[] = {
     {"MAX_NUM_INPUTS", "7"},
 };
 
-inline constexpr named_text ConfigurationEALEventItem_TS__event_latch__edge__values[] = {{"rising_edge", "0x01"}, {"falling_edge", "0x02"}};
-inline constexpr named_text ConfigurationEALEventItem_TS__event_latch__start_state__values[] = {{"zero", "0"}, {"non_zero", "16"}};
 inline constexpr bitfield ConfigurationEALEventItem_TS__event_latch__bits[] = {
-    {"edge", "0x03", ConfigurationEALEventItem_TS__event_latch__edge__values},
-    {"start_state", "0x30", ConfigurationEALEventItem_TS__event_latch__start_state__values},
+    {"edge", "0x03", ConfigurationCJ125Item_TS__read_latch__edge__values},
+    {"start_state", "0x30", ConfigurationCJ125Item_TS__read_latch__start_state__values},
     {"initialized", "0x40", {}},
 };
 inline constexpr bitfield ConfigurationEALEventItem_TS__event_type__bits[] = {
@@ -864,16 +836,10 @@ inline constexpr named_text ConfigurationEALEventItem_TS__defines[] = {
     {"MAX_NUM_INPUTS", "255"},
 };
 
-inline constexpr named_text ConfigurationHIP9011Item_TS__write_latch__edge__values[] = {{"rising_edge", "0x01"}, {"falling_edge", "0x02"}};
-inline constexpr named_text ConfigurationHIP9011Item_TS__write_latch__start_state__values[] = {{"zero", "0"}, {"non_zero", "16"}};
-inline constexpr bitfield ConfigurationHIP9011Item_TS__write_latch__bits[] = {
-    {"edge", "0x03", ConfigurationHIP9011Item_TS__write_latch__edge__values},
-    {"start_state", "0x30", ConfigurationHIP9011Item_TS__write_latch__start_state__values},
-};
 inline constexpr field ConfigurationHIP9011Item_TS__fields[] = {
     {"header", "ConfigurationItemHeader_TS", "", 0},
     {"last_write_value", "float", "", in_ram},
-    {"write_latch", "BYTE", "", modifiable, {}, {}, ConfigurationHIP9011Item_TS__write_latch__bits},
+    {"write_latch", "BYTE", "", modifiable, {}, {}, ConfigurationCJ125Item_TS__read_latch__bits},
     {"bandpassfilterfrequency", "byte", "", modifiable},
     {"gaincontrol", "byte", "", modifiable},
     {"integratortimeconstant", "byte", "", modifiable},
@@ -922,7 +888,8 @@ inline constexpr bitfield ConfigurationCommunicationSimpleItem_TS__id_dataformat
     {"baudrategen_N", "0x0000FF00", {}},
     {"can_id", "0xFFFFFFFF", {}},
 };
-inline constexpr enum_value ConfigurationCommunicationSimpleItem_TS__data_type__values[] = {
+// Data conversions of the communication items; the simple communicator knows the first 20.
+inline constexpr enum_value data_conversion_types[] = {
     {"float_2_int8", "0", "float 2 int8", {}},
     {"float_2_int16", "1", "float 2 int16", {}},
     {"float_2_int32", "2", "float 2 int32", {}},
@@ -943,13 +910,22 @@ inline constexpr enum_value ConfigurationCommunicationSimpleItem_TS__data_type__
     {"uint8_2_float", "17", "uint8 2 float", {}},
     {"int8_2_int32", "18", "int8 2 int32", {}},
     {"int8_2_float", "19", "int8 2 float", {}},
+    {"float_2_uint8", "20", "float 2 uint8", {}},
+    {"float_2_uint16", "21", "float 2 uint16", {}},
+    {"float_2_uint32", "22", "float 2 uint32", {}},
+    {"float_2_signmag8", "23", "float 2 signmag8", {}},
+    {"float_2_signmag16", "24", "float 2 signmag16", {}},
+    {"float_2_signmag32", "25", "float 2 signmag32", {}},
+    {"signmag8_2_float", "26", "signmag8 2 float", {}},
+    {"signmag16_2_float", "27", "signmag16 2 float", {}},
+    {"signmag32_2_float", "28", "signmag32 2 float", {}},
 };
 inline constexpr field ConfigurationCommunicationSimpleItem_TS__fields[] = {
     {"header", "ConfigurationItemHeader_TS", "", 0},
     {"channel_bus_override", "BYTE", "", modifiable, {}, {}, ConfigurationCommunicationSimpleItem_TS__channel_bus_override__bits},
     {"id_dataformat", "DWORD", "", modifiable, {}, {}, ConfigurationCommunicationSimpleItem_TS__id_dataformat__bits},
     {"input_overrides", "GenericArray_DTS", "", modifiable},
-    {"data_type", "GenericArray_DTS", "", modifiable, ConfigurationCommunicationSimpleItem_TS__data_type__values},
+    {"data_type", "GenericArray_DTS", "", modifiable, std::span<const enum_value>(data_conversion_types, 20)},
     {"data_min_value", "GenericArray_DTS", "", modifiable},
     {"data_max_value", "GenericArray_DTS", "", modifiable},
     {"data_buffer", "GenericArray_DTS", "", modifiable},
@@ -974,51 +950,11 @@ inline constexpr field ConfigurationModelIDItem_TS__fields[] = {
     {"str3", "GenericArray_DTS", "", modifiable},
 };
 
-inline constexpr enum_value ConfigurationCANPacketItem_TS__data_type__values[] = {
-    {"float_2_int8", "0", "float 2 int8", {}},
-    {"float_2_int16", "1", "float 2 int16", {}},
-    {"float_2_int32", "2", "float 2 int32", {}},
-    {"float_2_float", "3", "float 2 float", {}},
-    {"uint32_2_int8", "4", "uint32 2 int8", {}},
-    {"uint32_2_int16", "5", "uint32 2 int16", {}},
-    {"uint32_2_int32", "6", "uint32 2 int32", {}},
-    {"uint32_2_float", "7", "uint32 2 float", {}},
-    {"int32_2_int8", "8", "int32 2 int8", {}},
-    {"int32_2_int16", "9", "int32 2 int16", {}},
-    {"int32_2_int32", "10", "int32 2 int32", {}},
-    {"int32_2_float", "11", "int32 2 float", {}},
-    {"uint16_2_int32", "12", "uint16 2 int32", {}},
-    {"uint16_2_float", "13", "uint16 2 float", {}},
-    {"int16_2_int32", "14", "int16 2 int32", {}},
-    {"int16_2_float", "15", "int16 2 float", {}},
-    {"uint8_2_int32", "16", "uint8 2 int32", {}},
-    {"uint8_2_float", "17", "uint8 2 float", {}},
-    {"int8_2_int32", "18", "int8 2 int32", {}},
-    {"int8_2_float", "19", "int8 2 float", {}},
-    {"float_2_uint8", "20", "float 2 uint8", {}},
-    {"float_2_uint16", "21", "float 2 uint16", {}},
-    {"float_2_uint32", "22", "float 2 uint32", {}},
-    {"float_2_signmag8", "23", "float 2 signmag8", {}},
-    {"float_2_signmag16", "24", "float 2 signmag16", {}},
-    {"float_2_signmag32", "25", "float 2 signmag32", {}},
-    {"signmag8_2_float", "26", "signmag8 2 float", {}},
-    {"signmag16_2_float", "27", "signmag16 2 float", {}},
-    {"signmag32_2_float", "28", "signmag32 2 float", {}},
-};
-inline constexpr named_text ConfigurationCANPacketItem_TS__channel_bus_override__bus_channel__values[] = {{"channelA", "0"}, {"channelB", "2"}};
-inline constexpr named_text ConfigurationCANPacketItem_TS__channel_bus_override__bus_direction__values[] = {{"transmit", "0"}, {"receive", "4"}};
 inline constexpr named_text ConfigurationCANPacketItem_TS__channel_bus_override__mode_tx__values[] = {{"periodic", "0"}, {"event", "8"}};
 inline constexpr bitfield ConfigurationCANPacketItem_TS__channel_bus_override__bits[] = {
-    {"bus_channel", "0x02", ConfigurationCANPacketItem_TS__channel_bus_override__bus_channel__values},
-    {"bus_direction", "0x04", ConfigurationCANPacketItem_TS__channel_bus_override__bus_direction__values},
+    {"bus_channel", "0x02", ConfigurationCommunicationSimpleItem_TS__channel_bus_override__bus_channel__values},
+    {"bus_direction", "0x04", ConfigurationCommunicationSimpleItem_TS__channel_bus_override__bus_direction__values},
     {"mode_tx", "0x08", ConfigurationCANPacketItem_TS__channel_bus_override__mode_tx__values},
-};
-inline constexpr named_text ConfigurationCANPacketItem_TS__event_latch__edge__values[] = {{"rising_edge", "0x01"}, {"falling_edge", "0x02"}};
-inline constexpr named_text ConfigurationCANPacketItem_TS__event_latch__start_state__values[] = {{"zero", "0"}, {"non_zero", "16"}};
-inline constexpr bitfield ConfigurationCANPacketItem_TS__event_latch__bits[] = {
-    {"edge", "0x03", ConfigurationCANPacketItem_TS__event_latch__edge__values},
-    {"start_state", "0x30", ConfigurationCANPacketItem_TS__event_latch__start_state__values},
-    {"initialized", "0x40", {}},
 };
 inline constexpr field ConfigurationCANPacketItem_TS__fields[] = {
     {"header", "ConfigurationItemHeader_TS", "", 0},
@@ -1031,13 +967,13 @@ inline constexpr field ConfigurationCANPacketItem_TS__fields[] = {
     {"current_iteration_count", "GenericArray_DTS", "", in_ram},
     {"data_shift", "GenericArray_DTS", "", modifiable},
     {"data_bits", "GenericArray_DTS", "", modifiable},
-    {"data_type", "GenericArray_DTS", "", modifiable, ConfigurationCANPacketItem_TS__data_type__values},
+    {"data_type", "GenericArray_DTS", "", modifiable, data_conversion_types},
     {"NLP_buffer", "GenericArray_DTS", "", modifiable},
     {"channel_bus_override", "BYTE", "", modifiable, {}, {}, ConfigurationCANPacketItem_TS__channel_bus_override__bits},
     {"current_position", "BYTE", "", in_ram},
     {"data_packet", "DWORD", "2", in_ram},
     {"last_event_value", "float", "", in_ram},
-    {"event_latch", "BYTE", "", modifiable, {}, {}, ConfigurationCANPacketItem_TS__event_latch__bits},
+    {"event_latch", "BYTE", "", modifiable, {}, {}, ConfigurationEALEventItem_TS__event_latch__bits},
 };
 inline constexpr named_text ConfigurationCANPacketItem_TS__defines[] = {
     {"DATATYPE_ENDIAN_BIG", "0x00"},
@@ -1057,62 +993,12 @@ inline constexpr named_text ConfigurationCANPacketItem_TS__defines[] = {
     {"MAX_NUM_INPUTS", "1"},
 };
 
-inline constexpr enum_value ConfigurationSerialStreamItem_TS__data_type__values[] = {
-    {"float_2_int8", "0", "float 2 int8", {}},
-    {"float_2_int16", "1", "float 2 int16", {}},
-    {"float_2_int32", "2", "float 2 int32", {}},
-    {"float_2_float", "3", "float 2 float", {}},
-    {"uint32_2_int8", "4", "uint32 2 int8", {}},
-    {"uint32_2_int16", "5", "uint32 2 int16", {}},
-    {"uint32_2_int32", "6", "uint32 2 int32", {}},
-    {"uint32_2_float", "7", "uint32 2 float", {}},
-    {"int32_2_int8", "8", "int32 2 int8", {}},
-    {"int32_2_int16", "9", "int32 2 int16", {}},
-    {"int32_2_int32", "10", "int32 2 int32", {}},
-    {"int32_2_float", "11", "int32 2 float", {}},
-    {"uint16_2_int32", "12", "uint16 2 int32", {}},
-    {"uint16_2_float", "13", "uint16 2 float", {}},
-    {"int16_2_int32", "14", "int16 2 int32", {}},
-    {"int16_2_float", "15", "int16 2 float", {}},
-    {"uint8_2_int32", "16", "uint8 2 int32", {}},
-    {"uint8_2_float", "17", "uint8 2 float", {}},
-    {"int8_2_int32", "18", "int8 2 int32", {}},
-    {"int8_2_float", "19", "int8 2 float", {}},
-    {"float_2_uint8", "20", "float 2 uint8", {}},
-    {"float_2_uint16", "21", "float 2 uint16", {}},
-    {"float_2_uint32", "22", "float 2 uint32", {}},
-    {"float_2_signmag8", "23", "float 2 signmag8", {}},
-    {"float_2_signmag16", "24", "float 2 signmag16", {}},
-    {"float_2_signmag32", "25", "float 2 signmag32", {}},
-    {"signmag8_2_float", "26", "signmag8 2 float", {}},
-    {"signmag16_2_float", "27", "signmag16 2 float", {}},
-    {"signmag32_2_float", "28", "signmag32 2 float", {}},
-};
-inline constexpr named_text ConfigurationSerialStreamItem_TS__data_format__data_bits__values[] = {{"bits7", "0"}, {"bits8", "1"}};
-inline constexpr named_text ConfigurationSerialStreamItem_TS__data_format__parity__values[] = {{"parity_none", "0"}, {"parity_even", "4"}, {"parity_odd", "8"}};
-inline constexpr named_text ConfigurationSerialStreamItem_TS__data_format__stop_bits__values[] = {{"stopbits1", "0"}, {"stopbits2", "16"}};
-inline constexpr named_text ConfigurationSerialStreamItem_TS__data_format__pclk_div__values[] = {{"pclk_div_1", "0"}, {"pclk_div_4", "32"}, {"pclk_div_16", "64"}, {"pclk_div_64", "96"}};
 inline constexpr bitfield ConfigurationSerialStreamItem_TS__data_format__bits[] = {
-    {"data_bits", "0x00000003", ConfigurationSerialStreamItem_TS__data_format__data_bits__values},
-    {"parity", "0x0000000C", ConfigurationSerialStreamItem_TS__data_format__parity__values},
-    {"stop_bits", "0x00000010", ConfigurationSerialStreamItem_TS__data_format__stop_bits__values},
-    {"pclk_div", "0x00000060", ConfigurationSerialStreamItem_TS__data_format__pclk_div__values},
+    {"data_bits", "0x00000003", ConfigurationCommunicationSimpleItem_TS__id_dataformat__data_bits__values},
+    {"parity", "0x0000000C", ConfigurationCommunicationSimpleItem_TS__id_dataformat__parity__values},
+    {"stop_bits", "0x00000010", ConfigurationCommunicationSimpleItem_TS__id_dataformat__stop_bits__values},
+    {"pclk_div", "0x00000060", ConfigurationCommunicationSimpleItem_TS__id_dataformat__pclk_div__values},
     {"baudrategen_N", "0x0000FF00", {}},
-};
-inline constexpr named_text ConfigurationSerialStreamItem_TS__event_latch__edge__values[] = {{"rising_edge", "0x01"}, {"falling_edge", "0x02"}};
-inline constexpr named_text ConfigurationSerialStreamItem_TS__event_latch__start_state__values[] = {{"zero", "0"}, {"non_zero", "16"}};
-inline constexpr bitfield ConfigurationSerialStreamItem_TS__event_latch__bits[] = {
-    {"edge", "0x03", ConfigurationSerialStreamItem_TS__event_latch__edge__values},
-    {"start_state", "0x30", ConfigurationSerialStreamItem_TS__event_latch__start_state__values},
-    {"initialized", "0x40", {}},
-};
-inline constexpr named_text ConfigurationSerialStreamItem_TS__channel_bus_override__bus_channel__values[] = {{"channelA", "0"}, {"channelB", "2"}};
-inline constexpr named_text ConfigurationSerialStreamItem_TS__channel_bus_override__bus_direction__values[] = {{"transmit", "0"}, {"receive", "4"}};
-inline constexpr named_text ConfigurationSerialStreamItem_TS__channel_bus_override__mode_tx__values[] = {{"periodic", "0"}, {"event", "8"}};
-inline constexpr bitfield ConfigurationSerialStreamItem_TS__channel_bus_override__bits[] = {
-    {"bus_channel", "0x02", ConfigurationSerialStreamItem_TS__channel_bus_override__bus_channel__values},
-    {"bus_direction", "0x04", ConfigurationSerialStreamItem_TS__channel_bus_override__bus_direction__values},
-    {"mode_tx", "0x08", ConfigurationSerialStreamItem_TS__channel_bus_override__mode_tx__values},
 };
 inline constexpr field ConfigurationSerialStreamItem_TS__fields[] = {
     {"header", "ConfigurationItemHeader_TS", "", 0},
@@ -1123,13 +1009,13 @@ inline constexpr field ConfigurationSerialStreamItem_TS__fields[] = {
     {"data_shift", "GenericArray_DTS", "", modifiable},
     {"data_bits", "GenericArray_DTS", "", modifiable},
     {"data_valid", "GenericArray_DTS", "", in_ram},
-    {"data_type", "GenericArray_DTS", "", modifiable, ConfigurationSerialStreamItem_TS__data_type__values},
+    {"data_type", "GenericArray_DTS", "", modifiable, data_conversion_types},
     {"data_format", "DWORD", "", modifiable, {}, {}, ConfigurationSerialStreamItem_TS__data_format__bits},
     {"data_buffer", "GenericArray_DTS", "", modifiable},
     {"last_event_value", "float", "", in_ram},
     {"stream_length", "WORD", "", modifiable},
-    {"event_latch", "BYTE", "", modifiable, {}, {}, ConfigurationSerialStreamItem_TS__event_latch__bits},
-    {"channel_bus_override", "BYTE", "", modifiable, {}, {}, ConfigurationSerialStreamItem_TS__channel_bus_override__bits},
+    {"event_latch", "BYTE", "", modifiable, {}, {}, ConfigurationEALEventItem_TS__event_latch__bits},
+    {"channel_bus_override", "BYTE", "", modifiable, {}, {}, ConfigurationCANPacketItem_TS__channel_bus_override__bits},
 };
 inline constexpr named_text ConfigurationSerialStreamItem_TS__defines[] = {
     {"DATATYPE_ENDIAN_BIG", "0x00"},

@@ -176,14 +176,9 @@ inline constexpr named_text ConfigurationQueryStateResponse_TS__defines[] = {
     {"STATE_RUNNING", "0x1"},
 };
 
-inline constexpr bitfield ConfigurationFindChannelByNameRequest_TS__flags__bits[] = {
-    {"ram", "0x0001", {}},
-    {"nv", "0x0002", {}},
-    {"modifiable_only", "0x8000", {}},
-};
 inline constexpr field ConfigurationFindChannelByNameRequest_TS__fields[] = {
     {"channel_name", "GenericArray_DTS", "", 0},
-    {"flags", "WORD", "", 0, {}, {}, ConfigurationFindChannelByNameRequest_TS__flags__bits},
+    {"flags", "WORD", "", 0, {}, {}, ConfigurationRequestItem_TS__flags__bits},
 };
 
 inline constexpr field ConfigurationFindChannelResponse_TS__fields[] = {
