@@ -1,0 +1,187 @@
+// KesSendCommand of a 2048-byte SECURITY_COMMAND block against the bare exchange of the same
+// bytes: over the USB link to a virtual echo device, and over the simulator link.
+#include <benchmark/benchmark.h>
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/registry/device_registry.h"
+#include "platform/usb/usb_device.h"
+#include "protocol/commands.h"
+#include "protocol/defines.h"
+#include "protocol/layout.h"
+#include "tests/support/fake_usb_device.h"
+#include "transfer/simulator/simulator_abi.h"
+#include "transfer/trelink.h"
+
+namespace {
+
+using namespace qx::protocol;
+using qx::test::bytes;
+
+constexpr std::size_t block_size = 2048;
+
+// A laid-out Security_BlockRequest_DTS of 2048 bytes: empty keys, the rest is its data block.
+bytes security_block() {
+    const structure_layout* layout = find_layout("Security_BlockRequest_DTS");
+    bytes block(block_size, 0);
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = std::uint8_t(i * 13);
+    std::memset(block.data(), 0, layout->fixed_size);
+    for (const auto& array : layout->arrays) {
+        const bool inline_data = array.field == "data";
+        set_descriptor(block.data() + array.element_size_at, 1,
+                       inline_data ? std::uint16_t(block_size - layout->fixed_size) : 0);
+    }
+    set_pointers(*layout, block.data(), block.size());
+    return block;
+}
+
+struct usb_bench_device {
+    qx::test::temporary_registry registry;
+    qx::test::fake_usb_device device{"bench-echo"};
+};
+
+void usb_kes_send_command(benchmark::State& state) {
+    usb_bench_device echo;
+    EnableErrorMessages(0);
+    if (KesInitializeInterfaces(TRELINK_LINK_USB, nullptr) != 0) {
+        state.SkipWithError("no USB link");
+        return;
+    }
+    bytes request = security_block();
+    bytes response(MAX_TRANSFERSTRUCTS_SIZE);
+    std::uint16_t returned = 0;
+    for (auto _ : state) {
+        const int status =
+            KesSendCommand(SECURITY_COMMAND, request.data(), block_size, response.data(),
+                           std::uint16_t(response.size()), &returned);
+        if (status != 0) state.SkipWithError("exchange failed");
+        benchmark::DoNotOptimize(response.data());
+    }
+    KesCloseInterfaces(TRELINK_LINK_USB);
+    state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(2 * block_size));
+}
+
+// The same packets on the same kind of connection, already in wire order.
+void usb_bare_round_trip(benchmark::State& state) {
+    usb_bench_device echo;
+    int error = 0;
+    auto pipe = qx::platform::usb::open_device(echo.device.path(), error);
+    if (!pipe) {
+        state.SkipWithError("cannot open the echo device");
+        return;
+    }
+    bytes announcement = qx::test::concat({qx::test::be16(0xCD07), qx::test::be16(block_size)});
+    announcement.resize(32, 0);
+    bytes request = security_block();
+    bytes command = qx::test::concat(
+        {qx::test::be16(command_type(SECURITY_COMMAND)), qx::test::be16(block_size),
+         qx::test::be16(MAX_TRANSFERSTRUCTS_SIZE), qx::test::be16(0), request});
+    std::uint8_t header[8];
+    bytes response(MAX_TRANSFERSTRUCTS_SIZE);
+    for (auto _ : state) {
+        pipe->write(announcement.data(), announcement.size());
+        pipe->write(command.data(), command.size());
+        pipe->read(header, sizeof header);
+        if (!pipe->read(response.data(), block_size).ok) state.SkipWithError("exchange failed");
+        benchmark::DoNotOptimize(response.data());
+    }
+    state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(2 * block_size));
+}
+
+std::vector<unsigned char> simulator_data() {
+    const std::string path = BENCH_SIMULATOR_PATH;
+    std::vector<unsigned char> data{0};
+    data.insert(data.end(), path.begin(), path.end());
+    data.push_back(0);
+    return data;
+}
+
+void simulator_kes_send_command(benchmark::State& state) {
+    auto data = simulator_data();
+    if (KesInitializeInterfaces(TRELINK_LINK_SIMULATOR, data.data()) != 0) {
+        state.SkipWithError("no simulator");
+        return;
+    }
+    bytes request = security_block();
+    bytes response(MAX_TRANSFERSTRUCTS_SIZE);
+    std::uint16_t returned = 0;
+    for (auto _ : state) {
+        KesSendCommand(SECURITY_COMMAND, request.data(), block_size, response.data(),
+                       std::uint16_t(response.size()), &returned);
+        benchmark::DoNotOptimize(response.data());
+    }
+    KesCloseInterfaces(TRELINK_LINK_SIMULATOR);
+}
+
+void simulator_direct_call(benchmark::State& state) {
+    void* library = ::dlopen(BENCH_SIMULATOR_PATH, RTLD_NOW | RTLD_LOCAL);
+    auto processor = library ? reinterpret_cast<SimulatorCommandProcessor_t>(
+                                   ::dlsym(library, "SimulatorCommandProcessor"))
+                             : nullptr;
+    if (!processor) {
+        state.SkipWithError("no simulator");
+        if (library) ::dlclose(library);
+        return;
+    }
+    bytes request = security_block();
+    bytes response(MAX_TRANSFERSTRUCTS_SIZE);
+    std::uint16_t returned = 0;
+    std::uint32_t transport = 0;
+    TrelinkCommandHeader command{};
+    TrelinkResponseHeader answer{};
+    CommandResponseTransfer transfer{&command,        request.data(), &answer,
+                                     response.data(), &returned,      &transport};
+    for (auto _ : state) {
+        command = {command_type(SECURITY_COMMAND), block_size, std::uint16_t(response.size()), 0};
+        processor(&transfer);
+        benchmark::DoNotOptimize(response.data());
+    }
+    ::dlclose(library);
+}
+
+BENCHMARK(usb_kes_send_command)->UseRealTime();
+BENCHMARK(usb_bare_round_trip)->UseRealTime();
+BENCHMARK(simulator_kes_send_command)->UseRealTime();
+BENCHMARK(simulator_direct_call)->UseRealTime();
+
+// Keeps each benchmark's real time per iteration for the ratios.
+class ratio_reporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const auto& run : runs)
+            if (!run.error_occurred && run.run_type == Run::RT_Iteration)
+                times[run.run_name.function_name] = run.GetAdjustedRealTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> times;
+};
+
+void print_ratio(const ratio_reporter& r, const char* what, const char* library, const char* bare) {
+    const auto a = r.times.find(library), b = r.times.find(bare);
+    if (a == r.times.end() || b == r.times.end() || b->second <= 0) {
+        std::printf("%s: not measured\n", what);
+        return;
+    }
+    std::printf("%s: %s / %s = %.2f\n", what, library, bare, a->second / b->second);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    ratio_reporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    std::printf(
+        "\nTrelink's cost against the bare link (2048-byte SECURITY_COMMAND, real time):\n");
+    print_ratio(reporter, "USB link", "usb_kes_send_command", "usb_bare_round_trip");
+    print_ratio(reporter, "simulator link", "simulator_kes_send_command", "simulator_direct_call");
+    return 0;
+}

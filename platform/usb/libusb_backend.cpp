@@ -1,0 +1,308 @@
+#include "platform/usb/libusb_backend.h"
+
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cstdlib>
+
+namespace qx::platform::usb {
+
+namespace {
+
+constexpr std::string_view path_prefix = "libusb:";
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    return s;
+}
+
+std::optional<std::uint16_t> parse_hex4(std::string_view s) {
+    if (s.size() != 4) return std::nullopt;
+    unsigned value = 0;
+    for (char c : s) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+    }
+    std::from_chars(s.data(), s.data() + s.size(), value, 16);
+    return static_cast<std::uint16_t>(value);
+}
+
+template <typename Number>
+std::optional<Number> parse_decimal(std::string_view s) {
+    unsigned value = 0;
+    if (s.empty()) return std::nullopt;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value, 10);
+    if (ec != std::errc() || end != s.data() + s.size() || value > 255) return std::nullopt;
+    return static_cast<Number>(value);
+}
+
+int errno_of(int libusb_error) {
+    switch (libusb_error) {
+        case LIBUSB_ERROR_NO_DEVICE:
+            return ENODEV;
+        case LIBUSB_ERROR_NOT_FOUND:
+            return ENODEV;
+        case LIBUSB_ERROR_ACCESS:
+            return EACCES;
+        case LIBUSB_ERROR_BUSY:
+            return EBUSY;
+        case LIBUSB_ERROR_TIMEOUT:
+            return ETIMEDOUT;
+        case LIBUSB_ERROR_OVERFLOW:
+            return EMSGSIZE;
+        case LIBUSB_ERROR_PIPE:
+            return EPIPE;
+        case LIBUSB_ERROR_INTERRUPTED:
+            return EINTR;
+        case LIBUSB_ERROR_NO_MEM:
+            return ENOMEM;
+        case LIBUSB_ERROR_NOT_SUPPORTED:
+            return ENOTSUP;
+        default:
+            return EIO;
+    }
+}
+
+std::optional<std::vector<usb_id>> configured_ids(int& error) {
+    const char* text = std::getenv(usb_ids_variable);
+    if (!text || !*text) {
+        error = ENODEV;
+        return std::nullopt;
+    }
+    auto ids = parse_usb_ids(text);
+    if (!ids) error = EINVAL;
+    return ids;
+}
+
+// A libusb context with its device list; both released on destruction.
+class device_list {
+public:
+    device_list() {
+        status_ = libusb_init(&context_);
+        if (status_ != 0) {
+            context_ = nullptr;
+            return;
+        }
+        const ssize_t n = libusb_get_device_list(context_, &devices_);
+        if (n < 0) {
+            status_ = int(n);
+            devices_ = nullptr;
+        } else {
+            count_ = std::size_t(n);
+        }
+    }
+    ~device_list() {
+        if (devices_) libusb_free_device_list(devices_, 1);
+        if (context_) libusb_exit(context_);
+    }
+    device_list(const device_list&) = delete;
+    device_list& operator=(const device_list&) = delete;
+
+    int status() const { return status_; }
+    libusb_context* context() const { return context_; }
+    libusb_device* const* begin() const { return devices_; }
+    libusb_device* const* end() const { return devices_ + count_; }
+    // Hands the context over to a pipe, which then exits it.
+    libusb_context* release_context() {
+        libusb_context* c = context_;
+        context_ = nullptr;
+        return c;
+    }
+
+private:
+    libusb_context* context_ = nullptr;
+    libusb_device** devices_ = nullptr;
+    std::size_t count_ = 0;
+    int status_ = 0;
+};
+
+// The bulk interface of a device the ids name, if any.
+std::optional<bulk_interface> usable_interface(libusb_device* device,
+                                               const std::vector<usb_id>& ids) {
+    libusb_device_descriptor descriptor{};
+    if (libusb_get_device_descriptor(device, &descriptor) != 0 || !names_device(ids, descriptor))
+        return std::nullopt;
+    libusb_config_descriptor* config = nullptr;
+    if (libusb_get_active_config_descriptor(device, &config) != 0 || !config) return std::nullopt;
+    auto chosen = find_bulk_interface(*config);
+    libusb_free_config_descriptor(config);
+    return chosen;
+}
+
+class libusb_pipe final : public pipe {
+public:
+    libusb_pipe(libusb_context* context, libusb_device_handle* handle, bulk_interface chosen)
+        : context_(context), handle_(handle), interface_(chosen) {}
+    ~libusb_pipe() override {
+        libusb_release_interface(handle_, interface_.interface_number);
+        libusb_close(handle_);
+        libusb_exit(context_);
+    }
+    libusb_pipe(const libusb_pipe&) = delete;
+    libusb_pipe& operator=(const libusb_pipe&) = delete;
+
+    io_result write(const void* bytes, std::size_t size) override {
+        return transfer(interface_.out_endpoint, const_cast<void*>(bytes), size);
+    }
+    io_result read(void* bytes, std::size_t size) override {
+        return transfer(interface_.in_endpoint, bytes, size);
+    }
+
+private:
+    // One bulk transfer with no timeout; an unplugged device ends it with NO_DEVICE.
+    io_result transfer(std::uint8_t endpoint, void* bytes, std::size_t size) {
+        if (size > std::size_t(INT_MAX)) return io_result::failed(EINVAL);
+        int moved = 0;
+        const int rc = libusb_bulk_transfer(handle_, endpoint, static_cast<unsigned char*>(bytes),
+                                            int(size), &moved, 0);
+        if (rc != 0) return io_result::failed(errno_of(rc));
+        return io_result::done(std::size_t(moved));
+    }
+
+    libusb_context* context_;
+    libusb_device_handle* handle_;
+    bulk_interface interface_;
+};
+
+}  // namespace
+
+std::optional<std::vector<usb_id>> parse_usb_ids(std::string_view text) {
+    std::vector<usb_id> ids;
+    while (true) {
+        const auto comma = text.find(',');
+        const std::string_view entry = trim(text.substr(0, comma));
+        const auto colon = entry.find(':');
+        if (colon == std::string_view::npos) return std::nullopt;
+        const auto vendor = parse_hex4(entry.substr(0, colon));
+        const auto product = parse_hex4(entry.substr(colon + 1));
+        if (!vendor || !product) return std::nullopt;
+        ids.push_back({*vendor, *product});
+        if (comma == std::string_view::npos) break;
+        text.remove_prefix(comma + 1);
+    }
+    return ids;
+}
+
+bool names_device(const std::vector<usb_id>& ids, const libusb_device_descriptor& device) {
+    for (const auto& id : ids)
+        if (id.vendor == device.idVendor && id.product == device.idProduct) return true;
+    return false;
+}
+
+std::optional<bulk_interface> find_bulk_interface(const libusb_config_descriptor& config) {
+    for (int i = 0; i < config.bNumInterfaces; ++i) {
+        const libusb_interface& candidate = config.interface[i];
+        for (int a = 0; a < candidate.num_altsetting; ++a) {
+            const libusb_interface_descriptor& setting = candidate.altsetting[a];
+            int ins = 0, outs = 0;
+            std::uint8_t in = 0, out = 0;
+            for (int e = 0; e < setting.bNumEndpoints; ++e) {
+                const libusb_endpoint_descriptor& ep = setting.endpoint[e];
+                if ((ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) !=
+                    LIBUSB_ENDPOINT_TRANSFER_TYPE_BULK)
+                    continue;
+                if ((ep.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN) {
+                    ++ins;
+                    in = ep.bEndpointAddress;
+                } else {
+                    ++outs;
+                    out = ep.bEndpointAddress;
+                }
+            }
+            if (ins == 1 && outs == 1)
+                return bulk_interface{setting.bInterfaceNumber, setting.bAlternateSetting, in, out};
+        }
+    }
+    return std::nullopt;
+}
+
+std::string libusb_device_path(std::uint8_t bus, std::uint8_t address) {
+    return std::string(path_prefix) + std::to_string(bus) + ":" + std::to_string(address);
+}
+
+bool is_libusb_device_path(std::string_view path) {
+    return path.starts_with(path_prefix);
+}
+
+std::optional<bus_address> parse_libusb_device_path(std::string_view path) {
+    if (!is_libusb_device_path(path)) return std::nullopt;
+    path.remove_prefix(path_prefix.size());
+    const auto colon = path.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    const auto bus = parse_decimal<std::uint8_t>(path.substr(0, colon));
+    const auto address = parse_decimal<std::uint8_t>(path.substr(colon + 1));
+    if (!bus || !address) return std::nullopt;
+    return bus_address{*bus, *address};
+}
+
+device_search find_libusb_device() {
+    device_search result;
+    int error = 0;
+    const auto ids = configured_ids(error);
+    if (!ids) {
+        result.outcome =
+            error == EINVAL ? device_search::enumeration_failed : device_search::no_device;
+        result.error = error;
+        return result;
+    }
+    device_list devices;
+    if (devices.status() != 0) {
+        result.outcome = device_search::enumeration_failed;
+        result.error = errno_of(devices.status());
+        return result;
+    }
+    for (libusb_device* device : devices) {
+        if (!usable_interface(device, *ids)) continue;
+        result.outcome = device_search::found;
+        result.path =
+            libusb_device_path(libusb_get_bus_number(device), libusb_get_device_address(device));
+        return result;
+    }
+    result.outcome = device_search::no_device;
+    result.error = ENODEV;
+    return result;
+}
+
+std::unique_ptr<pipe> open_libusb_device(const std::string& path, int& error) {
+    const auto where = parse_libusb_device_path(path);
+    const auto ids = configured_ids(error);
+    if (!where || !ids) {
+        error = where ? error : ENOENT;
+        return nullptr;
+    }
+    device_list devices;
+    if (devices.status() != 0) {
+        error = errno_of(devices.status());
+        return nullptr;
+    }
+    for (libusb_device* device : devices) {
+        if (libusb_get_bus_number(device) != where->bus ||
+            libusb_get_device_address(device) != where->address)
+            continue;
+        const auto chosen = usable_interface(device, *ids);
+        if (!chosen) break;
+        libusb_device_handle* handle = nullptr;
+        int rc = libusb_open(device, &handle);
+        if (rc != 0) {
+            error = errno_of(rc);
+            return nullptr;
+        }
+        libusb_set_auto_detach_kernel_driver(handle, 1);
+        rc = libusb_claim_interface(handle, chosen->interface_number);
+        if (rc == 0 && chosen->alt_setting != 0)
+            rc = libusb_set_interface_alt_setting(handle, chosen->interface_number,
+                                                  chosen->alt_setting);
+        if (rc != 0) {
+            libusb_close(handle);
+            error = errno_of(rc);
+            return nullptr;
+        }
+        error = 0;
+        return std::make_unique<libusb_pipe>(devices.release_context(), handle, *chosen);
+    }
+    error = ENODEV;
+    return nullptr;
+}
+
+}  // namespace qx::platform::usb

@@ -1,0 +1,57 @@
+// libusb back-end: the USB devices named by TRELINK_USB_IDS. The pure parts (id list, device
+// matching, choice of the bulk interface, device paths) work on descriptor data alone.
+#pragma once
+
+#include <libusb-1.0/libusb.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/usb/usb_device.h"
+
+namespace qx::platform::usb {
+
+inline constexpr const char* usb_ids_variable = "TRELINK_USB_IDS";
+
+struct usb_id {
+    std::uint16_t vendor;
+    std::uint16_t product;
+    bool operator==(const usb_id&) const = default;
+};
+
+// "vvvv:pppp[,vvvv:pppp...]", four hexadecimal digits each, blanks around an entry allowed.
+// Nullopt when any entry is malformed or the list is empty.
+std::optional<std::vector<usb_id>> parse_usb_ids(std::string_view text);
+
+bool names_device(const std::vector<usb_id>& ids, const libusb_device_descriptor& device);
+
+struct bulk_interface {
+    std::uint8_t interface_number;
+    std::uint8_t alt_setting;
+    std::uint8_t in_endpoint;  // endpoint address, direction bit set
+    std::uint8_t out_endpoint;
+    bool operator==(const bulk_interface&) const = default;
+};
+
+// The first interface setting, in descriptor order, with exactly one bulk IN and exactly one
+// bulk OUT endpoint (endpoints of other types do not matter).
+std::optional<bulk_interface> find_bulk_interface(const libusb_config_descriptor& config);
+
+// "libusb:<bus>:<address>" and back.
+std::string libusb_device_path(std::uint8_t bus, std::uint8_t address);
+struct bus_address {
+    std::uint8_t bus;
+    std::uint8_t address;
+};
+std::optional<bus_address> parse_libusb_device_path(std::string_view path);
+bool is_libusb_device_path(std::string_view path);
+
+// The first device named by TRELINK_USB_IDS that has a usable bulk interface.
+device_search find_libusb_device();
+std::unique_ptr<pipe> open_libusb_device(const std::string& path, int& error);
+
+}  // namespace qx::platform::usb

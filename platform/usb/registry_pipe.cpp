@@ -1,0 +1,74 @@
+#include "platform/usb/registry_pipe.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace qx::platform::usb {
+
+namespace {
+
+class registry_pipe final : public pipe {
+public:
+    explicit registry_pipe(int fd) : fd_(fd) {}
+    ~registry_pipe() override { ::close(fd_); }
+    registry_pipe(const registry_pipe&) = delete;
+    registry_pipe& operator=(const registry_pipe&) = delete;
+
+    io_result write(const void* bytes, std::size_t size) override {
+        for (;;) {
+            const ssize_t sent = ::send(fd_, bytes, size, MSG_NOSIGNAL);
+            if (sent >= 0) return io_result::done(std::size_t(sent));
+            if (errno != EINTR)
+                return io_result::failed(errno == EPIPE || errno == ECONNRESET ? ENODEV : errno);
+        }
+    }
+
+    io_result read(void* bytes, std::size_t size) override {
+        for (;;) {
+            // MSG_TRUNC makes recv return the packet's real length, so a packet longer than
+            // the read asked for is seen (and counted as a failed read).
+            const ssize_t got = ::recv(fd_, bytes, size, MSG_TRUNC);
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                return io_result::failed(errno == ECONNRESET ? ENODEV : errno);
+            }
+            if (std::size_t(got) > size) return io_result::failed(EMSGSIZE);
+            // Devices never send empty packets, so 0 is the end of the connection.
+            if (got == 0 && size > 0) return io_result::failed(ENODEV);
+            return io_result::done(std::size_t(got));
+        }
+    }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<pipe> open_registry_device(const std::string& socket_path, int& error) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (socket_path.size() >= sizeof(address.sun_path)) {
+        error = ENAMETOOLONG;
+        return nullptr;
+    }
+    std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        error = errno;
+        ::close(fd);
+        return nullptr;
+    }
+    error = 0;
+    return std::make_unique<registry_pipe>(fd);
+}
+
+}  // namespace qx::platform::usb

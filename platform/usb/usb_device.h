@@ -1,0 +1,52 @@
+// The ECU's USB bulk pipe: find the first present device of an interface class, open it,
+// write one packet (one bulk OUT transfer), read one packet (one bulk IN transfer), close.
+//
+// Back-ends, tried in this order:
+//   1. the virtual device registry (platform/registry): a device is a SOCK_SEQPACKET socket;
+//   2. libusb: the devices named by TRELINK_USB_IDS=vvvv:pppp[,vvvv:pppp], for the ECU's
+//      interface class only. Their paths read "libusb:<bus>:<address>".
+//
+// Failures carry an errno value: ENODEV for a device that has gone away (also the end of a
+// registry connection), EMSGSIZE for a packet longer than the read asked for.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace qx::platform::usb {
+
+struct io_result {
+    bool ok = false;
+    std::size_t count = 0;  // bytes moved when ok
+    int error = 0;          // errno value when not ok
+
+    static io_result done(std::size_t n) { return {true, n, 0}; }
+    static io_result failed(int e) { return {false, 0, e}; }
+};
+
+class pipe {
+public:
+    virtual ~pipe() = default;
+    // One packet out. A device that has gone away fails with ENODEV or EPIPE.
+    virtual io_result write(const void* bytes, std::size_t size) = 0;
+    // One packet in, at most `size` bytes; a longer packet fails with EMSGSIZE and is lost.
+    // Blocks until a packet comes or the device goes away.
+    virtual io_result read(void* bytes, std::size_t size) = 0;
+};
+
+struct device_search {
+    enum outcome_t { found, no_device, enumeration_failed } outcome = no_device;
+    std::string path;  // when found
+    int error = 0;     // errno value otherwise
+};
+
+// The first present device of the class: a registry device if there is one, else the first
+// libusb device that TRELINK_USB_IDS names and that has a usable bulk interface.
+device_search first_present_device(std::string_view interface_class);
+
+// Opens a device path from first_present_device. Null with `error` set on failure.
+std::unique_ptr<pipe> open_device(const std::string& path, int& error);
+
+}  // namespace qx::platform::usb

@@ -1,0 +1,99 @@
+// The USB pipe's registry back-end against a fake device: one packet per read and write.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/registry/device_registry.h"
+#include "platform/usb/usb_device.h"
+#include "tests/support/fake_usb_device.h"
+
+namespace qx::platform::usb {
+namespace {
+
+using qx::test::bytes;
+
+class registry_pipe : public ::testing::Test {
+protected:
+    void SetUp() override { ::unsetenv("TRELINK_USB_IDS"); }
+    std::unique_ptr<pipe> open_first() {
+        const device_search found = first_present_device(ecu_interface_class);
+        EXPECT_EQ(found.outcome, device_search::found);
+        int error = -1;
+        auto p = open_device(found.path, error);
+        EXPECT_EQ(error, 0);
+        return p;
+    }
+    qx::test::temporary_registry registry;
+};
+
+TEST_F(registry_pipe, reads_one_packet_and_refuses_a_longer_one) {
+    qx::test::fake_usb_device device;
+    device.serve([](qx::test::fake_usb_session& s) {
+        s.send(bytes(12, 1));
+        s.send(bytes(5, 2));
+        while (s.receive()) {
+        }
+    });
+    auto p = open_first();
+    ASSERT_TRUE(p);
+    std::uint8_t buffer[8];
+    const io_result longer = p->read(buffer, 8);
+    EXPECT_FALSE(longer.ok);
+    EXPECT_EQ(longer.error, EMSGSIZE);
+    const io_result shorter = p->read(buffer, 8);
+    ASSERT_TRUE(shorter.ok);
+    EXPECT_EQ(shorter.count, 5u);
+    ASSERT_TRUE(p->write(buffer, 5).ok);
+    p.reset();
+    device.wait_for_ended_connections(1);
+    EXPECT_EQ(device.received(), std::vector<bytes>{bytes(5, 2)});
+}
+
+TEST_F(registry_pipe, device_going_away_fails_reads_and_writes) {
+    qx::test::fake_usb_device device;
+    device.serve([&device](qx::test::fake_usb_session& s) {
+        if (s.receive()) device.unplug();
+    });
+    auto p = open_first();
+    ASSERT_TRUE(p);
+    std::uint8_t buffer[8] = {};
+    ASSERT_TRUE(p->write(buffer, 8).ok);
+    const io_result read = p->read(buffer, 8);  // blocked until the device left
+    EXPECT_FALSE(read.ok);
+    EXPECT_EQ(read.error, ENODEV);
+    device.wait_for_ended_connections(1);
+    const io_result write = p->write(buffer, 8);
+    EXPECT_FALSE(write.ok);
+    EXPECT_EQ(write.error, ENODEV);
+    EXPECT_EQ(first_present_device(ecu_interface_class).outcome, device_search::no_device);
+}
+
+TEST_F(registry_pipe, first_device_by_name_is_chosen) {
+    qx::test::fake_usb_device later("ecu-b");
+    qx::test::fake_usb_device first("ecu-a");
+    EXPECT_EQ(first_present_device(ecu_interface_class).path, first.path());
+}
+
+TEST_F(registry_pipe, without_devices_or_ids_nothing_is_found) {
+    const device_search none = first_present_device(ecu_interface_class);
+    EXPECT_EQ(none.outcome, device_search::no_device);
+    EXPECT_EQ(none.error, ENODEV);
+    int error = 0;
+    EXPECT_EQ(open_device(registry_root() + "/missing", error), nullptr);
+    EXPECT_EQ(error, ENOENT);
+}
+
+TEST_F(registry_pipe, malformed_usb_ids_fail_the_enumeration) {
+    ::setenv("TRELINK_USB_IDS", "12:34", 1);
+    const device_search bad = first_present_device(ecu_interface_class);
+    EXPECT_EQ(bad.outcome, device_search::enumeration_failed);
+    EXPECT_EQ(bad.error, EINVAL);
+    // Other interface classes never reach libusb.
+    EXPECT_EQ(first_present_device("{00000000-0000-0000-0000-000000000000}").outcome,
+              device_search::no_device);
+    ::unsetenv("TRELINK_USB_IDS");
+}
+
+}  // namespace
+}  // namespace qx::platform::usb

@@ -1,0 +1,17 @@
+# Fails unless the library's defined dynamic symbols are exactly the six exports.
+execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^ \n]+\n" names "${listing}")
+set(found "")
+foreach(line ${names})
+  string(STRIP "${line}" name)
+  list(APPEND found ${name})
+endforeach()
+list(SORT found)
+set(expected EnableErrorMessages KesAppendPlayback KesCloseInterfaces KesConnectCommandResponseInterface
+             KesInitializeInterfaces KesSendCommand)
+if(NOT found STREQUAL expected)
+  message(FATAL_ERROR "exported: ${found}\nexpected: ${expected}")
+endif()

@@ -1,0 +1,39 @@
+// The operation set of a link: one table of functions per link kind, chosen once by
+// KesInitializeInterfaces and used by every later call.
+#pragma once
+
+#include <cstdint>
+
+#include "transfer/simulator/simulator_abi.h"
+
+namespace qx::transfer {
+
+struct link_operations {
+    const char* name;
+    int (*initialize_interfaces)(unsigned flags, unsigned char* data);
+    int (*close_interfaces)(unsigned flags);
+    int (*send_command_receive_response)(CommandResponseTransfer* transfer);
+    int (*connect_command_response_interface)();
+    // Only the simulator has one; null elsewhere.
+    int (*append_playback)(const void* playback, std::uint32_t size);
+};
+
+enum class link_kind : std::uint8_t {
+    none,
+    serial_wcsc,     // serial port through the WCSC driver library
+    serial_wincomm,  // serial port through the communication functions
+    usb,
+    usbcan,
+    simulator,
+};
+
+// The operation set of a kind; for a kind whose link is not built into this library, the
+// set of an absent link (opening it fails with STATUS_CR_NOT_CONNECTED). Null for none.
+const link_operations* operations_of(link_kind kind);
+
+// The links this library is built with. A link defines its table in its own folder.
+extern const link_operations usb_link;
+extern const link_operations simulator_link;
+extern const link_operations absent_link;
+
+}  // namespace qx::transfer
