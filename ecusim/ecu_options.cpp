@@ -1,0 +1,127 @@
+#include "ecusim/ecu_options.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+#include "ecusim/ecu_model.h"
+
+namespace ecusim {
+
+namespace {
+
+std::uint32_t hex_value(const std::string& text, const char* option, std::uint32_t max) {
+    std::size_t used = 0;
+    unsigned long v = 0;
+    try {
+        v = std::stoul(text, &used, 16);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (text.empty() || used != text.size() || v > max)
+        throw std::invalid_argument(std::string(option) + ": not a hexadecimal value of range: " + text);
+    return std::uint32_t(v);
+}
+
+bytes read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    return bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// "REPORT.TXT" from any file name: upper case, at most 8 + 3 characters.
+std::string short_name_of(const std::filesystem::path& p) {
+    auto part = [](std::string s, std::size_t n) {
+        std::string out;
+        for (const char c : s) {
+            if (out.size() == n) break;
+            if (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-')
+                out.push_back(char(std::toupper(static_cast<unsigned char>(c))));
+        }
+        return out;
+    };
+    std::string ext = p.extension().string();
+    if (!ext.empty()) ext.erase(0, 1);
+    std::string name = part(p.stem().string(), 8);
+    ext = part(ext, 3);
+    return ext.empty() ? name : name + "." + ext;
+}
+
+}  // namespace
+
+void add_ecu_options(CLI::App& app, ecu_options& o) {
+    app.add_option("--mode", o.mode, "boot (boot loader) or app (application)")
+        ->check(CLI::IsMember({"boot", "app"}));
+    app.add_option("--serial", o.serial, "ECU serial number, 8 hexadecimal digits");
+    app.add_option("--version", o.version, "transfer-structure version the application reports");
+    app.add_option("--flash-id", o.flash_id, "flash device identifier (hexadecimal)");
+    app.add_option("--firmware", o.firmware, "firmware version (hexadecimal)");
+    app.add_option("--board-model", o.board_model, "board model, at most 8 characters");
+    app.add_option("--max-channels", o.max_channels, "MaxNumberOfConfigurationChannels");
+    app.add_option("--faults", o.faults, "fault plan, e.g. \"n=3:unplug:replug=200\"");
+    app.add_option("--channel", o.channels, "extra channel NAME=VALUE (repeatable)");
+    app.add_option("--log-file", o.log_files, "a file on the USB storage device (repeatable)");
+    app.add_option("--raw-file", o.raw_files, "a file on the raw log disk (repeatable)");
+    app.add_flag("--raw-logging", o.raw_logging, "log to the raw disk (LoggingMode 1)");
+    app.add_flag("--no-usb-storage", o.no_usb_storage, "no USB storage device present");
+    app.add_flag("--stopped", o.stopped, "configuration not running at start");
+    app.add_option("--replug-ms", o.replug_ms, "absence after a reset, in milliseconds");
+}
+
+ecu_config make_config(const ecu_options& o) {
+    ecu_config c;
+    c.mode = o.mode == "boot" ? ecu_mode::boot : ecu_mode::app;
+    const auto serial = parse_serial(o.serial);
+    if (!serial) throw std::invalid_argument("--serial: not 8 hexadecimal digits: " + o.serial);
+    c.serial = *serial;
+    c.app_transferstructs_version = o.version;
+    c.flash_device_id = std::uint16_t(hex_value(o.flash_id, "--flash-id", 0xFFFF));
+    c.firmware_version = hex_value(o.firmware, "--firmware", 0xFFFFFFFF);
+    if (o.board_model.size() > 8) throw std::invalid_argument("--board-model: more than 8 characters");
+    c.board_model = o.board_model;
+    c.max_configuration_channels = o.max_channels;
+    c.faults = fault_plan::parse(o.faults);
+    for (const std::string& ch : o.channels) {
+        const auto eq = ch.find('=');
+        if (eq == std::string::npos || eq == 0) throw std::invalid_argument("--channel: not NAME=VALUE: " + ch);
+        try {
+            c.extra_channels.push_back({ch.substr(0, eq), std::stof(ch.substr(eq + 1))});
+        } catch (const std::exception&) {
+            throw std::invalid_argument("--channel: not a number: " + ch);
+        }
+    }
+    for (const std::string& path : o.log_files) {
+        const std::filesystem::path p(path);
+        log_file f;
+        f.short_name = short_name_of(p);
+        const std::string name = p.filename().string();
+        f.long_name.assign(name.begin(), name.end());
+        f.data = read_file(path);
+        c.log_files.push_back(std::move(f));
+    }
+    for (const std::string& path : o.raw_files) c.raw_files.push_back({read_file(path)});
+    c.raw_logging = o.raw_logging;
+    c.usb_storage_present = !o.no_usb_storage;
+    c.configuration_running = !o.stopped;
+    c.reset_replug_ms = o.replug_ms;
+    return c;
+}
+
+ecu_config config_from_text(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> args{std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+    CLI::App app("ecusim");
+    ecu_options o;
+    add_ecu_options(app, o);
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::Error& e) {
+        throw std::invalid_argument(std::string("ecusim options: ") + e.what());
+    }
+    return make_config(o);
+}
+
+}  // namespace ecusim

@@ -1,0 +1,113 @@
+// ecusim: the virtual ECU's command line.
+//   ecusim usb [options]            plug in as a virtual USB device and serve until stopped
+//   ecusim unplug | plug            make a running `ecusim usb` leave or come back
+//   ecusim make-packages --serial HEX8 --out DIR
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "ecusim/ecu_options.h"
+#include "ecusim/package_set.h"
+#include "ecusim/usb_device.h"
+#include "platform/registry/device_registry.h"
+
+namespace {
+
+// Where a running `ecusim usb` leaves its process id, beside (not inside) the class folder,
+// so that the folder holds nothing but device sockets.
+std::string pid_file(const std::string& name) { return qx::platform::registry_root() + "/" + name + ".pid"; }
+
+int serve_usb(const ecusim::ecu_options& options, const std::string& name, const std::string& state_file) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2}) sigaddset(&signals, s);
+    // Blocked before any thread starts, so that only sigwait below sees them.
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    ecusim::usb_device device(ecusim::make_config(options),
+                              qx::platform::registry_class_dir(qx::platform::ecu_interface_class), name, state_file);
+    device.start();
+    const std::string pid_path = pid_file(name);
+    std::ofstream(pid_path) << ::getpid() << '\n';
+    std::cout << "ecusim: " << options.mode << " mode, serial " << options.serial << ", plugged in at "
+              << device.path() << std::endl;
+    for (;;) {
+        int s = 0;
+        if (sigwait(&signals, &s) != 0) continue;
+        if (s == SIGUSR1) {
+            device.unplug();
+            std::cout << "ecusim: unplugged" << std::endl;
+        } else if (s == SIGUSR2) {
+            device.plug();
+            std::cout << "ecusim: plugged in" << std::endl;
+        } else {
+            break;
+        }
+    }
+    device.stop();
+    std::filesystem::remove(pid_path);
+    return 0;
+}
+
+int signal_device(const std::string& name, int s) {
+    std::ifstream in(pid_file(name));
+    long pid = 0;
+    if (!(in >> pid) || pid <= 0) {
+        std::cerr << "ecusim: no running `ecusim usb` named " << name << " (" << pid_file(name) << ")\n";
+        return 1;
+    }
+    if (::kill(pid_t(pid), s) != 0) {
+        std::cerr << "ecusim: cannot signal process " << pid << ": " << std::strerror(errno) << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app("ecusim: a virtual ECU");
+    app.require_subcommand(1);
+
+    ecusim::ecu_options options;
+    std::string name = "ecusim0";
+    std::string state_file;
+    CLI::App* usb = app.add_subcommand("usb", "plug in as a virtual USB device and serve until stopped");
+    ecusim::add_ecu_options(*usb, options);
+    usb->add_option("--name", name, "socket name in the registry class folder");
+    usb->add_option("--state", state_file, "write what was programmed, erased and received to FILE as JSON");
+
+    CLI::App* unplug = app.add_subcommand("unplug", "unplug a running `ecusim usb` (it stays running)");
+    unplug->add_option("--name", name, "device name");
+    CLI::App* plug = app.add_subcommand("plug", "plug a running `ecusim usb` in again");
+    plug->add_option("--name", name, "device name");
+
+    std::string serial;
+    std::string out_dir;
+    CLI::App* packages = app.add_subcommand("make-packages", "certificates and a package group for one ECU");
+    packages->add_option("--serial", serial, "ECU serial number, 8 hexadecimal digits")->required();
+    packages->add_option("--out", out_dir, "output folder")->required();
+
+    CLI11_PARSE(app, argc, argv);
+    try {
+        if (*usb) return serve_usb(options, name, state_file);
+        if (*unplug) return signal_device(name, SIGUSR1);
+        if (*plug) return signal_device(name, SIGUSR2);
+        if (*packages) {
+            for (const std::string& file : ecusim::make_packages(serial, out_dir)) std::cout << file << '\n';
+            return 0;
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "ecusim: " << e.what() << '\n';
+        return 1;
+    }
+    return 1;
+}

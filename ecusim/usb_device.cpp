@@ -1,0 +1,324 @@
+#include "ecusim/usb_device.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+
+#include "ecusim/command_codes.h"
+#include "platform/registry/device_registry.h"
+
+namespace ecusim {
+
+namespace {
+
+constexpr std::size_t max_message = 4096;
+constexpr std::size_t announcement_size = 32;
+constexpr std::uint16_t announcement_type = cmd::command_type_base | cmd::larger_than_default;
+constexpr auto be = byte_order::big;
+
+[[noreturn]] void fail(const std::string& what) { throw std::system_error(errno, std::generic_category(), what); }
+
+}  // namespace
+
+usb_device::usb_device(ecu_config cfg, std::string class_dir, std::string name, std::string state_file)
+    : class_dir_(std::move(class_dir)), name_(std::move(name)), state_file_(std::move(state_file)), model_(std::move(cfg)) {
+    sockaddr_un probe{};
+    if (path().size() >= sizeof probe.sun_path) throw std::invalid_argument("device path too long: " + path());
+}
+
+usb_device::~usb_device() { stop(); }
+
+void usb_device::start() {
+    if (running_) return;
+    wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake_fd_ < 0) fail("eventfd");
+    do_plug();
+    running_ = true;
+    thread_ = std::thread([this] { serve(); });
+}
+
+void usb_device::stop() {
+    if (!running_) return;
+    {
+        std::lock_guard lock(mutex_);
+        pending_ = request::stop;
+        ++requests_;
+    }
+    wake();
+    thread_.join();
+    running_ = false;
+    ::close(wake_fd_);
+    wake_fd_ = -1;
+    write_state();
+}
+
+void usb_device::wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto n = ::write(wake_fd_, &one, sizeof one);
+}
+
+namespace {
+template <class Pred>
+void wait_done(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, Pred done) {
+    cv.wait(lock, done);
+}
+}  // namespace
+
+void usb_device::unplug() {
+    std::unique_lock lock(mutex_);
+    if (!running_) {
+        lock.unlock();
+        do_unplug();
+        return;
+    }
+    pending_ = request::unplug;
+    const std::uint64_t ticket = ++requests_;
+    wake();
+    wait_done(lock, changed_, [&] { return done_ >= ticket; });
+}
+
+void usb_device::plug() {
+    std::unique_lock lock(mutex_);
+    if (!running_) {
+        lock.unlock();
+        do_plug();
+        return;
+    }
+    pending_ = request::plug;
+    const std::uint64_t ticket = ++requests_;
+    wake();
+    wait_done(lock, changed_, [&] { return done_ >= ticket; });
+}
+
+bool usb_device::plugged() const {
+    std::lock_guard lock(mutex_);
+    return is_plugged_;
+}
+
+bool usb_device::wait_for(const std::function<bool(const ecu&)>& pred, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return pred(model_); });
+}
+
+bool usb_device::wait_plugged(bool present, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return is_plugged_ == present; });
+}
+
+void usb_device::set_faults(fault_plan plan) {
+    std::lock_guard lock(mutex_);
+    model_.set_faults(std::move(plan));
+}
+
+void usb_device::write_state() {
+    if (state_file_.empty()) return;
+    std::string text;
+    {
+        std::lock_guard lock(mutex_);
+        text = model_.state_json();
+    }
+    const std::string tmp = state_file_ + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::trunc);
+        out << text << '\n';
+        if (!out) return;
+    }
+    std::filesystem::rename(tmp, state_file_);
+}
+
+// Creates the socket: the device arrives.
+void usb_device::do_plug() {
+    if (listen_fd_ >= 0) return;
+    std::filesystem::create_directories(class_dir_);
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0) fail("socket");
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path().c_str(), sizeof addr.sun_path - 1);
+    ::unlink(path().c_str());
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0) {
+        ::close(fd);
+        fail("bind " + path());
+    }
+    listen_fd_ = fd;
+    std::lock_guard lock(mutex_);
+    is_plugged_ = true;
+    changed_.notify_all();
+}
+
+// Removes the socket and closes the connection: the device is gone.
+void usb_device::do_unplug() {
+    if (conn_fd_ >= 0) ::close(conn_fd_);
+    conn_fd_ = -1;
+    announced_.reset();
+    if (listen_fd_ >= 0) {
+        ::unlink(path().c_str());
+        ::close(listen_fd_);
+    }
+    listen_fd_ = -1;
+    std::lock_guard lock(mutex_);
+    is_plugged_ = false;
+    changed_.notify_all();
+}
+
+void usb_device::serve() {
+    std::vector<std::uint8_t> buffer(max_message + 64);
+    for (;;) {
+        int timeout = -1;
+        if (replug_at_) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*replug_at_ - std::chrono::steady_clock::now());
+            timeout = int(std::max<long long>(0, left.count()));
+        }
+        pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {-1, POLLIN, 0}};
+        fds[1].fd = conn_fd_ >= 0 ? conn_fd_ : listen_fd_;
+        const int n = ::poll(fds, 2, timeout);
+        if (n < 0 && errno != EINTR) fail("poll");
+
+        if (replug_at_ && std::chrono::steady_clock::now() >= *replug_at_) {
+            replug_at_.reset();
+            do_plug();
+        }
+        if (fds[0].revents & POLLIN) {
+            std::uint64_t v;
+            [[maybe_unused]] const auto r = ::read(wake_fd_, &v, sizeof v);
+            std::unique_lock lock(mutex_);
+            const request req = pending_;
+            const std::uint64_t ticket = requests_;
+            pending_ = request::none;
+            lock.unlock();
+            if (req == request::unplug) {
+                replug_at_.reset();
+                do_unplug();
+            } else if (req == request::plug) {
+                replug_at_.reset();
+                do_plug();
+            } else if (req == request::stop) {
+                do_unplug();
+            }
+            lock.lock();
+            done_ = ticket;
+            changed_.notify_all();
+            if (req == request::stop) return;
+            continue;
+        }
+        if (fds[1].fd < 0 || !(fds[1].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        if (conn_fd_ < 0) {
+            conn_fd_ = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            announced_.reset();
+            continue;
+        }
+        const ssize_t got = ::recv(conn_fd_, buffer.data(), buffer.size(), MSG_TRUNC);
+        if (got <= 0) {  // the host closed its handle
+            ::close(conn_fd_);
+            conn_fd_ = -1;
+            continue;
+        }
+        const auto size = std::size_t(got);
+        serve_message(std::span(buffer).first(std::min(size, buffer.size())), size > buffer.size());
+    }
+}
+
+void usb_device::serve_message(std::span<const std::uint8_t> msg, bool truncated) {
+    if (!truncated && msg.size() == announcement_size && get16(msg, 0, be) == announcement_type) {
+        if (announced_) {
+            std::lock_guard lock(mutex_);
+            model_.record_framing_error();
+        }
+        announced_ = get16(msg, 2, be);
+        return;
+    }
+    const std::optional<std::uint16_t> announced = announced_;
+    announced_.reset();
+    // A command must be 8 bytes of header plus exactly its data, and one longer than 32 bytes
+    // must have been announced with its size.
+    bool framing_ok = !truncated && msg.size() >= 8;
+    if (framing_ok) {
+        const std::size_t n = get16(msg, 2, be);
+        framing_ok = msg.size() == 8 + n &&
+                     (msg.size() > announcement_size ? announced && *announced == n : !announced);
+    }
+    reply r;
+    {
+        std::lock_guard lock(mutex_);
+        if (!framing_ok) {
+            model_.record_framing_error();
+            r.response_type = msg.size() >= 2 ? get16(msg, 0, be) : 0;
+            r.status = status::header_malformed;
+        } else {
+            r = model_.process(get16(msg, 0, be), get16(msg, 4, be), msg.subspan(8), be);
+        }
+    }
+    write_state();
+    {
+        std::lock_guard lock(mutex_);
+        changed_.notify_all();
+    }
+    answer(r);
+}
+
+bool usb_device::send_message(std::span<const std::uint8_t> m) {
+    return conn_fd_ >= 0 && ::send(conn_fd_, m.data(), m.size(), MSG_NOSIGNAL) == ssize_t(m.size());
+}
+
+void usb_device::answer(const reply& r) {
+    const fault_actions& f = r.faults;
+    auto replug_later = [this](unsigned ms) {
+        replug_at_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    };
+    if (f.mute) return;
+    if (f.unplug) {
+        do_unplug();
+        if (f.replug_ms) replug_later(*f.replug_ms);
+        return;
+    }
+    if (f.delay_ms) std::this_thread::sleep_for(std::chrono::milliseconds(f.delay_ms));
+    std::uint8_t header[8] = {};
+    put16(header, 0, r.response_type, be);
+    put16(header, 2, std::uint16_t(r.data.size()), be);
+    put16(header, 4, r.status, be);
+    send_message(std::span(header).first(f.short_header ? 4 : 8));
+    for (std::size_t at = 0; at < r.data.size(); at += max_message)
+        send_message(std::span(r.data).subspan(at, std::min(max_message, r.data.size() - at)));
+    if (r.reset) {
+        do_unplug();
+        {
+            std::lock_guard lock(mutex_);
+            model_.restart(ecu_mode::boot);
+        }
+        replug_later(model_.config().reset_replug_ms);
+    } else if (f.unplug_after) {
+        do_unplug();
+        if (f.replug_ms) replug_later(*f.replug_ms);
+    }
+}
+
+virtual_ecu::virtual_ecu(ecu_config cfg, std::string state_file) {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "ecusim-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) fail("mkdtemp");
+    root_ = tmpl;
+    if (const char* old = std::getenv("TRELINK_DEVICE_DIR")) previous_env_ = old;
+    ::setenv("TRELINK_DEVICE_DIR", root_.c_str(), 1);
+    device_ = std::make_unique<usb_device>(std::move(cfg), qx::platform::registry_class_dir(qx::platform::ecu_interface_class),
+                                           "ecusim0", std::move(state_file));
+    device_->start();
+}
+
+virtual_ecu::~virtual_ecu() {
+    device_.reset();
+    if (previous_env_) ::setenv("TRELINK_DEVICE_DIR", previous_env_->c_str(), 1);
+    else ::unsetenv("TRELINK_DEVICE_DIR");
+    std::error_code ec;
+    std::filesystem::remove_all(root_, ec);
+}
+
+}  // namespace ecusim

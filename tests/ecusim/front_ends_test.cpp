@@ -1,0 +1,201 @@
+// One exchange with each front-end of the virtual ECU through the real libTrelink.so.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ecusim/usb_device.h"
+#include "transfer/trelink.h"
+
+extern char** environ;
+
+namespace {
+
+struct target_version {
+    std::uint32_t firmware_version = 0xFFFFFFFF;
+    std::uint32_t transferstructs_version = 0xFFFFFFFF;
+};
+
+// GET_TARGET_VERSION through the open link; the library's status.
+int read_version(target_version& v, std::uint16_t& returned) {
+    returned = 0;
+    return KesSendCommand(0, nullptr, 0, &v, sizeof v, &returned);
+}
+
+// `ecusim` as a process of its own, with its registry in a fresh folder.
+class ecusim_process {
+public:
+    explicit ecusim_process(std::vector<std::string> args) {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "ecusim-e2e-XXXXXX").string();
+        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
+        root_ = tmpl;
+        ::setenv("TRELINK_DEVICE_DIR", root_.c_str(), 1);
+        pid_ = spawn(args, &out_fd_);
+    }
+    ~ecusim_process() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            int st = 0;
+            ::waitpid(pid_, &st, 0);
+        }
+        if (out_fd_ >= 0) ::close(out_fd_);
+        ::unsetenv("TRELINK_DEVICE_DIR");
+        std::error_code ec;
+        std::filesystem::remove_all(root_, ec);
+    }
+    // The next line the process prints (blocks until it does); empty at its end.
+    std::string next_line() {
+        std::string line;
+        char c;
+        while (::read(out_fd_, &c, 1) == 1) {
+            if (c == '\n') return line;
+            line.push_back(c);
+        }
+        return line;
+    }
+    // Runs `ecusim ARGS` to its end; its exit status.
+    static int run(std::vector<std::string> args) {
+        const pid_t pid = spawn(std::move(args), nullptr);
+        int st = 0;
+        ::waitpid(pid, &st, 0);
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+    // Stops it with SIGTERM; its exit status.
+    int stop() {
+        ::kill(pid_, SIGTERM);
+        int st = 0;
+        ::waitpid(pid_, &st, 0);
+        pid_ = -1;
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+
+private:
+    static pid_t spawn(std::vector<std::string> args, int* out_fd) {
+        args.insert(args.begin(), ECUSIM_PATH);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        int fds[2] = {-1, -1};
+        if (out_fd) {
+            if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+            posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        }
+        pid_t pid = -1;
+        const int rc = posix_spawn(&pid, ECUSIM_PATH, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (out_fd) {
+            ::close(fds[1]);
+            *out_fd = fds[0];
+        }
+        if (rc != 0) throw std::runtime_error("cannot start " ECUSIM_PATH);
+        return pid;
+    }
+
+    std::string root_;
+    pid_t pid_ = -1;
+    int out_fd_ = -1;
+};
+
+TEST(ecusim_usb, in_process_device_answers_target_version_through_the_usb_link) {
+    ecusim::ecu_config cfg;
+    cfg.mode = ecusim::ecu_mode::app;
+    cfg.firmware_version = 0x0A0B0C0D;
+    ecusim::virtual_ecu ecu(cfg);
+    ASSERT_EQ(KesInitializeInterfaces(TRELINK_LINK_USB, nullptr), 0);
+    target_version v;
+    std::uint16_t returned = 0;
+    EXPECT_EQ(read_version(v, returned), 0);
+    EXPECT_EQ(returned, 8);
+    EXPECT_EQ(v.transferstructs_version, 95u);
+    EXPECT_EQ(v.firmware_version, 0x0A0B0C0Du);
+    KesCloseInterfaces(TRELINK_LINK_USB);
+}
+
+TEST(ecusim_usb, separate_process_in_boot_mode_answers_version_0_and_unplugs_on_request) {
+    ecusim_process ecu({"usb", "--mode", "boot", "--serial", "0a0b0c0d"});
+    const std::string banner = ecu.next_line();
+    ASSERT_NE(banner.find("plugged in at"), std::string::npos) << banner;
+
+    ASSERT_EQ(KesInitializeInterfaces(TRELINK_LINK_USB, nullptr), 0);
+    target_version v;
+    std::uint16_t returned = 0;
+    EXPECT_EQ(read_version(v, returned), 0);
+    EXPECT_EQ(returned, 8);
+    EXPECT_EQ(v.transferstructs_version, 0u);
+
+    // Unplugged, the open link fails; plugged in again, a fresh link works.
+    ASSERT_EQ(ecusim_process::run({"unplug"}), 0);
+    EXPECT_EQ(ecu.next_line(), "ecusim: unplugged");
+    EXPECT_NE(read_version(v, returned), 0);
+    KesCloseInterfaces(TRELINK_LINK_USB);
+    EXPECT_NE(KesInitializeInterfaces(TRELINK_LINK_USB, nullptr), 0);
+
+    ASSERT_EQ(ecusim_process::run({"plug"}), 0);
+    EXPECT_EQ(ecu.next_line(), "ecusim: plugged in");
+    ASSERT_EQ(KesInitializeInterfaces(TRELINK_LINK_USB, nullptr), 0);
+    v = {};
+    EXPECT_EQ(read_version(v, returned), 0);
+    EXPECT_EQ(v.transferstructs_version, 0u);
+    KesCloseInterfaces(TRELINK_LINK_USB);
+    EXPECT_EQ(ecu.stop(), 0);
+}
+
+TEST(ecusim_usb, refuses_a_bad_serial) {
+    EXPECT_EQ(ecusim_process::run({"usb", "--serial", "12345"}), 1);
+}
+
+// The simulator link's data block: a byte of our own, the library's name, then the options.
+std::vector<unsigned char> simulator_data(const std::string& options) {
+    std::vector<unsigned char> d{0};
+    const std::string path = ECUSIM_LIBRARY_PATH;
+    d.insert(d.end(), path.begin(), path.end());
+    d.push_back(0);
+    d.insert(d.end(), options.begin(), options.end());
+    d.push_back(0);
+    return d;
+}
+
+TEST(ecusim_simulator, library_answers_in_host_order_with_the_options_it_was_started_with) {
+    for (const auto& [options, version] : {std::pair<std::string, std::uint32_t>{"--mode boot", 0},
+                                           {"--mode app --version 96 --firmware 11223344", 96}}) {
+        auto data = simulator_data(options);
+        ASSERT_EQ(KesInitializeInterfaces(TRELINK_LINK_SIMULATOR, data.data()), 0) << options;
+        target_version v;
+        std::uint16_t returned = 0;
+        EXPECT_EQ(read_version(v, returned), 0);
+        EXPECT_EQ(returned, 8);
+        EXPECT_EQ(v.transferstructs_version, version) << options;
+        if (version) {
+            EXPECT_EQ(v.firmware_version, 0x11223344u);
+        }
+        EXPECT_EQ(KesCloseInterfaces(TRELINK_LINK_SIMULATOR), 0);
+    }
+}
+
+TEST(ecusim_simulator, playback_adds_fault_rules_and_refuses_a_bad_plan) {
+    auto data = simulator_data("");
+    ASSERT_EQ(KesInitializeInterfaces(TRELINK_LINK_SIMULATOR, data.data()), 0);
+    const std::string plan = "code=0:rstatus=0x5A";  // the leading 32 bits: firmware_version
+    EXPECT_EQ(KesAppendPlayback(plan.data(), std::uint32_t(plan.size())), 0);
+    const std::string bad = "code=0:explode";
+    EXPECT_EQ(KesAppendPlayback(bad.data(), std::uint32_t(bad.size())), 1);
+    target_version v;
+    std::uint16_t returned = 0;
+    EXPECT_EQ(read_version(v, returned), 0);
+    EXPECT_EQ(v.firmware_version, 0x5Au);
+    EXPECT_EQ(KesCloseInterfaces(TRELINK_LINK_SIMULATOR), 0);
+}
+
+}  // namespace
