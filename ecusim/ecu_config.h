@@ -60,7 +60,8 @@ struct ecu_config {
     bool configuration_running = true;
     bool raw_logging = false;  // LoggingMode reads 1 (raw disk) instead of 0 (file system)
     bool usb_storage_present = true;  // HostUsbDevicePresent
-    std::vector<channel> extra_channels;
+    std::vector<channel> extra_channels;  // added, or overriding a standard channel's value
+    std::vector<std::string> absent_channels;  // standard channels this ECU does not know
     r8c_config r8c;
     std::vector<log_file> log_files;
     std::vector<raw_file> raw_files;
@@ -107,6 +108,7 @@ struct ecu_state {
     bool logging_active = false;
     std::uint64_t commands = 0;
     std::map<std::uint8_t, std::uint64_t> commands_by_code;
+    std::vector<std::string> channel_lookups;  // names asked for, in order
     std::vector<erase_record> erases;
     unsigned blank_checks = 0;
     std::string accepted_certificate;  // "root", "package" or empty

@@ -56,19 +56,24 @@ ecu::ecu(ecu_config cfg) : cfg_(std::move(cfg)) {
         for (const auto c : {certificates::root(), certificates::package()})
             cfg_.trusted_certificates.emplace_back(c.begin(), c.end());
     }
-    for (const char* name : standard_channels) channels_.push_back({name, 0.0f});
-    for (const auto& c : cfg_.extra_channels) channels_.push_back(c);
+    for (const char* name : standard_channels)
+        if (std::find(cfg_.absent_channels.begin(), cfg_.absent_channels.end(), name) == cfg_.absent_channels.end())
+            channels_.push_back({name, 0.0f});
     st_.mode = cfg_.mode;
     st_.configuration_running = cfg_.configuration_running;
     st_.r8c.current_block = cfg_.r8c.current_block;
     st_.r8c.ram.assign(cfg_.r8c.buffer_size, 0);
-    set_channel("HostUsbDevicePresent", cfg_.usb_storage_present ? 1.0f : 0.0f);
-    set_channel("LoggingMode", cfg_.raw_logging ? 1.0f : 0.0f);
+    for (auto& c : channels_) {
+        if (c.name == "HostUsbDevicePresent") c.value = cfg_.usb_storage_present ? 1.0f : 0.0f;
+        if (c.name == "LoggingMode") c.value = cfg_.raw_logging ? 1.0f : 0.0f;
+    }
+    for (const auto& c : cfg_.extra_channels) set_channel(c.name, c.value);  // may override the above
 }
 
 void ecu::restart(ecu_mode m) {
     st_.mode = m;
     reset_armed_ = false;
+    dynamic_blocks_ = 0;
     handles_.clear();
     st_.key_block.reset();
     st_.logging_active = false;
@@ -127,6 +132,7 @@ reply ecu::process(std::uint16_t command_type, std::uint16_t response_buffer_siz
             b = std::uint8_t(x >> 16);
         }
     }
+    if (r.faults.truncate && *r.faults.truncate < r.data.size()) r.data.resize(*r.faults.truncate);
     return r;
 }
 
@@ -200,7 +206,12 @@ bytes ecu::system_descriptor(std::span<const std::uint8_t> q, byte_order o, repl
 // ConfigurationFindChannelByNameRequest_TS: channel_name @0, flags @8, fixed part 12.
 bytes ecu::find_channel(std::span<const std::uint8_t> q, byte_order o, reply&) {
     const request_arrays a(q, 12, {0});
+    // The name travels with its terminating zero and nothing behind it.
+    if (a[0].element_size != 1 || a[0].elements.empty() || a[0].elements.back() != 0)
+        throw malformed_request("channel name without its terminating zero");
     const std::string name = array_text(a[0]);
+    if (name.size() + 1 != a[0].elements.size()) throw malformed_request("bytes behind the channel name");
+    st_.channel_lookups.push_back(name);
     std::uint16_t number = invalid_channel;
     for (std::size_t i = 0; i < channels_.size(); ++i)
         if (channels_[i].name == name) number = std::uint16_t(first_channel_number + i);

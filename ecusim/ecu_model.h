@@ -85,6 +85,7 @@ private:
     ecu_state st_;
     std::vector<channel> channels_;
     bool reset_armed_ = false;
+    std::uint32_t dynamic_blocks_ = 0;  // sub-function 8 blocks since the last key block
     struct open_file {
         std::size_t file = 0;
         std::size_t position = 0;

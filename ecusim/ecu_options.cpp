@@ -62,6 +62,7 @@ void add_ecu_options(CLI::App& app, ecu_options& o) {
     app.add_option("--max-channels", o.max_channels, "MaxNumberOfConfigurationChannels");
     app.add_option("--faults", o.faults, "fault plan, e.g. \"n=3:unplug:replug=200\"");
     app.add_option("--channel", o.channels, "extra channel NAME=VALUE (repeatable)");
+    app.add_option("--without-channel", o.absent_channels, "a standard channel this ECU does not know (repeatable)");
     app.add_option("--log-file", o.log_files, "a file on the USB storage device (repeatable)");
     app.add_option("--raw-file", o.raw_files, "a file on the raw log disk (repeatable)");
     app.add_flag("--raw-logging", o.raw_logging, "log to the raw disk (LoggingMode 1)");
@@ -72,6 +73,7 @@ void add_ecu_options(CLI::App& app, ecu_options& o) {
 
 ecu_config make_config(const ecu_options& o) {
     ecu_config c;
+    if (o.mode != "boot" && o.mode != "app") throw std::invalid_argument("--mode: not boot or app: " + o.mode);
     c.mode = o.mode == "boot" ? ecu_mode::boot : ecu_mode::app;
     const auto serial = parse_serial(o.serial);
     if (!serial) throw std::invalid_argument("--serial: not 8 hexadecimal digits: " + o.serial);
@@ -92,6 +94,7 @@ ecu_config make_config(const ecu_options& o) {
             throw std::invalid_argument("--channel: not a number: " + ch);
         }
     }
+    c.absent_channels = o.absent_channels;
     for (const std::string& path : o.log_files) {
         const std::filesystem::path p(path);
         log_file f;
@@ -109,9 +112,35 @@ ecu_config make_config(const ecu_options& o) {
     return c;
 }
 
+namespace {
+
+// Words split at blanks; "a quoted text" is one word.
+std::vector<std::string> split_words(const std::string& text) {
+    std::vector<std::string> words;
+    std::string word;
+    bool quoted = false, any = false;
+    for (const char c : text) {
+        if (c == '"') {
+            quoted = !quoted;
+            any = true;
+        } else if (c == ' ' && !quoted) {
+            if (any) words.push_back(word);
+            word.clear();
+            any = false;
+        } else {
+            word.push_back(c);
+            any = true;
+        }
+    }
+    if (quoted) throw std::invalid_argument("ecusim options: unterminated quote");
+    if (any) words.push_back(word);
+    return words;
+}
+
+}  // namespace
+
 ecu_config config_from_text(const std::string& text) {
-    std::istringstream in(text);
-    std::vector<std::string> args{std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+    const std::vector<std::string> args = split_words(text);
     CLI::App app("ecusim");
     ecu_options o;
     add_ecu_options(app, o);

@@ -21,6 +21,7 @@ struct ecu_options {
     std::uint16_t max_channels = 1024;
     std::string faults;
     std::vector<std::string> channels;   // NAME=VALUE
+    std::vector<std::string> absent_channels;
     std::vector<std::string> log_files;  // files of the USB storage device
     std::vector<std::string> raw_files;  // files of the raw log disk
     bool raw_logging = false;
@@ -35,7 +36,8 @@ void add_ecu_options(CLI::App& app, ecu_options& o);
 // std::runtime_error for a file that cannot be read.
 ecu_config make_config(const ecu_options& o);
 
-// The same from an option text ("--mode boot --serial 0A0B0C0D"), split at blanks.
+// The same from an option text ("--mode boot --serial 0A0B0C0D"), split at blanks; a text in
+// double quotes is one word.
 ecu_config config_from_text(const std::string& text);
 
 }  // namespace ecusim

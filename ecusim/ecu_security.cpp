@@ -71,6 +71,7 @@ bytes ecu::security(std::span<const std::uint8_t> q, byte_order o, reply&) {
             if (s.key0.elements.size() != modulus_size)
                 return failure(status::security_size, "Key block must be 128 bytes", o);
             st_.key_block = bytes(s.key0.elements.begin(), s.key0.elements.end());
+            dynamic_blocks_ = 0;  // a new image: dynamic model blocks start at the area's base again
             return success({}, o);
         case 7:
         case 8:
@@ -83,11 +84,7 @@ bytes ecu::security(std::span<const std::uint8_t> q, byte_order o, reply&) {
                 return success({}, o);
             }
             std::uint32_t at = s.misc0;
-            if (s.command == 8) {
-                const auto earlier = std::count_if(st_.blocks.begin(), st_.blocks.end(),
-                                                   [](const security_block& b) { return b.sub_function == 8; });
-                at = dynamic_model_base + std::uint32_t(earlier) * std::uint32_t(block_size);
-            }
+            if (s.command == 8) at = dynamic_model_base + dynamic_blocks_++ * std::uint32_t(block_size);
             st_.blocks.push_back({s.command, s.format, s.address, s.misc0, data});
             st_.flash[at] = std::move(data);
             return success({}, o);

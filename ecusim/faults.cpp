@@ -55,6 +55,7 @@ void fault_actions::merge(const fault_actions& o) {
     oversize |= o.oversize;
     garbage |= o.garbage;
     mute |= o.mute;
+    if (o.truncate) truncate = o.truncate;
     delay_ms += o.delay_ms;
 }
 
@@ -73,6 +74,8 @@ fault_plan fault_plan::parse(std::string_view spec) {
             std::string_view c = when.substr(5);
             if (const auto hash = c.find('#'); hash != std::string_view::npos) {
                 r.code_ordinal = number(c.substr(hash + 1), rule);
+                if (*r.code_ordinal == 0)
+                    throw std::invalid_argument("fault rule '" + std::string(rule) + "': commands count from 1");
                 c = c.substr(0, hash);
             }
             r.code = std::uint8_t(bounded(c, 0xFF, rule));
@@ -94,6 +97,7 @@ fault_plan fault_plan::parse(std::string_view spec) {
             else if (name == "oversize") f.oversize = true;
             else if (name == "garbage") f.garbage = true;
             else if (name == "mute") f.mute = true;
+            else if (name == "truncate") f.truncate = std::uint16_t(bounded(value, 0xFFFF, rule));
             else if (name == "delay") f.delay_ms = unsigned(bounded(value, 3600000, rule));
             else throw std::invalid_argument("fault rule '" + std::string(rule) + "': unknown action '" + std::string(a) + "'");
         }

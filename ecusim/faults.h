@@ -14,6 +14,7 @@
 //           garbage    replace the response data by pseudo-random bytes of the same size
 //           delay=MS   wait MS milliseconds before answering
 //           mute       swallow the command; no answer at all (the host blocks)
+//           truncate=N answer only the first N bytes of the response data
 // Example: "n=3:unplug:replug=200;code=6#2:rstatus=0x71000006"
 #pragma once
 
@@ -35,6 +36,7 @@ struct fault_actions {
     bool oversize = false;
     bool garbage = false;
     bool mute = false;
+    std::optional<std::uint16_t> truncate;
     unsigned delay_ms = 0;
 
     bool any() const;

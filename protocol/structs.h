@@ -132,6 +132,10 @@ struct ConfigurationQueryStateResponse_TS {
     BYTE state;
 };
 
+// Structure defines the program uses, taken from the catalogue.
+inline constexpr std::uint16_t INVALID_CHANNEL = std::uint16_t(*catalogue::define_value("TS_CFGITEMHEADER_INVALID_CHANNEL"));
+inline constexpr std::uint8_t STATE_RUNNING = std::uint8_t(*catalogue::define_value("TS_CONFIGURATIONQUERYSTATERESPONSE_STATE_RUNNING"));
+
 struct ConfigurationFindChannelByNameRequest_TS {
     GenericArray_DTS channel_name;
     WORD flags;

@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include "app/console/describe_command.h"
+#include "app/console/ecu_command.h"
 #include "app/console/structs_command.h"
 
 int main(int argc, char** argv) {
@@ -9,6 +10,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     qx::console::add_structs_command(app);
     qx::console::add_describe_command(app);
+    qx::console::add_ecu_command(app);
     CLI11_PARSE(app, argc, argv);
     return 0;
 }

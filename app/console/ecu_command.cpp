@@ -1,0 +1,65 @@
+#include "app/console/ecu_command.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <vector>
+
+namespace qx::console {
+
+namespace {
+
+std::string hex8(std::uint32_t v) {
+    char text[11];
+    std::snprintf(text, sizeof text, "0x%08X", v);
+    return text;
+}
+
+// The root certificate a boot loader needs to tell its serial number.
+std::vector<std::uint8_t> read_certificate_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw qx::exception("Cannot read root certificate " + path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace
+
+int run_ecu_info(connection_manager& manager, const ecu_info_options& options, std::ostream& out, std::ostream& err) {
+    try {
+        manager.connect();
+        std::vector<std::uint8_t> certificate;
+        if (manager.target_mode != connection_manager::mode_application)
+            certificate = read_certificate_file(options.root_certificate);
+        const std::string serial = manager.read_ecu_serial_number(certificate);
+        out << "target_mode: " << manager.target_mode << '\n'
+            << "transferstructs_version: " << manager.transferstructs_version << '\n'
+            << "firmware_version: " << hex8(manager.firmware_version) << '\n'
+            << "board_model: " << manager.board_model << '\n'
+            << "max_configuration_channels: " << manager.max_configuration_channels << '\n'
+            << "serial_number: " << serial << '\n';
+        manager.disconnect();
+        return 0;
+    } catch (const qx::exception& e) {
+        err << e.message << '\n';
+        manager.disconnect();
+        return 1;
+    }
+}
+
+void add_ecu_command(CLI::App& app) {
+    CLI::App* ecu = app.add_subcommand("ecu", "talk to the connected ECU");
+    ecu->require_subcommand(1);
+    auto options = std::make_shared<ecu_info_options>();
+    CLI::App* info = ecu->add_subcommand("info", "connect once and print what the ECU reports");
+    info->add_option("--root-cert", options->root_certificate, "root certificate (DER) for a boot loader")
+        ->capture_default_str();
+    info->callback([options] {
+        auto manager = std::make_unique<connection_manager>();
+        const int rc = run_ecu_info(*manager, *options, std::cout, std::cerr);
+        if (rc != 0) throw CLI::RuntimeError(rc);
+    });
+}
+
+}  // namespace qx::console

@@ -1,0 +1,109 @@
+#include "core/connection_manager.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <tuple>
+
+#include "core/response_view.h"
+#include "protocol/commands.h"
+#include "protocol/defines.h"
+#include "protocol/description.h"
+#include "transfer/trelink.h"
+
+namespace qx {
+
+namespace {
+
+// Looked up at connect, in this order.
+constexpr const char* status_channel_names[] = {"ModChangeState [bool]", "ConfigurationDirty",
+                                                 "ConfigurationRunning [bool]", "LoggingActive [bool]"};
+
+}  // namespace
+
+connection_manager::connection_manager(link_choice link) : link_(std::move(link)) {
+    EnableErrorMessages(0);
+    protocol::build_description(description);
+}
+
+connection_manager::~connection_manager() {
+    if (interface_flags) disconnect();
+}
+
+std::uint16_t connection_manager::exchange(std::uint32_t code, void* request, std::uint16_t request_size,
+                                           void* response, std::uint16_t response_size) {
+    if (!interface_flags) throw exception_not_connected("Not connected");
+    std::lock_guard lock(exchange_lock);
+    std::uint16_t returned = 0;
+    const int result = KesSendCommand(code, request, request_size, response, response_size, &returned);
+    if (result != 0) throw exception_communication_error("SendCommand failed", std::uint32_t(result));
+    if (response && response_size != 0 && returned == 0) throw exception_communication_error("SendCommand failed");
+    return returned;
+}
+
+void connection_manager::send_command(std::uint32_t code, void* request, std::uint16_t request_size,
+                                      void* response, std::uint16_t response_size) {
+    exchange(code, request, request_size, response, response_size);
+}
+
+std::pair<std::uint32_t, std::uint32_t> connection_manager::read_target_version() {
+    protocol::TargetVersionResponse_TS v{};
+    const std::uint16_t got = exchange(protocol::GET_TARGET_VERSION, nullptr, 0, &v, sizeof v);
+    if (got < sizeof v) malformed_response();
+    return {v.transferstructs_version, v.firmware_version};
+}
+
+void connection_manager::connect() {
+    std::lock_guard lock(exchange_lock);
+    if (interface_flags) throw exception_already_connected("Already connected");
+    try {
+        unsigned char* data = link_.data.empty() ? nullptr : link_.data.data();
+        if (KesInitializeInterfaces(link_.flags, data) != 0)
+            throw exception_connection_failed("The specified interface is not connected");
+        interface_flags = link_.flags;
+
+        std::tie(transferstructs_version, firmware_version) = read_target_version();
+        if (transferstructs_version == 0) {
+            target_mode = mode_boot_loader;
+            return;
+        }
+        target_mode = mode_application;
+        if (transferstructs_version < protocol::TRANSFERSTRUCTS_VERSION)
+            throw exception_target_version_older("Target version not supported by this software version");
+        if (transferstructs_version > protocol::TRANSFERSTRUCTS_VERSION)
+            throw exception_target_version_newer("Target version not supported by this software version");
+
+        std::array<std::uint8_t, protocol::MAX_TRANSFERSTRUCTS_SIZE> descriptor{};
+        const std::uint16_t got = exchange(protocol::GET_SYSTEM_DESCRIPTOR, nullptr, 0, descriptor.data(),
+                                           std::uint16_t(descriptor.size()));
+        const std::span<const std::uint8_t> received(descriptor.data(), got);
+        max_configuration_channels =
+            load<std::uint16_t>(received, offsetof(protocol::SystemDescriptor_TS, MaxNumberOfConfigurationChannels));
+        // BoardModel is 8 characters, zero-terminated when shorter: never read into the next field.
+        board_model = text_of(received.first(std::min<std::size_t>(received.size(), sizeof protocol::Peripheral_BoardDescriptor_TS::BoardModel)));
+
+        status_channels.assign(4, 0);
+        status_values.assign(4, 0.0f);
+        for (std::size_t i = 0; i < 4; ++i) status_channels[i] = find_channel(status_channel_names[i]);
+        time_high_channel = find_channel("TimeHigh [us/10]");
+        time_low_channel = find_channel("TimeLow [us/10]");
+    } catch (const exception_target_version_mismatch&) {
+        throw;
+    } catch (const exception& e) {
+        disconnect();
+        throw exception_connection_failed("Could not connect:\n" + e.message);
+    }
+}
+
+void connection_manager::disconnect() {
+    std::lock_guard lock(exchange_lock);
+    KesCloseInterfaces(interface_flags);
+    interface_flags = 0;
+    transferstructs_version = 0;
+    firmware_version = 0;
+    target_mode = mode_not_connected;
+    board_model.clear();
+    cache_channel_values = true;
+    max_configuration_channels = 0;
+}
+
+}  // namespace qx
