@@ -3,6 +3,7 @@
 
 #include "app/console/describe_command.h"
 #include "app/console/ecu_command.h"
+#include "app/console/pak_command.h"
 #include "app/console/structs_command.h"
 
 int main(int argc, char** argv) {
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
     qx::console::add_structs_command(app);
     qx::console::add_describe_command(app);
     qx::console::add_ecu_command(app);
+    qx::console::add_pak_command(app);
     CLI11_PARSE(app, argc, argv);
     return 0;
 }

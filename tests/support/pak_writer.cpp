@@ -49,6 +49,13 @@ bytes word_bytes(std::uint32_t w) {
 
 std::uint32_t size32(std::size_t n) { return std::uint32_t(n); }
 
+// A serial number in its 8-byte field, zero-padded.
+bytes serial_field(const std::string& serial_number) {
+    bytes field(8, 0);
+    for (std::size_t i = 0; i < field.size() && i < serial_number.size(); ++i) field[i] = std::uint8_t(serial_number[i]);
+    return field;
+}
+
 void put_serial(sink& out, const pak_spec& spec) {
     std::array<std::uint8_t, 8> serial{};
     if (spec.serial_bytes)
@@ -199,10 +206,7 @@ pak_group_bytes write_pak_group(const pak_group_spec& spec) {
         if (!spec.serial_number) return;
         out.word(tag_serial);
         result.serial_at = out.size();
-        std::array<std::uint8_t, 8> serial{};
-        for (std::size_t i = 0; i < serial.size() && i < spec.serial_number->size(); ++i)
-            serial[i] = std::uint8_t((*spec.serial_number)[i]);
-        out.put(serial.data(), serial.size());
+        out.put(serial_field(*spec.serial_number));
     };
     auto put_checksum_chunk = [&] {
         if (!spec.checksum) return;
@@ -210,15 +214,27 @@ pak_group_bytes write_pak_group(const pak_group_spec& spec) {
         checksum_at = out.size();
         out.word(0, sink::count::as_zeros);
     };
+    // The checksum covers everything up to the word that follows its value: the entry count,
+    // or the SER# tag when the chunks stand in the wrong order.
+    std::optional<std::uint32_t> checksum;
+    auto note_checksum = [&] {
+        if (checksum_at && !checksum) checksum = out.checksum();
+    };
     if (spec.checksum_before_serial) {
         put_checksum_chunk();
-        put_serial_chunk();
+        if (spec.serial_number) {
+            out.word(tag_serial);
+            note_checksum();
+            result.serial_at = out.size();
+            out.put(serial_field(*spec.serial_number));
+        }
     } else {
         put_serial_chunk();
         put_checksum_chunk();
     }
     out.word(spec.declared_count.value_or(size32(spec.entries.size())));
-    if (checksum_at) out.patch_word(*checksum_at, spec.stored_checksum.value_or(out.checksum()));
+    note_checksum();
+    if (checksum_at) out.patch_word(*checksum_at, spec.stored_checksum.value_or(*checksum));
 
     for (const auto& e : spec.entries) {
         out.word(e.name_length.value_or(size32(e.name.size())), sink::count::not_fed);

@@ -108,7 +108,9 @@ struct pak_group_spec {
     std::array<std::uint32_t, 4> magic = {0x47465052, 0x49414F4C, 0x4B554550, 0x30303030};
     std::optional<std::string> serial_number;  // a SER# chunk
     bool checksum = true;                      // a CSUM chunk
-    bool checksum_before_serial = false;       // the two chunks in the wrong order
+    // The two chunks in the wrong order; the checksum then covers up to the SER# tag, the
+    // word a reader takes as the entry count.
+    bool checksum_before_serial = false;
     std::optional<std::uint32_t> declared_count;  // default: the number of entries
     std::optional<std::uint32_t> stored_checksum;
     std::vector<pak_group_entry_spec> entries;

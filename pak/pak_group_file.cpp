@@ -1,0 +1,146 @@
+#include "pak/pak_group_file.h"
+
+#include <cstring>
+#include <fstream>
+#include <utility>
+
+#include "pak/crc32c.h"
+#include "pak/pak_source.h"
+
+namespace qx {
+
+namespace {
+
+[[noreturn]] void invalid() { throw pak_group_file::exception_invalid("Pak group file invalid."); }
+
+class group_reader {
+public:
+    explicit group_reader(std::istream& stream) : stream_(stream) {}
+
+    std::uint32_t word() {
+        std::uint8_t b[4];
+        bytes(b, sizeof b);
+        return pak_detail::load_le32(b);
+    }
+    std::uint32_t fed_word() {
+        const std::uint32_t w = word();
+        feed_word(w);
+        return w;
+    }
+    void bytes(void* into, std::size_t size) {
+        stream_.read(static_cast<char*>(into), std::streamsize(size));
+        if (std::size_t(stream_.gcount()) != size) invalid();
+    }
+    std::string text(std::size_t length) {
+        char buffer[pak_group_name_max];
+        bytes(buffer, length);
+        return std::string(buffer, ::strnlen(buffer, length));
+    }
+
+    void feed(const void* data, std::size_t size) { reg_ = crc32c_update(reg_, data, size); }
+    void feed_word(std::uint32_t w) {
+        const std::uint8_t b[4] = {std::uint8_t(w), std::uint8_t(w >> 8), std::uint8_t(w >> 16), std::uint8_t(w >> 24)};
+        feed(b, sizeof b);
+    }
+    std::uint32_t checksum() const { return ~reg_; }
+
+private:
+    std::istream& stream_;
+    std::uint32_t reg_ = 0xFFFFFFFF;
+};
+
+// Reads the embedded package at `position`, layout 2 first; false when it is invalid in both.
+bool read_package(std::istream& stream, std::streamoff position, pak_file& header) {
+    pak_image scratch;
+    try {
+        header.read_layout2(stream, position, scratch);
+        return true;
+    } catch (const pak_file::exception_invalid&) {
+    }
+    try {
+        header.read_layout1(stream, position, scratch);
+        return true;
+    } catch (const pak_file::exception_invalid&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+pak_group_file::pak_group_file(std::string requested_serial_number)
+    : requested_serial(std::move(requested_serial_number)) {}
+
+void pak_group_file::forget() {
+    loaded = false;
+    declared_count = 0;
+    entries.clear();
+    path.clear();
+    serial_number.clear();
+}
+
+void pak_group_file::open(const std::string& file_path) {
+    forget();
+    std::ifstream file(file_path, std::ios::binary);
+    if (!file.is_open()) throw exception_file_not_found("Pak group file not found.");
+    load(file);
+    path = file_path;
+}
+
+void pak_group_file::read(std::istream& stream) {
+    forget();
+    load(stream);
+}
+
+void pak_group_file::load(std::istream& stream) {
+    if (!pak_detail::stream_is_open(stream)) throw exception_file_not_found("Group file not found.");
+    group_reader in(stream);
+    for (std::uint32_t magic : {pak_group_tag::MAGIC_1, pak_group_tag::MAGIC_2, pak_group_tag::MAGIC_3,
+                                pak_group_tag::MAGIC_4})
+        if (in.fed_word() != magic) invalid();
+
+    std::string group_serial;
+    std::uint32_t word = in.fed_word();
+    if (word == pak_group_tag::SERIAL) {
+        char serial[pak_serial_size];
+        in.bytes(serial, sizeof serial);
+        in.feed(serial, sizeof serial);
+        group_serial.assign(serial, ::strnlen(serial, sizeof serial));
+        word = in.fed_word();
+    }
+    if (word == pak_group_tag::CSUM) {
+        in.feed_word(0);  // the stored value counts as zeros
+        const std::uint32_t stored = in.word();
+        word = in.fed_word();
+        if (in.checksum() != stored) throw exception_invalid("Pak group file checksum invalid.");
+    }
+    const std::uint32_t count = word;
+    if (count == 0 || count > pak_group_max_entries) invalid();
+
+    std::vector<pak_group_entry> accepted;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        pak_group_entry e;
+        const std::uint32_t name_length = in.word();
+        if (name_length == 0 || name_length > pak_group_name_max) invalid();
+        e.name = in.text(name_length);
+        e.entry_type = in.word();
+        e.entry_word = in.word();
+        e.package_position = std::streamoff(stream.tellg());
+        if (!read_package(stream, e.package_position, e.header)) continue;  // dropped
+        if (group_serial.empty()) group_serial = e.header.serial_number;
+        if (e.entry_type != e.header.image_type) invalid();
+        if (e.header.serial_number != group_serial) invalid();
+        accepted.push_back(std::move(e));
+    }
+
+    declared_count = count;
+    entries = std::move(accepted);
+    serial_number = std::move(group_serial);
+    loaded = true;
+}
+
+const pak_group_entry& pak_group_file::entry(std::size_t index) const {
+    if (index >= entries.size()) throw exception_out_of_bounds("Requested pak file location invalid.");
+    return entries[index];
+}
+
+}  // namespace qx
