@@ -24,7 +24,7 @@ inline std::string link_name(const ::testing::TestParamInfo<link_kind>& p) {
 class ecu_link {
 public:
     // options: those of `ecusim usb` ("--mode boot --serial 01020AFF").
-    ecu_link(link_kind kind, const std::string& options) : kind_(kind) {
+    ecu_link(link_kind kind, const std::string& options) {
         link_choice choice;
         if (kind == link_kind::usb) {
             usb_.emplace(ecusim::config_from_text(options));
@@ -62,7 +62,6 @@ public:
     std::unique_ptr<connection_manager> manager;
 
 private:
-    link_kind kind_;
     std::optional<ecusim::virtual_ecu> usb_;
 };
 

@@ -79,8 +79,10 @@ TEST_P(plain_status, maps_to_its_class_with_the_code_and_a_composed_message) {
 }
 
 TEST(security_status, just_past_the_security_range_is_a_plain_command_error) {
-    for (const auto& [status, kind] : {std::pair{0x7100001Bu, "command_error"}, std::pair{0x71000006u, "security_key"},
-                                       std::pair{0x7100001Au, "security_error"}}) {
+    for (const auto& [status_value, kind_name] : {std::pair{0x7100001Bu, "command_error"}, std::pair{0x71000006u, "security_key"},
+                                                   std::pair{0x7100001Au, "security_error"}}) {
+        const std::uint32_t status = status_value;
+        const char* const kind = kind_name;
         ecu_link ecu(link_kind::simulator, "--faults code=6:rstatus=" + std::to_string(status));
         cm& m = *ecu.manager;
         m.connect();

@@ -1,0 +1,42 @@
+// What a dialog may ask of the user, whatever renders it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qx::ui {
+
+// Message box buttons, icons and answers, with the values technicians' tools have always used.
+inline constexpr unsigned MB_OK = 0x00;
+inline constexpr unsigned MB_OKCANCEL = 0x01;
+inline constexpr unsigned MB_YESNO = 0x04;
+inline constexpr unsigned MB_ICONSTOP = 0x10;
+inline constexpr unsigned MB_ICONQUESTION = 0x20;
+inline constexpr unsigned MB_ICONEXCLAMATION = 0x30;
+inline constexpr unsigned MB_ICONINFORMATION = 0x40;
+inline constexpr int IDYES = 6;
+inline constexpr int IDNO = 7;
+
+struct message_box_request {
+    std::string caption;
+    std::string text;
+    unsigned style = MB_OK;  // buttons | icon
+    bool owned = true;       // false: a box without owner window
+
+    unsigned buttons() const { return style & 0x0F; }
+    unsigned icon() const { return style & 0xF0; }
+};
+
+struct file_request {
+    std::string title;
+    std::string filter;        // "PAK files (*.pak)|*.pak|All files (*.*)|*.*"
+    std::string default_name;  // save: the proposed name
+    bool save = false;
+};
+
+struct popup_menu_request {
+    std::vector<std::string> items;  // an empty item is a separator
+};
+
+}  // namespace qx::ui

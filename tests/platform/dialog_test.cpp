@@ -1,0 +1,207 @@
+// The dialog layer with the headless renderer: handlers on the logic thread, nested modal
+// dialogs, workers changing the model, prompts, and device notifications from the registry.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <filesystem>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/registry/device_registry.h"
+#include "platform/ui/console_renderer.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/headless_renderer.h"
+
+namespace qx::ui {
+namespace {
+
+dialog_template small_template(int id) {
+    return {id, "Small", 100, 50, 0,
+            {{1, control_kind::default_button, "OK"},
+             {2, control_kind::button, "Cancel"},
+             {10, control_kind::button, "Open child"},
+             {11, control_kind::label, "idle"},
+             {12, control_kind::progress, ""}}};
+}
+
+class child_dialog : public dialog {
+public:
+    child_dialog() : dialog(small_template(200)) {}
+    std::thread::id handler_thread;
+
+protected:
+    void on_init() override { handler_thread = std::this_thread::get_id(); }
+};
+
+class parent_dialog : public dialog {
+public:
+    parent_dialog() : dialog(small_template(100)) {}
+    std::thread::id init_thread;
+    int child_result = -1;
+    std::thread::id child_thread;
+    std::vector<device_event> events;
+
+protected:
+    void on_init() override {
+        init_thread = std::this_thread::get_id();
+        model().set_text(11, "ready");
+    }
+    void on_command(int id) override {
+        if (id == 10) {
+            child_dialog child;
+            child_result = child.run_modal(ui());
+            child_thread = child.handler_thread;
+            model().set_text(11, "child closed");
+            return;
+        }
+        dialog::on_command(id);
+    }
+    void on_device_change(const device_event& e) override {
+        events.push_back(e);
+        model().set_text(11, e.kind == device_event::arrival ? "arrived" : "removed");
+    }
+};
+
+TEST(dialog, handlers_run_on_one_logic_thread_and_nested_dialogs_share_it) {
+    headless_renderer r;
+    parent_dialog d;
+    int result = 0;
+    std::thread runner([&] { result = d.run_modal(r); });
+    ASSERT_TRUE(r.wait_until([&] { return d.running() && d.model().text(11) == "ready"; }));
+    d.click(10);
+    dialog* child = r.wait_for_dialog(200);
+    ASSERT_NE(child, nullptr);
+    EXPECT_EQ(r.shown().size(), 2u);
+    child->click(IDOK);
+    ASSERT_TRUE(r.wait_until([&] { return d.model().text(11) == "child closed"; }));
+    EXPECT_EQ(d.child_result, IDOK);
+    EXPECT_EQ(d.child_thread, d.init_thread);
+    EXPECT_NE(d.init_thread, std::this_thread::get_id());
+    d.cancel();
+    runner.join();
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_TRUE(r.shown().empty());
+    // Events for a dialog that has ended are dropped, not run.
+    d.click(10);
+    EXPECT_EQ(r.shown().size(), 0u);
+}
+
+TEST(dialog, workers_change_the_model_from_any_thread) {
+    headless_renderer r;
+    parent_dialog d;
+    std::thread runner([&] { d.run_modal(r); });
+    ASSERT_TRUE(r.wait_until([&] { return d.running(); }));
+    d.model().set_range(12, 0, 30);
+    d.model().set_step(12, 10);
+    std::thread worker([&] {
+        for (int i = 0; i < 4; ++i) d.model().step_it(12);
+    });
+    worker.join();
+    EXPECT_TRUE(r.wait_until([&] { return d.model().position(12) == 10; }));  // 40 wraps to 10
+    EXPECT_THROW(d.model().set_text(999, "x"), std::out_of_range);
+    d.cancel();
+    runner.join();
+}
+
+TEST(headless_renderer, records_prompts_and_answers_from_the_script) {
+    headless_renderer r;
+    dialog d(small_template(1));
+    r.answer_message(IDYES);
+    r.answer_folder("/tmp/packages");
+    EXPECT_EQ(r.message_box(&d, {"Question", "Go on?", MB_YESNO | MB_ICONQUESTION}), IDYES);
+    EXPECT_EQ(r.message_box(&d, {"Question", "Again?", MB_YESNO}), IDNO);  // unscripted: no
+    EXPECT_EQ(r.message_box(&d, {"Note", "Done.", MB_OK}), IDOK);
+    EXPECT_EQ(r.browse_folder(d, "Choose"), std::optional<std::string>("/tmp/packages"));
+    EXPECT_EQ(r.browse_folder(d, "Choose"), std::nullopt);
+    const auto p = r.prompts();
+    ASSERT_EQ(p.size(), 5u);
+    EXPECT_EQ(p[0].caption, "Question");
+    EXPECT_EQ(p[0].style, MB_YESNO | MB_ICONQUESTION);
+    EXPECT_EQ(p[3].kind, "folder");
+}
+
+TEST(console_renderer, prints_watched_texts_once_per_change_and_message_boxes) {
+    std::ostringstream out;
+    console_renderer r(out, {});
+    parent_dialog d;
+    r.watch_text(100, 11, "main");
+    std::thread runner([&] { d.run_modal(r); });
+    // The first handler sets "ready"; the same text again prints nothing.
+    while (r.last_text(100, 11) != "ready") std::this_thread::yield();
+    d.model().set_text(11, "ready");
+    d.model().set_text(11, "two  blanks.");
+    r.message_box(&d, {"ERROR!", "No root certificate found.  Cannot continue.", MB_OK});
+    d.cancel();
+    runner.join();
+    EXPECT_EQ(out.str(), "main: ready\nmain: two  blanks.\nERROR!: No root certificate found.  Cannot continue.\n");
+}
+
+// A device socket in a registry of the test's own.
+class registry_folder {
+public:
+    registry_folder() {
+        std::string t = (std::filesystem::temp_directory_path() / "devnotify-XXXXXX").string();
+        root_ = ::mkdtemp(t.data());
+        ::setenv("TRELINK_DEVICE_DIR", root_.c_str(), 1);
+    }
+    ~registry_folder() {
+        ::unsetenv("TRELINK_DEVICE_DIR");
+        std::filesystem::remove_all(root_);
+    }
+    std::string plug(const std::string& name) {
+        const std::string path = platform::registry_class_dir(platform::ecu_interface_class) + "/" + name;
+        fd_ = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        return path;
+    }
+    void unplug(const std::string& path) {
+        ::unlink(path.c_str());
+        ::close(fd_);
+    }
+
+private:
+    std::string root_;
+    int fd_ = -1;
+};
+
+class watching_dialog : public parent_dialog {
+protected:
+    void on_init() override {
+        parent_dialog::on_init();
+        register_device_notification(std::string(platform::ecu_interface_class));
+        model().set_text(11, "watching");
+    }
+};
+
+TEST(device_notification, arrival_and_removal_of_a_registry_socket_reach_the_dialog) {
+    registry_folder reg;
+    headless_renderer r;
+    watching_dialog d;
+    std::thread runner([&] { d.run_modal(r); });
+    ASSERT_TRUE(r.wait_until([&] { return d.model().text(11) == "watching"; }));
+    // A file that is not a socket is no device.
+    std::ofstream(platform::registry_class_dir(platform::ecu_interface_class) + "/note.txt") << "x";
+    const std::string path = reg.plug("ecu0");
+    ASSERT_TRUE(r.wait_until([&] { return d.model().text(11) == "arrived"; }));
+    reg.unplug(path);
+    ASSERT_TRUE(r.wait_until([&] { return d.model().text(11) == "removed"; }));
+    d.cancel();
+    runner.join();
+    ASSERT_GE(d.events.size(), 2u);
+    EXPECT_EQ(d.events[0].kind, device_event::arrival);
+    EXPECT_EQ(d.events[0].device_type, 5u);
+    EXPECT_EQ(d.events[0].interface_class, std::string(platform::ecu_interface_class));
+    EXPECT_EQ(d.events[0].path, path);
+}
+
+}  // namespace
+}  // namespace qx::ui
