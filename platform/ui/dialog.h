@@ -6,10 +6,12 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/devnotify/device_event.h"
 #include "platform/devnotify/device_notification.h"
+#include "platform/ui/cell_info.h"
 #include "platform/ui/dialog_model.h"
 #include "platform/ui/dialog_template.h"
 #include "platform/ui/prompts.h"
@@ -45,6 +47,26 @@ public:
     // A close request (as the close box) queued behind what is pending.
     void post_close() { cancel(); }
 
+    // List controls. The two questions are answered at once on the asking thread (a GUI
+    // thread): their handlers must be thread-safe. The notifications are queued.
+    virtual void on_get_cell_info(int list_id, cell_info& record) { (void)list_id, (void)record; }
+    // true cancels the edit; `text` may be changed to what the editor starts with.
+    virtual bool on_begin_edit(int list_id, int item, int subitem, std::string& text) {
+        (void)list_id, (void)item, (void)subitem, (void)text;
+        return false;
+    }
+    void cell_clicked(int list_id, const cell_click& c) { post([this, list_id, c] { on_cell_clicked(list_id, c); }); }
+    void read_only_double_click(int list_id, const cell_click& c) {
+        post([this, list_id, c] { on_read_only_double_click(list_id, c); });
+    }
+    void edit_lost_focus(int list_id) { post([this, list_id] { on_edit_lost_focus(list_id); }); }
+    // `text` empty: the edit was cancelled (Escape).
+    void end_edit(int list_id, int item, int subitem, std::optional<std::string> text) {
+        post([this, list_id, item, subitem, text] { on_end_edit(list_id, item, subitem, text); });
+    }
+    // A right click on a list row (the context menu), with the row (-1 for none).
+    void context_menu(int list_id, int item) { post([this, list_id, item] { on_context_menu(list_id, item); }); }
+
 protected:
     // Handlers.
     virtual void on_init() {}
@@ -52,6 +74,11 @@ protected:
     virtual void on_ok() { end_dialog(IDOK); }
     virtual void on_cancel() { end_dialog(IDCANCEL); }
     virtual void on_device_change(const device_event&) {}
+    virtual void on_cell_clicked(int, const cell_click&) {}
+    virtual void on_read_only_double_click(int, const cell_click&) {}
+    virtual void on_edit_lost_focus(int) {}
+    virtual void on_end_edit(int, int, int, const std::optional<std::string>&) {}
+    virtual void on_context_menu(int, int) {}
     // After the dialog ended, before run_modal returns: stop and join workers here.
     virtual void on_end() {}
 
