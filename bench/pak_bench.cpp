@@ -2,6 +2,8 @@
 // plain read of the same file.
 #include <benchmark/benchmark.h>
 
+#include "bench/ratio_reporter.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -73,18 +75,6 @@ void plain_read(benchmark::State& state) {
 BENCHMARK(open_group)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(plain_read)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Keeps each benchmark's real time per iteration for the ratio.
-class ratio_reporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& run : runs)
-            if (!run.error_occurred && run.run_type == Run::RT_Iteration)
-                times[run.run_name.function_name] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -93,16 +83,12 @@ int main(int argc, char** argv) {
     std::printf("Writing a group of %u packages, %u MB of image each...\n", package_count,
                 blocks_per_package * 2048 / (1024 * 1024));
     group_path();
-    ratio_reporter reporter;
+    qx::bench::ratio_reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     std::filesystem::remove(group_path());
 
     std::printf("\nOpening a 64 MB package group against a plain read of the same file (real time):\n");
-    const auto a = reporter.times.find("open_group"), b = reporter.times.find("plain_read");
-    if (a == reporter.times.end() || b == reporter.times.end() || b->second <= 0)
-        std::printf("group open: not measured\n");
-    else
-        std::printf("group open: open_group / plain_read = %.2f\n", a->second / b->second);
+    qx::bench::print_ratio(reporter, "group open", "open_group", "plain_read");
     return 0;
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "platform/registry/device_registry.h"
 #include "platform/usb/usb_device.h"
 #include "protocol/commands.h"
@@ -150,38 +151,17 @@ BENCHMARK(usb_bare_round_trip)->UseRealTime();
 BENCHMARK(simulator_kes_send_command)->UseRealTime();
 BENCHMARK(simulator_direct_call)->UseRealTime();
 
-// Keeps each benchmark's real time per iteration for the ratios.
-class ratio_reporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& run : runs)
-            if (!run.error_occurred && run.run_type == Run::RT_Iteration)
-                times[run.run_name.function_name] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
-void print_ratio(const ratio_reporter& r, const char* what, const char* library, const char* bare) {
-    const auto a = r.times.find(library), b = r.times.find(bare);
-    if (a == r.times.end() || b == r.times.end() || b->second <= 0) {
-        std::printf("%s: not measured\n", what);
-        return;
-    }
-    std::printf("%s: %s / %s = %.2f\n", what, library, bare, a->second / b->second);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    ratio_reporter reporter;
+    qx::bench::ratio_reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     std::printf(
         "\nTrelink's cost against the bare link (2048-byte SECURITY_COMMAND, real time):\n");
-    print_ratio(reporter, "USB link", "usb_kes_send_command", "usb_bare_round_trip");
-    print_ratio(reporter, "simulator link", "simulator_kes_send_command", "simulator_direct_call");
+    qx::bench::print_ratio(reporter, "USB link", "usb_kes_send_command", "usb_bare_round_trip");
+    qx::bench::print_ratio(reporter, "simulator link", "simulator_kes_send_command", "simulator_direct_call");
     return 0;
 }

@@ -14,7 +14,6 @@ namespace {
 constexpr std::size_t modulus_size = 128;
 constexpr std::size_t block_size = 2048;
 constexpr std::size_t dump_table_size = 112;
-constexpr std::uint32_t dynamic_model_base = 0x80100000;
 constexpr std::uint32_t key_not_sent = 0x71000012;
 constexpr std::uint32_t dump_tag = 0x51582D44;  // 'QX-D'
 

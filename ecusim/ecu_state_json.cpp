@@ -5,24 +5,6 @@
 
 namespace ecusim {
 
-namespace {
-
-// CRC-32 (IEEE 802.3), to name a block's content in a few characters.
-std::uint32_t crc32(std::span<const std::uint8_t> b) {
-    std::uint32_t c = 0xFFFFFFFF;
-    for (const std::uint8_t x : b) {
-        c ^= x;
-        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
-    }
-    return ~c;
-}
-
-std::string hex32(std::uint32_t v) {
-    const std::uint8_t b[] = {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)};
-    return hex(b);
-}
-
-}  // namespace
 
 std::string ecu::state_json() const {
     using nlohmann::json;
@@ -43,7 +25,7 @@ std::string ecu::state_json() const {
     sec["accepted_certificate"] = st_.accepted_certificate;
     sec["rejected_keys"] = st_.rejected_keys;
     sec["key_block"] = st_.key_block ? json(hex(*st_.key_block)) : json(nullptr);
-    sec["first_block_crc32"] = st_.first_block ? json(hex32(crc32(*st_.first_block))) : json(nullptr);
+    sec["first_block_crc32"] = st_.first_block ? json(hex32(crc32_ieee(*st_.first_block))) : json(nullptr);
     sec["blocks"] = json::array();
     for (const auto& b : st_.blocks)
         sec["blocks"].push_back({{"sub_function", b.sub_function},
@@ -51,12 +33,12 @@ std::string ecu::state_json() const {
                                  {"buffer_address", hex32(b.buffer_address)},
                                  {"flash_address", hex32(b.flash_address)},
                                  {"size", b.data.size()},
-                                 {"crc32", hex32(crc32(b.data))}});
+                                 {"crc32", hex32(crc32_ieee(b.data))}});
     sec["dump_sections"] = hex(st_.dump_sections);
     j["security"] = sec;
     j["flash"] = json::array();
     for (const auto& [at, b] : st_.flash)
-        j["flash"].push_back({{"address", hex32(at)}, {"size", b.size()}, {"crc32", hex32(crc32(b))}});
+        j["flash"].push_back({{"address", hex32(at)}, {"size", b.size()}, {"crc32", hex32(crc32_ieee(b))}});
     j["io_controls"] = json::array();
     for (const auto& c : st_.io_controls)
         j["io_controls"].push_back({{"function", c.function},
@@ -69,7 +51,7 @@ std::string ecu::state_json() const {
     r8c["programs"] = st_.r8c.programs;
     r8c["programmed_addresses"] = json::array();
     for (const auto a : st_.r8c.programmed_addresses) r8c["programmed_addresses"].push_back(hex32(a));
-    r8c["flash_crc32"] = hex32(crc32(st_.r8c.flash));
+    r8c["flash_crc32"] = hex32(crc32_ieee(st_.r8c.flash));
     j["r8c"] = r8c;
     j["resets"] = st_.resets;
     j["raw_formats"] = st_.raw_formats;

@@ -96,11 +96,17 @@ int main(int argc, char** argv) {
     packages->add_option("--serial", serial, "ECU serial number, 8 hexadecimal digits")->required();
     packages->add_option("--out", out_dir, "output folder")->required();
 
+    std::string check_serial, check_state;
+    CLI::App* check = app.add_subcommand("check-update", "check a state file after an update with make-packages' packages");
+    check->add_option("--serial", check_serial, "ECU serial number")->required();
+    check->add_option("--state", check_state, "state file written by ecusim usb --state")->required();
+
     CLI11_PARSE(app, argc, argv);
     try {
         if (*usb) return serve_usb(options, name, state_file);
         if (*unplug) return signal_device(name, SIGUSR1);
         if (*plug) return signal_device(name, SIGUSR2);
+        if (*check) return ecusim::check_update(check_serial, check_state, std::cout) ? 0 : 1;
         if (*packages) {
             for (const std::string& file : ecusim::make_packages(serial, out_dir)) std::cout << file << '\n';
             return 0;

@@ -142,12 +142,19 @@ void usb_device::do_plug() {
     std::filesystem::create_directories(class_dir_);
     const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (fd < 0) fail("socket");
+    // Bound and listening under a name outside the class folder first, then moved in: a host
+    // that sees the device arrive can always connect to it.
+    const std::string staging = std::filesystem::path(class_dir_).parent_path().string() + "/." + name_ + ".plugging";
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path().c_str(), sizeof addr.sun_path - 1);
+    if (staging.size() >= sizeof addr.sun_path) fail("device path too long: " + staging);
+    std::strncpy(addr.sun_path, staging.c_str(), sizeof addr.sun_path - 1);
+    ::unlink(staging.c_str());
     ::unlink(path().c_str());
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0 ||
+        ::rename(staging.c_str(), path().c_str()) != 0) {
         ::close(fd);
+        ::unlink(staging.c_str());
         fail("bind " + path());
     }
     listen_fd_ = fd;

@@ -171,4 +171,18 @@ std::string hex(std::span<const std::uint8_t> b) {
     return s;
 }
 
+std::uint32_t crc32_ieee(std::span<const std::uint8_t> b) {
+    std::uint32_t c = 0xFFFFFFFF;
+    for (const std::uint8_t x : b) {
+        c ^= x;
+        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+    }
+    return ~c;
+}
+
+std::string hex32(std::uint32_t v) {
+    const std::uint8_t b[] = {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)};
+    return hex(b);
+}
+
 }  // namespace ecusim

@@ -94,5 +94,10 @@ bytes byte_array_response(std::span<const std::uint8_t> b, byte_order o);
 // Text of a byte array up to its first zero.
 std::string array_text(const array_view& a);
 std::string hex(std::span<const std::uint8_t> b);
+// CRC-32 (IEEE 802.3): names a block's content in a few characters in the state file.
+std::uint32_t crc32_ieee(std::span<const std::uint8_t> b);
+std::string hex32(std::uint32_t v);
+// Where the ECU files dynamic model blocks, which arrive without an address.
+inline constexpr std::uint32_t dynamic_model_base = 0x80100000;
 
 }  // namespace ecusim

@@ -1,10 +1,47 @@
 #!/usr/bin/env bash
-# The main job on the virtual ECU. Until the ECU Update workflow exists this builds the tools
-# and prints what they can show today: the layout of the protocol's transfer structures.
+# The main job on the virtual ECU: a full ECU update.
+#   1. installs what is missing and builds flashdesk and ecusim,
+#   2. makes the root certificate and a package group for a virtual ECU (ecusim make-packages),
+#   3. plugs in `ecusim usb --mode boot` in a registry of its own,
+#   4. runs `flashdesk update --once` against it,
+#   5. checks from ecusim's state file that every block of every image arrived at its address.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$(pwd)
 scripts/install-deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)" --target flashdesk
-build/app/flashdesk structs GenericStatusStringResponse_DTS Security_BlockRequest_DTS
-build/app/flashdesk structs --cfgitem 7
+cmake --build --preset default -j "$(nproc)" --target flashdesk ecusim
+
+serial=${SERIAL:-01020AFF}
+work=$(mktemp -d "${TMPDIR:-/tmp}/flashdesk-demo-XXXXXX")
+export TRELINK_DEVICE_DIR="$work/registry"
+sim_pid=
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "== packages for ECU $serial"
+build/ecusim/ecusim make-packages --serial "$serial" --out "$work/packages"
+
+echo "== virtual ECU in boot loader mode"
+build/ecusim/ecusim usb --mode boot --serial "$serial" --state "$work/state.json" > "$work/ecusim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do
+  grep -q "plugged in" "$work/ecusim.log" 2>/dev/null && break
+  kill -0 "$sim_pid" 2>/dev/null || { cat "$work/ecusim.log"; exit 1; }
+  sleep 0.1
+done
+
+echo "== flashdesk update"
+cd "$work/packages"
+status=0
+"$root/build/app/flashdesk" update --folder "$work/packages" --once || status=$?
+cd "$root"
+
+kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; sim_pid=
+echo "== what arrived in the ECU"
+build/ecusim/ecusim check-update --serial "$serial" --state "$work/state.json" || status=1
+if [ "$status" -eq 0 ]; then echo "== update complete: every image programmed"; else echo "== update FAILED"; fi
+exit "$status"

@@ -5,6 +5,7 @@
 #include "app/console/ecu_command.h"
 #include "app/console/pak_command.h"
 #include "app/console/structs_command.h"
+#include "app/console/update_command.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"flashdesk: ECU service and programming tool (console)"};
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
     qx::console::add_describe_command(app);
     qx::console::add_ecu_command(app);
     qx::console::add_pak_command(app);
+    qx::console::add_update_command(app);
     CLI11_PARSE(app, argc, argv);
     return 0;
 }

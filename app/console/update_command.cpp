@@ -1,0 +1,74 @@
+#include "app/console/update_command.h"
+
+#include <iostream>
+#include <memory>
+
+#include "core/connection_manager.h"
+#include "platform/registry/device_registry.h"
+#include "platform/ui/console_renderer.h"
+#include "update/update_image_dlg.h"
+
+namespace qx::console {
+
+namespace {
+
+struct update_options {
+    std::string folder;
+    std::string root_certificate = "RootCertificate_tcert.der";
+    bool once = false;
+};
+
+// The dialog as the console drives it: the folder is chosen at once, and an ECU that is
+// already plugged in counts as an arrival.
+class console_update_dlg : public CUpdateImageDlg {
+public:
+    using CUpdateImageDlg::CUpdateImageDlg;
+
+protected:
+    void on_init() override {
+        CUpdateImageDlg::on_init();
+        if (model().text(update_ids::main_status) != "Waiting for Path selection.") return;  // it is closing
+        on_command(update_ids::browse);
+        const std::string cls(platform::ecu_interface_class);
+        if (const auto path = platform::first_present_device(cls))
+            on_device_change({ui::device_event::arrival, 5, cls, *path});
+    }
+};
+
+int run_update(const update_options& o) {
+    ui::console_answers answers;
+    answers.folder = o.folder;
+    ui::console_renderer r(std::cout, answers);
+    r.watch_text(update_ids::dialog, update_ids::main_status, "main");
+    r.watch_text(update_ids::dialog, update_ids::progress_text, "progress");
+    for (const image_row_ids& row : update_rows) {
+        r.watch_text(update_ids::dialog, row.status, row.name);
+        r.watch_progress(update_ids::dialog, row.progress);
+    }
+    auto manager = std::make_unique<connection_manager>();
+    CUpdateImageDlg::options opts;
+    opts.root_certificate_path = o.root_certificate;
+    console_update_dlg* self = nullptr;
+    if (o.once)
+        opts.after_worker = [&self] { self->click(update_ids::done); };
+    console_update_dlg dlg(*manager, opts);
+    self = &dlg;
+    dlg.run_modal(r);
+    return r.last_text(update_ids::dialog, update_ids::progress_text) == "Update Success! (100%)" ? 0 : 1;
+}
+
+}  // namespace
+
+void add_update_command(CLI::App& app) {
+    auto o = std::make_shared<update_options>();
+    CLI::App* cmd = app.add_subcommand("update", "update every ECU that is plugged in from its package group");
+    cmd->add_option("--folder", o->folder, "folder of the package groups (SERIAL.pakgrp)")->required();
+    cmd->add_option("--root-cert", o->root_certificate, "root certificate (DER)")->capture_default_str();
+    cmd->add_flag("--once", o->once, "stop after the first ECU; exit 0 only if its update succeeded");
+    cmd->callback([o] {
+        const int rc = run_update(*o);
+        if (rc != 0) throw CLI::RuntimeError(rc);
+    });
+}
+
+}  // namespace qx::console

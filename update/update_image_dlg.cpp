@@ -1,0 +1,281 @@
+#include "update/update_image_dlg.h"
+
+#include <fstream>
+#include <iterator>
+
+#include "pak/pak_group_file.h"
+#include "platform/registry/device_registry.h"
+
+namespace qx {
+
+std::atomic<bool> update_busy{false};
+
+namespace {
+
+namespace id = update_ids;
+using cm = connection_manager;
+
+// A failure of identification or lookup, with the text the dialog shows.
+struct failure {
+    std::string text;
+};
+
+}  // namespace
+
+CUpdateImageDlg::CUpdateImageDlg(connection_manager& connection, options opts)
+    : ui::dialog(update_image_template()), connection_(connection), options_(std::move(opts)) {
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        rows_[i].ids = &update_rows[i];
+        rows_[i].type_code = update_rows[i].type_code;
+    }
+}
+
+CUpdateImageDlg::~CUpdateImageDlg() {
+    worker_.request_stop();
+    pause_.notify_all();
+}
+
+void CUpdateImageDlg::enable_controls(bool on) {
+    model().set_enabled(id::path, on);
+    model().set_enabled(id::browse, on);
+    for (const image_row_ids& r : update_rows) {
+        model().set_enabled(r.continue_button, on);
+        model().set_enabled(r.cancel_button, on);
+        model().set_checked(r.checkbox, false);
+    }
+    model().set_enabled(id::done, on);
+}
+
+void CUpdateImageDlg::reset_row(image_row& row) {
+    const image_row_ids& r = *row.ids;
+    model().set_checked(r.checkbox, false);
+    model().set_enabled(r.checkbox, false);
+    model().set_range(r.progress, 0, 100);
+    model().set_position(r.progress, 0);
+    row.source_path.clear();
+    for (const int edit : {r.image, r.author, r.date, r.version}) model().set_text(edit, "");
+    model().set_text(r.status, "Waiting...");
+    model().set_visible(r.continue_button, false);
+    model().set_visible(r.cancel_button, false);
+    model().set_bitmap(r.lamp, lamp_yellow);
+}
+
+void CUpdateImageDlg::show_waiting_status() {
+    model().set_bitmap(id::main_lamp, lamp_yellow);
+    if (group_folder_.empty())
+        model().set_text(id::main_status, "Waiting for Path selection.");
+    else
+        model().set_text(id::main_status, connection_.is_connected() ? "Waiting for ECU reconnect." : "Waiting for ECU connection.");
+}
+
+void CUpdateImageDlg::on_init() {
+    group_folder_.clear();
+    model().set_text(id::path, "");
+    model().set_range(id::main_progress, 0, 100);
+    model().set_position(id::main_progress, 0);
+    model().set_text(id::serial_number, "");
+    model().set_text(id::progress_text, "Waiting...");
+    model().set_bitmap(id::main_lamp, lamp_yellow);
+    for (image_row& row : rows_) reset_row(row);
+    enable_controls(true);
+
+    std::string failure_text;
+    std::ifstream in(options_.root_certificate_path, std::ios::binary);
+    if (!in) {
+        failure_text = "No root certificate found.  Cannot continue.";
+    } else {
+        root_certificate_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        // An empty file cannot identify any ECU: refused like an unreadable one.
+        if (in.bad() || root_certificate_.empty()) failure_text = "Cannot read root certificate.  Cannot continue.";
+    }
+    if (!failure_text.empty()) {
+        message_box(failure_text, "ERROR!", ui::MB_OK);
+        post_close();
+        return;
+    }
+    model().set_text(id::main_status, "Waiting for Path selection.");
+    if (connection_.is_connected()) connection_.disconnect();
+    register_device_notification(std::string(platform::ecu_interface_class));
+}
+
+void CUpdateImageDlg::on_command(int cid) {
+    if (cid == id::browse) {
+        const auto folder = ui().browse_folder(*this, "Choose the PAK GROUP file(s) location.");
+        if (!folder || folder->empty()) return;
+        group_folder_ = *folder;
+        if (group_folder_.back() != '/') group_folder_ += '/';
+        model().set_text(id::path, group_folder_);
+        show_waiting_status();
+        return;
+    }
+    for (const image_row_ids& r : update_rows)
+        if (cid == r.checkbox) {
+            show_waiting_status();
+            return;
+        }
+    ui::dialog::on_command(cid);
+}
+
+void CUpdateImageDlg::on_ok() {
+    unregister_device_notification();
+    if (connection_.is_connected()) connection_.disconnect();
+    end_dialog(ui::IDOK);
+}
+
+void CUpdateImageDlg::on_end() {
+    // The worker belongs to the dialog: it is stopped and waited for, whichever way the dialog
+    // ends. A running update finishes its current exchange first.
+    worker_.request_stop();
+    pause_.notify_all();
+    if (worker_.joinable()) worker_.join();
+}
+
+void CUpdateImageDlg::on_device_change(const ui::device_event& e) {
+    if (e.device_type != 5 || e.interface_class != platform::ecu_interface_class || update_busy) return;
+    if (e.kind == ui::device_event::arrival) {
+        if (worker_.joinable()) worker_.join();  // the last one has ended: update_busy is clear
+        update_busy = true;
+        worker_ = std::jthread([this](std::stop_token stop) { run_worker(stop); });
+    } else {
+        model().set_bitmap(id::main_lamp, lamp_yellow);
+        model().set_text(id::main_status, "Waiting for ECU connection.");
+    }
+}
+
+void CUpdateImageDlg::run_worker(std::stop_token stop) {
+    update_busy = true;
+    if (connection_.is_connected()) connection_.disconnect();
+    bool connected = false;
+    for (int attempt = 1; attempt <= options_.connect_attempts && !stop.stop_requested(); ++attempt) {
+        try {
+            connection_.connect();
+            connected = true;
+            break;
+        } catch (const cm::exception_connection_failed&) {
+            if (attempt == options_.connect_attempts) break;
+            std::unique_lock lock(pause_mutex_);
+            pause_.wait_for(lock, stop, options_.connect_pause, [] { return false; });
+        } catch (const cm::exception_target_version_mismatch&) {
+            connected = true;
+            break;
+        }
+    }
+    if (connected && identify()) {
+        run_update();
+        enable_controls(true);
+        model().set_bitmap(id::main_lamp, lamp_yellow);
+        model().set_text(id::main_status, "Safe to disconnect ECU.");
+    }
+    if (connection_.is_connected()) connection_.disconnect();
+    update_busy = false;
+    if (options_.after_worker) options_.after_worker();
+}
+
+bool CUpdateImageDlg::identify() {
+    enable_controls(false);
+    connected_firmware_version_ = {};
+    try {
+        if (connection_.target_mode != cm::mode_boot_loader)
+            throw failure{"ECU not in firmware upgrade mode.  Waiting for ECU reconnect."};
+        std::string serial;
+        try {
+            serial = connection_.read_ecu_serial_number(root_certificate_);
+        } catch (const cm::exception&) {
+            throw failure{"Could not retrieve ECU serial number.  Waiting for ECU reconnect."};
+        }
+        model().set_text(id::serial_number, serial);
+        model().set_text(id::version, "none");
+
+        pak_group_file group(serial);
+        group.open(group_folder_ + serial + ".pakgrp");
+        // The accepted entries: a group that dropped some still updates what it holds.
+        for (const pak_group_entry& e : group.entries)
+            if (e.entry_type <= 3)
+                for (const image_row& row : rows_)
+                    if (row.type_code == e.entry_type) model().set_checked(row.ids->checkbox, true);
+        for (image_row& row : rows_) look_up_row(serial, group, row);
+        static const char* const row_errors[] = {
+            "Bootloader Error.  Waiting for ECU reconnect.", "Firmware Error.  Waiting for ECU reconnect.",
+            "Fixed Model Error.  Waiting for ECU reconnect.", "Dynamic Model Error.  Waiting for ECU reconnect."};
+        for (std::size_t i = 0; i < rows_.size(); ++i)
+            if (model().checked(rows_[i].ids->checkbox) && rows_[i].source_path.empty()) throw failure{row_errors[i]};
+        return true;
+    } catch (const failure& f) {
+        model().set_text(id::main_status, f.text);
+    } catch (const pak_group_file::exception_file_not_found&) {
+        model().set_text(id::main_status, "Could not find update file for connected ECU.  Waiting for ECU reconnect.");
+    } catch (const pak_group_file::exception&) {
+        model().set_text(id::main_status, "Update file for connected ECU invalid.  Waiting for ECU reconnect.");
+    }
+    enable_controls(true);
+    model().set_bitmap(id::main_lamp, lamp_red);
+    return false;
+}
+
+void CUpdateImageDlg::look_up_row(const std::string& serial, const pak_group_file& group, image_row& row) {
+    const image_row_ids& r = *row.ids;
+    row.source_path.clear();
+    for (const int edit : {r.image, r.author, r.date}) model().set_text(edit, "");
+    model().set_position(r.progress, 0);
+    model().set_text(r.status, "");
+    model().set_text(r.version, "");
+    model().set_text(r.status, "Looking for PAK image.");
+
+    const pak_group_entry* entry = nullptr;
+    for (const pak_group_entry& e : group.entries)
+        if (e.entry_type == row.type_code) {
+            entry = &e;
+            break;
+        }
+    if (!entry) {
+        model().set_bitmap(r.lamp, lamp_grey);
+        model().set_text(r.status, "Not selected for update.");
+        model().set_checked(r.checkbox, false);
+        return;
+    }
+    try {
+        model().set_text(r.status, "PAK image found.  Validating.");
+        model().set_checked(r.checkbox, true);
+        model().set_text(r.image, entry->name);
+        {
+            std::ifstream file(group.path, std::ios::binary);
+            if (!file) throw failure{"Invalid PAK image."};
+            if (entry->header.layout == 2) row.package.read_layout2(file, entry->package_position, row.image);
+            else row.package.read_layout1(file, entry->package_position, row.image);
+        }
+        if (row.package.serial_number != serial) throw failure{"PAK image not for given ECU.  Serial number mismatch."};
+        model().set_text(r.author, row.package.author);
+        if (row.package.image_type != row.type_code) throw failure{"File type mismatch."};
+        row.image_version = row.package.version;
+        model().set_text(r.version, row.image_version ? std::to_string(row.image_version) : "none");
+        model().set_text(r.date, row.package.date);
+        try {
+            if (connection_.read_ecu_serial_number(row.image.certificate.bytes()) != serial)
+                throw failure{"File not for given ECU.  Serial number mismatch."};
+        } catch (const cm::exception_command_error&) {
+            throw failure{"Command Error.  Check USB connection."};
+        } catch (const cm::exception&) {
+            throw failure{"Communication Error.  Check USB connection."};
+        }
+        model().set_bitmap(r.lamp, lamp_green);
+        model().set_text(r.status, "Ready.");
+        row.source_path = group.path;
+    } catch (const failure& f) {
+        model().set_bitmap(r.lamp, lamp_red);
+        model().set_text(r.status, f.text);
+    } catch (const pak_file::exception_file_not_found&) {
+        model().set_bitmap(r.lamp, lamp_red);
+        model().set_text(r.status, "No PAK image found.");
+    } catch (const pak_file::exception_invalid&) {
+        model().set_bitmap(r.lamp, lamp_red);
+        model().set_text(r.status, "PAK image invalid.");
+    } catch (const pak_file::exception_out_of_memory&) {
+        model().set_bitmap(r.lamp, lamp_red);
+        model().set_text(r.status, "PAK image cannot be read.");
+    } catch (const pak_file::exception& e) {
+        model().set_bitmap(r.lamp, lamp_red);
+        model().set_text(r.status, e.message);
+    }
+}
+
+}  // namespace qx
