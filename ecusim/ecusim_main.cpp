@@ -1,6 +1,8 @@
 // ecusim: the virtual ECU's command line.
 //   ecusim usb [options]            plug in as a virtual USB device and serve until stopped
 //   ecusim unplug | plug            make a running `ecusim usb` leave or come back
+//   ecusim can --vcan PATH [options]  answer on the virtual CAN bus at PATH until stopped
+//   ecusim serial --link PATH [--host-order] [options]  answer on a pty linked at PATH
 //   ecusim make-packages --serial HEX8 --out DIR
 #include <signal.h>
 #include <unistd.h>
@@ -14,8 +16,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include "ecusim/can_peer.h"
 #include "ecusim/ecu_options.h"
 #include "ecusim/package_set.h"
+#include "ecusim/serial_peer.h"
 #include "ecusim/usb_device.h"
 #include "platform/registry/device_registry.h"
 
@@ -57,6 +61,38 @@ int serve_usb(const ecusim::ecu_options& options, const std::string& name, const
     return 0;
 }
 
+int serve_can(const ecusim::ecu_options& options, const std::string& bus_path, std::uint8_t block_size) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, s);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    ecusim::can_peer peer(ecusim::make_config(options), bus_path, block_size);
+    peer.start();
+    std::cout << "ecusim: " << options.mode << " mode, serial " << options.serial << ", on the virtual CAN bus at "
+              << bus_path << ", block size " << unsigned(block_size) << std::endl;
+    int s = 0;
+    while (sigwait(&signals, &s) != 0) {
+    }
+    peer.stop();
+    return 0;
+}
+
+int serve_serial(const ecusim::ecu_options& options, const std::string& link_path, bool host_order) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, s);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    ecusim::serial_peer peer(ecusim::make_config(options), link_path, host_order);
+    peer.start();
+    std::cout << "ecusim: " << options.mode << " mode, serial " << options.serial << ", serial line at " << link_path
+              << " (" << peer.slave_path() << "), " << (host_order ? "host byte order" : "big-endian") << std::endl;
+    int s = 0;
+    while (sigwait(&signals, &s) != 0) {
+    }
+    peer.stop();
+    return 0;
+}
+
 int signal_device(const std::string& name, int s) {
     std::ifstream in(pid_file(name));
     long pid = 0;
@@ -90,6 +126,24 @@ int main(int argc, char** argv) {
     CLI::App* plug = app.add_subcommand("plug", "plug a running `ecusim usb` in again");
     plug->add_option("--name", name, "device name");
 
+    ecusim::ecu_options can_options;
+    std::string bus_path;
+    unsigned block_size = 0;
+    CLI::App* can = app.add_subcommand("can", "answer on the virtual CAN bus until stopped");
+    ecusim::add_ecu_options(*can, can_options);
+    can->add_option("--vcan", bus_path, "the bus socket to create (the host's TRELINK_VCAN)")->required();
+    can->add_option("--block-size", block_size, "block size of the ECU's flow control frames (0: all at once)")
+        ->check(CLI::Range(0, 255));
+
+    ecusim::ecu_options serial_options;
+    std::string link_path;
+    bool host_order = false;
+    CLI::App* serial_line = app.add_subcommand("serial", "answer on a serial line (a pty) until stopped");
+    ecusim::add_ecu_options(*serial_line, serial_options);
+    serial_line->add_option("--link", link_path, "where to put the symbolic link to the line (the host's TRELINK_COMn)")
+        ->required();
+    serial_line->add_flag("--host-order", host_order, "keep structures in host byte order (answers 0xCC)");
+
     std::string serial;
     std::string out_dir;
     CLI::App* packages = app.add_subcommand("make-packages", "certificates and a package group for one ECU");
@@ -104,6 +158,8 @@ int main(int argc, char** argv) {
     CLI11_PARSE(app, argc, argv);
     try {
         if (*usb) return serve_usb(options, name, state_file);
+        if (*can) return serve_can(can_options, bus_path, std::uint8_t(block_size));
+        if (*serial_line) return serve_serial(serial_options, link_path, host_order);
         if (*unplug) return signal_device(name, SIGUSR1);
         if (*plug) return signal_device(name, SIGUSR2);
         if (*check) return ecusim::check_update(check_serial, check_state, std::cout) ? 0 : 1;

@@ -34,6 +34,9 @@ const link_operations* operations_of(link_kind kind);
 // The links this library is built with. A link defines its table in its own folder.
 extern const link_operations usb_link;
 extern const link_operations simulator_link;
+extern const link_operations usbcan_link;
+extern const link_operations serial_wcsc_link;
+extern const link_operations serial_wincomm_link;
 extern const link_operations absent_link;
 
 }  // namespace qx::transfer

@@ -29,8 +29,11 @@ struct built_link {
 };
 
 const std::array built_links = {
+    built_link{link_kind::serial_wcsc, &serial_wcsc_link},
+    built_link{link_kind::serial_wincomm, &serial_wincomm_link},
     built_link{link_kind::usb, &usb_link},
     built_link{link_kind::simulator, &simulator_link},
+    built_link{link_kind::usbcan, &usbcan_link},
 };
 
 }  // namespace

@@ -89,24 +89,6 @@ TEST_F(link_selection, initialise_resets_the_port_name) {
     EXPECT_STREQ(state().command_port.name, "COM0");
 }
 
-class absent_links : public link_selection, public ::testing::WithParamInterface<unsigned> {};
-
-TEST_P(absent_links, are_never_connected) {
-    EXPECT_EQ(KesInitializeInterfaces(GetParam(), nullptr), int(STATUS_CR_NOT_CONNECTED));
-    EXPECT_EQ(state().link, &absent_link);
-    bytes request = pattern(8), response(8, 0);
-    std::uint16_t returned = 0;
-    EXPECT_EQ(KesSendCommand(1, request.data(), 8, response.data(), 8, &returned),
-              int(STATUS_CR_NOT_CONNECTED));
-    EXPECT_EQ(request, pattern(8));
-    EXPECT_EQ(KesConnectCommandResponseInterface(), int(STATUS_CR_NOT_CONNECTED));
-    EXPECT_EQ(KesAppendPlayback(nullptr, 0), 1);
-    EXPECT_EQ(KesCloseInterfaces(GetParam()), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(serial_and_usbcan, absent_links,
-                         ::testing::Values(0x11003u, 0x12003u, 0x100u, 0x1120u));
-
 TEST_F(link_selection, usb_with_bit_31_keeps_host_order) {
     KesInitializeInterfaces(TRELINK_LINK_USB | TRELINK_HOST_ORDER_TARGET, nullptr);
     EXPECT_EQ(state().link, &usb_link);

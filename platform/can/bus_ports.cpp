@@ -1,0 +1,169 @@
+// The virtual bus and SocketCAN back-ends.
+#include <linux/can/raw.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/can/bus_port.h"
+#include "platform/can/can_frames.h"
+
+namespace qx::platform::can {
+
+namespace {
+
+// A peer that stops reading must not hold the writer for ever.
+constexpr timeval send_timeout{5, 0};
+// SocketCAN answers ENOBUFS while the interface's queue is full: wait for room this long.
+constexpr int socketcan_room_wait_ms = 10;
+constexpr int socketcan_room_attempts = 500;
+
+class socket_port : public bus_port {
+public:
+    explicit socket_port(int fd) : fd_(fd) {}
+    ~socket_port() override { ::close(fd_); }
+    socket_port(const socket_port&) = delete;
+    socket_port& operator=(const socket_port&) = delete;
+    int fd() const override { return fd_; }
+
+protected:
+    int fd_;
+};
+
+class virtual_bus_port final : public socket_port {
+public:
+    using socket_port::socket_port;
+
+    int send(const can_message& m) override {
+        std::array<std::uint8_t, bus_message_size> image;
+        encode_bus_message(m, image);
+        for (;;) {
+            const ssize_t sent = ::send(fd_, image.data(), image.size(), MSG_NOSIGNAL);
+            if (sent == ssize_t(image.size())) return 0;
+            if (sent >= 0) return EIO;
+            if (errno == EWOULDBLOCK) return EAGAIN;
+            if (errno != EINTR) return errno;
+        }
+    }
+
+    received receive(can_message& m) override {
+        std::array<std::uint8_t, bus_message_size> image;
+        for (;;) {
+            const ssize_t got = ::recv(fd_, image.data(), image.size(), MSG_TRUNC | MSG_DONTWAIT);
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                return errno == EAGAIN || errno == EWOULDBLOCK ? received::nothing : received::gone;
+            }
+            if (got == 0) return received::gone;  // the bus owner closed the connection
+            if (std::size_t(got) != image.size()) return received::nothing;
+            const auto decoded = decode_bus_message(image);
+            if (!decoded) return received::nothing;
+            m = *decoded;
+            return received::frame;
+        }
+    }
+};
+
+class socketcan_port final : public socket_port {
+public:
+    using socket_port::socket_port;
+
+    int send(const can_message& m) override {
+        const can_frame frame = to_socketcan(m);
+        for (int attempt = 0; attempt < socketcan_room_attempts;) {
+            const ssize_t sent = ::write(fd_, &frame, sizeof frame);
+            if (sent == ssize_t(sizeof frame)) return 0;
+            if (sent >= 0) return EIO;
+            if (errno == EINTR) continue;
+            if (errno != ENOBUFS && errno != EAGAIN) return errno;
+            pollfd p{fd_, POLLOUT, 0};
+            ::poll(&p, 1, socketcan_room_wait_ms);
+            ++attempt;
+        }
+        return EAGAIN;
+    }
+
+    received receive(can_message& m) override {
+        can_frame frame{};
+        for (;;) {
+            const ssize_t got = ::recv(fd_, &frame, sizeof frame, MSG_DONTWAIT);
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                return errno == EAGAIN || errno == EWOULDBLOCK ? received::nothing : received::gone;
+            }
+            if (std::size_t(got) != sizeof frame) return received::nothing;
+            const auto decoded = from_socketcan(frame);
+            if (!decoded) return received::nothing;
+            m = *decoded;
+            return received::frame;
+        }
+    }
+
+    void apply_filter(const can_init_parameters& p) override {
+        const std::array<can_filter, 2> filters = socketcan_filters(p);
+        ::setsockopt(fd_, SOL_CAN_RAW, CAN_RAW_FILTER, filters.data(), sizeof filters);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<bus_port> open_virtual_bus(const std::string& path, int& error) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof address.sun_path) {
+        error = ENAMETOOLONG;
+        return nullptr;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        error = errno;
+        ::close(fd);
+        return nullptr;
+    }
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
+    error = 0;
+    return std::make_unique<virtual_bus_port>(fd);
+}
+
+std::unique_ptr<bus_port> open_socketcan(const std::string& interface_name, int& error) {
+    ifreq request{};
+    if (interface_name.empty() || interface_name.size() >= sizeof request.ifr_name) {
+        error = ENODEV;
+        return nullptr;
+    }
+    const int fd = ::socket(PF_CAN, SOCK_RAW | SOCK_CLOEXEC, CAN_RAW);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    std::memcpy(request.ifr_name, interface_name.c_str(), interface_name.size() + 1);
+    if (::ioctl(fd, SIOCGIFINDEX, &request) != 0) {
+        error = errno;
+        ::close(fd);
+        return nullptr;
+    }
+    sockaddr_can address{};
+    address.can_family = AF_CAN;
+    address.can_ifindex = request.ifr_ifindex;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        error = errno;
+        ::close(fd);
+        return nullptr;
+    }
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
+    error = 0;
+    return std::make_unique<socketcan_port>(fd);
+}
+
+}  // namespace qx::platform::can

@@ -1,0 +1,96 @@
+#include "transfer/serial/comm_port.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "platform/serial/port_names.h"
+
+namespace qx::transfer::serial {
+
+namespace pl = qx::platform::serial;
+
+bool comm_port::open(const std::string& port_name) {
+    if (line_) return false;
+    const std::string path = pl::device_path_of(port_name);
+    if (path.empty()) return false;
+    int error = 0;
+    line_ = pl::port::open(path, error);
+    if (!line_) return false;
+    wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake_fd_ < 0) {
+        line_.reset();
+        return false;
+    }
+    ring_.empty();
+    reader_ = std::jthread([this](std::stop_token stop) { read_loop(stop); });
+    return true;
+}
+
+bool comm_port::setup(const pl::line_settings& settings) {
+    return line_ && line_->configure(settings);
+}
+
+bool comm_port::set_handshake(pl::handshake mode) {
+    return line_ && line_->set_handshake(mode);
+}
+
+std::size_t comm_port::write(const void* bytes, std::size_t size) {
+    return line_ ? line_->write_all(bytes, size) : 0;
+}
+
+bool comm_port::close() {
+    if (!line_) return true;
+    if (reader_.joinable()) {
+        reader_.request_stop();
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto n = ::write(wake_fd_, &one, sizeof one);
+        reader_.join();
+    }
+    ::close(wake_fd_);
+    wake_fd_ = -1;
+    const bool closed = line_->close();
+    line_.reset();
+    return closed;
+}
+
+// Waits for received characters and moves them into the ring in chunks of up to 100 bytes
+// until a chunk comes back short. While the ring is full the bytes stay in the port's own
+// buffer, so that none are lost between the port and the ring.
+void comm_port::read_loop(std::stop_token stop) {
+    std::uint8_t chunk[read_chunk];
+    bool hung_up = false;
+    while (!stop.stop_requested()) {
+        if (hung_up) {
+            // Nothing more will come: sleep until told to stop.
+            pollfd wake{wake_fd_, POLLIN, 0};
+            ::poll(&wake, 1, -1);
+            continue;
+        }
+        if (!ring_.wait_for_room(stop)) return;
+        switch (line_->wait(wake_fd_, -1)) {
+            case pl::port::wait_result::woken: continue;
+            case pl::port::wait_result::hung_up:
+            case pl::port::wait_result::failed: hung_up = true; continue;
+            case pl::port::wait_result::timed_out: continue;
+            case pl::port::wait_result::readable: break;
+        }
+        for (;;) {
+            const std::size_t want = std::min(read_chunk, ring_.room());
+            if (want == 0) break;
+            const long got = line_->read_some(chunk, want);
+            if (got < 0) {
+                hung_up = true;
+                break;
+            }
+            ring_.append(chunk, std::size_t(got));
+            if (std::size_t(got) < want) break;
+        }
+        // termios keeps no error state that has to be cleared before the next event.
+    }
+}
+
+}  // namespace qx::transfer::serial
