@@ -87,8 +87,9 @@ int dialog::run_modal(renderer& r) {
         renderer_ = &r;
         ended_ = false;
         running_ = true;
-        r.show(*this);
+        // Queued before the dialog can be seen, so nothing a user does comes before it.
         loop_->post(this, [this] { on_init(); });
+        r.show(*this);
         loop_->pump(*this);
         loop_->purge(*this);
         // A registration left behind (Escape, close box) ends with the run: no event may
