@@ -1,0 +1,18 @@
+#include "app/app_images.h"
+
+#include <QtCore/qglobal.h>
+
+#include "app/launcher/velmar_flashdesk_dlg.h"
+#include "platform/ui/qt/bitmap_registry.h"
+
+// Outside any namespace, as the resource's initialiser is.
+static void init_app_resources() { Q_INIT_RESOURCE(velmar_flashdesk); }
+
+namespace qx {
+
+bool register_app_images() {
+    init_app_resources();
+    return ui::qt::register_icon(IDR_MAINFRAME, QStringLiteral(":/velmar_flashdesk/icon128.png"));
+}
+
+}  // namespace qx

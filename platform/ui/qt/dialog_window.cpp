@@ -1,0 +1,292 @@
+#include "platform/ui/qt/dialog_window.h"
+
+#include <algorithm>
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+
+#include "platform/ui/qt/bitmap_registry.h"
+#include "platform/ui/qt/quick_list.h"
+
+namespace qx::ui::qt {
+namespace {
+
+// Edits taller than this many dialog units hold several lines.
+constexpr int multi_line_height = 20;
+
+QString qtext(const std::string& s) {
+    QString t = QString::fromStdString(s);
+    t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return t;
+}
+
+}  // namespace
+
+// The list's questions and notifications, passed on to the dialog while it runs.
+class dialog_window::list_parent : public quick_list_parent {
+public:
+    list_parent(dialog_window& w, int id) : w_(w), id_(id) {}
+    void get_cell_info(cell_info& r) override {
+        if (w_.attached()) w_.d_.on_get_cell_info(id_, r);
+    }
+    void cell_clicked(const cell_click& c) override {
+        if (w_.attached()) w_.d_.cell_clicked(id_, c);
+    }
+    void read_only_double_click(const cell_click& c) override {
+        if (w_.attached()) w_.d_.read_only_double_click(id_, c);
+    }
+    void edit_lost_focus() override {
+        if (w_.attached()) w_.d_.edit_lost_focus(id_);
+    }
+    bool begin_edit(int item, int subitem, std::string& text) override {
+        return !w_.attached() || w_.d_.on_begin_edit(id_, item, subitem, text);
+    }
+    void end_edit(int item, int subitem, std::optional<std::string> text) override {
+        if (w_.attached()) w_.d_.end_edit(id_, item, subitem, std::move(text));
+    }
+    void context_menu(int item) override {
+        if (w_.attached()) w_.d_.context_menu(id_, item);
+    }
+
+private:
+    dialog_window& w_;
+    int id_;
+};
+
+dialog_window::dialog_window(dialog& d, QWidget* parent) : QDialog(parent), d_(d) {
+    setObjectName(QStringLiteral("dialog_%1").arg(d.layout().id));
+    build();
+    apply_all();
+}
+
+dialog_window::~dialog_window() {
+    attached_ = false;
+    // The controls go before the list parents they call.
+    for (auto& [id, w] : controls_) delete w;
+    controls_.clear();
+}
+
+void dialog_window::build() {
+    const dialog_template& t = d_.layout();
+    setFixedSize(dialog_x(t.width), dialog_y(t.height));
+    if (t.icon != 0) {
+        const QIcon i = icon(t.icon);
+        if (!i.isNull()) setWindowIcon(i);
+    }
+    setModal(true);
+
+    // Radio groups: from a control marked as a group's start up to the next one.
+    std::map<int, std::vector<int>> groups;
+    std::vector<int> current;
+    auto close_group = [&] {
+        for (int id : current) groups[id] = current;
+        current.clear();
+    };
+    for (const control_template& c : t.controls) {
+        if (c.kind != control_kind::radio || c.group_start) close_group();
+        if (c.kind == control_kind::radio) current.push_back(c.id);
+    }
+    close_group();
+
+    for (const control_template& c : t.controls) {
+        const int id = c.id;
+        QWidget* w = nullptr;
+        const bool tall = c.height > multi_line_height;
+        switch (c.kind) {
+            case control_kind::button:
+            case control_kind::default_button: {
+                auto* b = new QPushButton(this);
+                if (c.kind == control_kind::default_button) b->setDefault(true);
+                connect(b, &QPushButton::clicked, this, [this, id] {
+                    if (attached_) d_.click(id);
+                });
+                w = b;
+                break;
+            }
+            case control_kind::checkbox: {
+                auto* b = new QCheckBox(this);
+                connect(b, &QCheckBox::clicked, this, [this, id](bool on) {
+                    if (!attached_) return;
+                    d_.model().set_checked(id, on);
+                    d_.click(id);
+                });
+                w = b;
+                break;
+            }
+            case control_kind::radio: {
+                auto* b = new QRadioButton(this);
+                b->setAutoExclusive(false);  // the model decides; groups follow the template
+                const std::vector<int> group = groups[id];
+                connect(b, &QRadioButton::clicked, this, [this, id, group] {
+                    if (!attached_) return;
+                    for (int other : group) d_.model().set_checked(other, other == id);
+                    d_.click(id);
+                });
+                w = b;
+                break;
+            }
+            case control_kind::edit:
+            case control_kind::read_only_edit: {
+                const bool read_only = c.kind == control_kind::read_only_edit;
+                if (tall) {
+                    auto* e = new QPlainTextEdit(this);
+                    e->setReadOnly(read_only);
+                    if (!read_only)
+                        connect(e, &QPlainTextEdit::textChanged, this, [this, id, e] {
+                            if (attached_) d_.model().set_text(id, e->toPlainText().toStdString());
+                        });
+                    w = e;
+                } else {
+                    auto* e = new QLineEdit(this);
+                    e->setReadOnly(read_only);
+                    connect(e, &QLineEdit::textEdited, this, [this, id](const QString& text) {
+                        if (attached_) d_.model().set_text(id, text.toStdString());
+                    });
+                    w = e;
+                }
+                break;
+            }
+            case control_kind::label: {
+                auto* l = new QLabel(this);
+                l->setWordWrap(tall);
+                l->setAlignment(Qt::AlignLeft | (tall ? Qt::AlignTop : Qt::AlignVCenter));
+                w = l;
+                break;
+            }
+            case control_kind::group_box: w = new QGroupBox(this); break;
+            case control_kind::progress: {
+                auto* p = new QProgressBar(this);
+                p->setTextVisible(false);
+                w = p;
+                break;
+            }
+            case control_kind::lamp: {
+                auto* l = new QLabel(this);
+                l->setAlignment(Qt::AlignCenter);
+                w = l;
+                break;
+            }
+            case control_kind::list: {
+                auto parent = std::make_unique<list_parent>(*this, id);
+                w = new CQuickList(*parent, this);
+                list_parents_[id] = std::move(parent);
+                break;
+            }
+        }
+        w->setObjectName(QStringLiteral("control_%1").arg(id));
+        w->setGeometry(dialog_x(c.x), dialog_y(c.y), dialog_x(c.width), dialog_y(c.height));
+        controls_[id] = w;
+    }
+    // Group boxes frame the controls drawn over them.
+    for (const control_template& c : t.controls)
+        if (c.kind == control_kind::group_box) controls_[c.id]->lower();
+}
+
+QWidget* dialog_window::control(int id) const {
+    const auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+void dialog_window::apply_all() {
+    apply(0);
+    for (const auto& [id, w] : controls_) apply(id);
+}
+
+void dialog_window::apply(int id) {
+    if (!attached_) return;
+    if (id == 0) {
+        setWindowTitle(QString::fromStdString(d_.model().caption()));
+        return;
+    }
+    QWidget* w = control(id);
+    if (w == nullptr) return;
+    apply_control(id, w, d_.model().state(id));
+}
+
+void dialog_window::apply_control(int id, QWidget* w, const control_state& s) {
+    (void)id;
+    const QString text = qtext(s.text);
+    switch (s.kind) {
+        case control_kind::button:
+        case control_kind::default_button: static_cast<QPushButton*>(w)->setText(text); break;
+        case control_kind::checkbox:
+        case control_kind::radio: {
+            auto* b = static_cast<QAbstractButton*>(w);
+            b->setText(text);
+            const QSignalBlocker block(b);
+            b->setChecked(s.checked);
+            break;
+        }
+        case control_kind::edit:
+        case control_kind::read_only_edit:
+            if (auto* e = qobject_cast<QLineEdit*>(w)) {
+                if (e->text() != text) e->setText(text);
+            } else if (auto* m = qobject_cast<QPlainTextEdit*>(w)) {
+                if (m->toPlainText() != text) {
+                    // A log that was followed to its end stays at its end.
+                    QScrollBar* bar = m->verticalScrollBar();
+                    const bool at_end = bar->value() == bar->maximum();
+                    const QSignalBlocker block(m);
+                    m->setPlainText(text);
+                    if (at_end) bar->setValue(bar->maximum());
+                }
+            }
+            break;
+        case control_kind::label: static_cast<QLabel*>(w)->setText(text); break;
+        case control_kind::group_box: static_cast<QGroupBox*>(w)->setTitle(text); break;
+        case control_kind::progress: {
+            auto* p = static_cast<QProgressBar*>(w);
+            // An empty range would turn the bar into a busy indicator.
+            p->setRange(s.range_low, std::max(s.range_high, s.range_low + 1));
+            p->setValue(std::clamp(s.position, p->minimum(), p->maximum()));
+            break;
+        }
+        case control_kind::lamp: {
+            auto* l = static_cast<QLabel*>(w);
+            const QPixmap p = s.bitmap != 0 ? bitmap(s.bitmap) : QPixmap();
+            if (p.isNull()) l->clear();
+            else l->setPixmap(p);
+            break;
+        }
+        case control_kind::list: {
+            auto* list = static_cast<CQuickList*>(w);
+            // Columns are set again only when they differ (setting them ends an edit).
+            const std::vector<list_column>& shown = list->columns();
+            bool same = shown.size() == s.columns.size();
+            for (std::size_t i = 0; same && i < shown.size(); ++i)
+                same = shown[i].title == s.columns[i].title && shown[i].width == s.columns[i].width &&
+                       shown[i].align == s.columns[i].align;
+            if (!same) list->set_columns(s.columns);
+            list->set_row_count(s.row_count);
+            list->refresh_rows();
+            break;
+        }
+    }
+    if (w->isEnabled() != s.enabled) w->setEnabled(s.enabled);
+    if (w->isVisibleTo(this) != s.visible) w->setVisible(s.visible);
+}
+
+void dialog_window::set_busy(bool on) {
+    if (on) setCursor(Qt::WaitCursor);
+    else unsetCursor();
+}
+
+void dialog_window::reject() {
+    // Escape: the dialog decides whether it ends.
+    if (attached_) d_.cancel();
+}
+
+void dialog_window::closeEvent(QCloseEvent* e) {
+    e->ignore();
+    if (attached_) d_.cancel();
+}
+
+}  // namespace qx::ui::qt
