@@ -101,11 +101,7 @@ void CUpdateImageDlg::on_init() {
 void CUpdateImageDlg::on_command(int cid) {
     if (cid == id::browse) {
         const auto folder = ui().browse_folder(*this, "Choose the PAK GROUP file(s) location.");
-        if (!folder || folder->empty()) return;
-        group_folder_ = *folder;
-        if (group_folder_.back() != '/') group_folder_ += '/';
-        model().set_text(id::path, group_folder_);
-        show_waiting_status();
+        if (folder && !folder->empty()) choose_folder(*folder);
         return;
     }
     for (const image_row_ids& r : update_rows)
@@ -114,6 +110,13 @@ void CUpdateImageDlg::on_command(int cid) {
             return;
         }
     ui::dialog::on_command(cid);
+}
+
+void CUpdateImageDlg::choose_folder(std::string folder) {
+    group_folder_ = std::move(folder);
+    if (group_folder_.back() != '/') group_folder_ += '/';
+    model().set_text(id::path, group_folder_);
+    show_waiting_status();
 }
 
 void CUpdateImageDlg::on_ok() {

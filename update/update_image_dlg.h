@@ -94,6 +94,8 @@ protected:
     void on_ok() override;
     void on_device_change(const ui::device_event& e) override;
     void on_end() override;
+    // What Browse does with the folder the technician picked.
+    void choose_folder(std::string folder);
 
 private:
     // Dialog helpers.
