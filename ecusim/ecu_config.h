@@ -29,6 +29,10 @@ struct r8c_config {
     std::uint32_t block_start_addr = 0x4000;
     std::uint32_t build_ptr_addr = 0x4010;
     std::uint32_t version_ptr_addr = 0x4020;
+    // A flash cell that stays erased for the first `weak_cell_misses` programs that cover it
+    // (a marginal cell: the read-back differs until it takes).
+    std::optional<std::uint32_t> weak_cell;
+    unsigned weak_cell_misses = 0;
 };
 
 // A file on the USB storage device of the file-system logging mode.
@@ -46,6 +50,11 @@ struct raw_file {
     std::uint32_t cfgfile_num_channels = 0;
     std::uint32_t logfile_version = 1;
     bool open = false;  // still being written: its header counts 1 block
+    // Faulty disks: a file index out of order (0: the next one), a group whose block header
+    // carries no block mark (-1: none), a file header claiming this many blocks (0: the truth).
+    std::uint32_t file_index = 0;
+    int bad_mark_group = -1;
+    std::uint32_t claimed_blocks = 0;
 };
 
 struct ecu_config {
@@ -100,6 +109,7 @@ struct r8c_state {
     unsigned erases = 0;
     unsigned programs = 0;
     std::vector<std::uint32_t> programmed_addresses;
+    unsigned weak_cell_misses = 0;  // misses the weak cell still has
 };
 
 struct ecu_state {
@@ -118,6 +128,7 @@ struct ecu_state {
     std::vector<security_block> blocks;  // sub-functions 8 and 9 in arrival order
     std::map<std::uint32_t, bytes> flash;  // 2048-byte blocks programmed by sub-function 9
     std::vector<std::uint8_t> dump_sections;  // key0 of sub-function 12
+    std::vector<std::uint32_t> dump_reads;    // address of each sub-function 13 piece
     std::vector<io_control_record> io_controls;
     r8c_state r8c;
     unsigned resets = 0;

@@ -76,11 +76,16 @@ bytes ecu::log_directory(std::span<const std::uint8_t> q, byte_order o, reply&) 
 // LogOpenFileRequest_DTS: mode @0, name @4; fixed 12. LogOpenFileResponse_TS: handle, status.
 bytes ecu::log_open(std::span<const std::uint8_t> q, byte_order o, reply&) {
     const request_arrays a(q, 12, {4});
-    const std::string name = upper(array_text(a[0]));
+    // "README." names the file README, as on FAT.
+    auto bare = [](std::string n) {
+        if (!n.empty() && n.back() == '.') n.pop_back();
+        return upper(n);
+    };
+    const std::string name = bare(array_text(a[0]));
     bytes b(8, 0);
     for (std::size_t i = 0; i < cfg_.log_files.size(); ++i) {
         const log_file& f = cfg_.log_files[i];
-        if (upper(f.short_name) != name || (f.attributes & 0x10)) continue;
+        if (bare(f.short_name) != name || (f.attributes & 0x10)) continue;
         const std::uint32_t handle = next_handle_++;
         handles_[handle] = {i, 0};
         put32(b, 0, handle, o);
@@ -93,13 +98,13 @@ bytes ecu::log_open(std::span<const std::uint8_t> q, byte_order o, reply&) {
 
 // LogReadFileRequest_TS: handle @0, read_count @4.
 // LogReadFileResponse_DTS: read_count @0, status @4, data @8; fixed 16.
-bytes ecu::log_read(std::span<const std::uint8_t> q, byte_order o, reply&) {
+bytes ecu::log_read(std::span<const std::uint8_t> q, byte_order o, reply& r) {
     const std::uint32_t handle = get32(q, 0, o);
     const std::uint16_t asked = get16(q, 4, o);
     response_builder b(16, o);
     const auto h = handles_.find(handle);
-    if (h == handles_.end()) {
-        b.u32(4, status::not_found);
+    if (h == handles_.end() || r.faults.response_status) {  // a failed read leaves the position
+        b.u32(4, h == handles_.end() ? status::not_found : *r.faults.response_status);
         b.empty_array(8, 1);
         return b.finish();
     }

@@ -63,6 +63,7 @@ ecu::ecu(ecu_config cfg) : cfg_(std::move(cfg)) {
     st_.configuration_running = cfg_.configuration_running;
     st_.r8c.current_block = cfg_.r8c.current_block;
     st_.r8c.ram.assign(cfg_.r8c.buffer_size, 0);
+    st_.r8c.weak_cell_misses = cfg_.r8c.weak_cell_misses;
     for (auto& c : channels_) {
         if (c.name == "HostUsbDevicePresent") c.value = cfg_.usb_storage_present ? 1.0f : 0.0f;
         if (c.name == "LoggingMode") c.value = cfg_.raw_logging ? 1.0f : 0.0f;
@@ -90,6 +91,8 @@ void ecu::set_channel(const std::string& name, float value) {
 }
 
 std::string ecu::serial_text() const { return hex(cfg_.serial); }
+
+void ecu::set_serial(const std::array<std::uint8_t, 4>& serial) { cfg_.serial = serial; }
 
 float ecu::channel_value(std::size_t index) const {
     const std::string& name = channels_.at(index).name;
@@ -122,7 +125,11 @@ reply ecu::process(std::uint16_t command_type, std::uint16_t response_buffer_siz
         r.data.clear();
         return r;
     }
-    if (r.faults.response_status && r.data.size() >= 4) put32(r.data, 0, *r.faults.response_status, o);
+    // The log directory, open and read answers carry their status in the second word.
+    const std::size_t status_at =
+        code == cmd::log_get_directory_entry || code == cmd::log_open_file || code == cmd::log_read_file ? 4 : 0;
+    if (r.faults.response_status && r.data.size() >= status_at + 4)
+        put32(r.data, status_at, *r.faults.response_status, o);
     if (r.faults.oversize) r.data.resize(std::size_t(response_buffer_size) + 64, 0x5A);
     if (r.faults.garbage) {
         std::uint32_t x = std::uint32_t(st_.commands) * 2654435761u + 1;

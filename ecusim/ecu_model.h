@@ -39,6 +39,8 @@ public:
     void restart(ecu_mode m);
     void set_channel(const std::string& name, float value);
     std::string serial_text() const;
+    // Another ECU behind the same device: it reports this serial from now on.
+    void set_serial(const std::array<std::uint8_t, 4>& serial);
     // Everything programmed, erased and received, as JSON text.
     std::string state_json() const;
     void record_framing_error() { ++st_.framing_errors; }

@@ -49,6 +49,39 @@ std::string short_name_of(const std::filesystem::path& p) {
     return ext.empty() ? name : name + "." + ext;
 }
 
+// "PATH[,open][,index=N][,bad-mark=G][,blocks=N][,cfg-version=N][,channels=N]": a raw disk
+// file, its header values and its faults.
+raw_file raw_file_of(const std::string& spec) {
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    for (std::size_t comma; (comma = spec.find(',', from)) != std::string::npos; from = comma + 1)
+        parts.push_back(spec.substr(from, comma - from));
+    parts.push_back(spec.substr(from));
+    raw_file f;
+    f.data = read_file(parts[0]);
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        const std::string& p = parts[i];
+        const auto eq = p.find('=');
+        const std::string key = p.substr(0, eq);
+        unsigned long value = 0;
+        if (eq != std::string::npos) {
+            try {
+                value = std::stoul(p.substr(eq + 1), nullptr, 0);
+            } catch (const std::exception&) {
+                throw std::invalid_argument("--raw-file: not a number: " + p);
+            }
+        }
+        if (key == "open" && eq == std::string::npos) f.open = true;
+        else if (key == "index" && eq != std::string::npos) f.file_index = std::uint32_t(value);
+        else if (key == "bad-mark" && eq != std::string::npos) f.bad_mark_group = int(value);
+        else if (key == "blocks" && eq != std::string::npos) f.claimed_blocks = std::uint32_t(value);
+        else if (key == "cfg-version" && eq != std::string::npos) f.cfgfile_version = std::uint32_t(value);
+        else if (key == "channels" && eq != std::string::npos) f.cfgfile_num_channels = std::uint32_t(value);
+        else throw std::invalid_argument("--raw-file: unknown modifier: " + p);
+    }
+    return f;
+}
+
 }  // namespace
 
 void add_ecu_options(CLI::App& app, ecu_options& o) {
@@ -64,7 +97,11 @@ void add_ecu_options(CLI::App& app, ecu_options& o) {
     app.add_option("--channel", o.channels, "extra channel NAME=VALUE (repeatable)");
     app.add_option("--without-channel", o.absent_channels, "a standard channel this ECU does not know (repeatable)");
     app.add_option("--log-file", o.log_files, "a file on the USB storage device (repeatable)");
-    app.add_option("--raw-file", o.raw_files, "a file on the raw log disk (repeatable)");
+    app.add_option("--raw-file", o.raw_files,
+                   "a file on the raw log disk (repeatable): "
+                   "PATH[,open][,index=N][,bad-mark=GROUP][,blocks=N][,cfg-version=N][,channels=N]");
+    app.add_option("--raw-group-blocks", o.raw_group_blocks, "data blocks per group on the raw disk (1 to 7)");
+    app.add_option("--log-dir", o.log_dirs, "a directory entry on the USB storage device (repeatable)");
     app.add_flag("--raw-logging", o.raw_logging, "log to the raw disk (LoggingMode 1)");
     app.add_flag("--no-usb-storage", o.no_usb_storage, "no USB storage device present");
     app.add_flag("--stopped", o.stopped, "configuration not running at start");
@@ -104,7 +141,17 @@ ecu_config make_config(const ecu_options& o) {
         f.data = read_file(path);
         c.log_files.push_back(std::move(f));
     }
-    for (const std::string& path : o.raw_files) c.raw_files.push_back({read_file(path)});
+    for (const std::string& name : o.log_dirs) {
+        log_file d;
+        d.short_name = short_name_of(name);
+        d.long_name.assign(name.begin(), name.end());
+        d.attributes = 0x10;
+        c.log_files.push_back(std::move(d));
+    }
+    for (const std::string& spec : o.raw_files) c.raw_files.push_back(raw_file_of(spec));
+    if (o.raw_group_blocks < 1 || o.raw_group_blocks > 7)
+        throw std::invalid_argument("--raw-group-blocks: not 1 to 7");
+    c.raw_group_blocks = o.raw_group_blocks;
     c.raw_logging = o.raw_logging;
     c.usb_storage_present = !o.no_usb_storage;
     c.configuration_running = !o.stopped;

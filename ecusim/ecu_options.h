@@ -23,7 +23,9 @@ struct ecu_options {
     std::vector<std::string> channels;   // NAME=VALUE
     std::vector<std::string> absent_channels;
     std::vector<std::string> log_files;  // files of the USB storage device
-    std::vector<std::string> raw_files;  // files of the raw log disk
+    std::vector<std::string> raw_files;  // files of the raw log disk, with their faults
+    std::vector<std::string> log_dirs;   // directory entries of the USB storage device
+    std::uint32_t raw_group_blocks = 7;
     bool raw_logging = false;
     bool no_usb_storage = false;
     bool stopped = false;

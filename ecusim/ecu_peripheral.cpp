@@ -68,7 +68,13 @@ bytes ecu::r8c_packet(std::uint8_t operation, std::span<const std::uint8_t> p, r
             if (!inside(src, size, c.buffer_address, c.buffer_size) || !inside(dst, size, 0, r8c_flash_size))
                 return r8c_status(r8c_failed);
             // Flash programming only clears bits: an unerased block reads back wrong.
-            for (std::uint32_t i = 0; i < size; ++i) s.flash[dst + i] &= s.ram[src - c.buffer_address + i];
+            for (std::uint32_t i = 0; i < size; ++i) {
+                if (c.weak_cell && *c.weak_cell == dst + i && s.weak_cell_misses > 0) {
+                    --s.weak_cell_misses;
+                    continue;
+                }
+                s.flash[dst + i] &= s.ram[src - c.buffer_address + i];
+            }
             ++s.programs;
             s.programmed_addresses.push_back(dst);
             return r8c_status(r8c_ok);

@@ -112,6 +112,7 @@ bytes ecu::security(std::span<const std::uint8_t> q, byte_order o, reply&) {
         }
         case 13: {
             if (s.size == 0 || s.size > 4068) return failure(status::security_size, "Dump piece size out of range", o);
+            st_.dump_reads.push_back(s.address);
             bytes piece(s.size, 0xFF);
             for (std::size_t i = 0; i < piece.size(); ++i) {
                 const std::uint64_t a = std::uint64_t(s.address) + i;

@@ -6,6 +6,7 @@
 //           code=C#K   the K-th command with code C
 //   ACTION  status=S   answer with header status S (16-bit), no data
 //           rstatus=S  answer normally but with S in the response's leading 32-bit status
+//                      (its second word for log directory, open and read; a read keeps its place)
 //           unplug     do not answer; unplug the device
 //           unplug_after  answer, then unplug
 //           replug=MS  plug back in MS milliseconds after a fault unplugged it

@@ -30,7 +30,7 @@ bytes build_raw_disk(const std::vector<raw_file>& files, std::uint32_t group_blo
     std::uint32_t lba = 1, last_opened = 0;
     std::uint32_t index = 0;
     for (const raw_file& f : files) {
-        ++index;
+        index = f.file_index ? f.file_index : index + 1;
         const std::uint32_t start = lba;
         last_opened = start;
         bytes fh = header_block(raw_file_mark);
@@ -38,10 +38,11 @@ bytes build_raw_disk(const std::vector<raw_file>& files, std::uint32_t group_blo
         if (!f.open) {
             std::size_t done = 0;
             std::uint32_t file_blocks = 1;
+            int group = 0;
             do {
                 const std::size_t chunk = std::min<std::size_t>(f.data.size() - done, group_blocks * raw_block_size);
                 const auto data_blocks = std::uint32_t((chunk + raw_block_size - 1) / raw_block_size);
-                bytes bh = header_block(raw_block_mark);
+                bytes bh = header_block(group++ == f.bad_mark_group ? std::uint16_t(0x0BAD) : raw_block_mark);
                 put32(bh, 0, std::uint32_t(chunk), o);
                 put32(bh, 4, data_blocks, o);
                 put32(bh, 8, start + file_blocks, o);
@@ -57,7 +58,7 @@ bytes build_raw_disk(const std::vector<raw_file>& files, std::uint32_t group_blo
         }
         const auto total = std::uint32_t(1 + body.size() / raw_block_size);
         put32(fh, 64, index, o);
-        put32(fh, 68, total, o);
+        put32(fh, 68, f.claimed_blocks ? f.claimed_blocks : total, o);
         put32(fh, 72, f.cfgfile_version, o);
         put32(fh, 76, f.cfgfile_num_channels, o);
         put32(fh, 80, f.logfile_version, o);

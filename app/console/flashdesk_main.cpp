@@ -3,6 +3,8 @@
 
 #include "app/console/describe_command.h"
 #include "app/console/ecu_command.h"
+#include "app/console/imagetool_command.h"
+#include "app/console/logs_command.h"
 #include "app/console/pak_command.h"
 #include "app/console/structs_command.h"
 #include "app/console/update_command.h"
@@ -14,7 +16,9 @@ int main(int argc, char** argv) {
     qx::console::add_describe_command(app);
     qx::console::add_ecu_command(app);
     qx::console::add_pak_command(app);
+    qx::console::add_imagetool_commands(app);
     qx::console::add_update_command(app);
+    qx::console::add_logs_command(app);
     CLI11_PARSE(app, argc, argv);
     return 0;
 }

@@ -1,0 +1,221 @@
+#include "app/console/imagetool_command.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "imagetool/image_downloader_dlg.h"
+#include "platform/ui/console_renderer.h"
+
+namespace qx::console {
+
+namespace {
+
+using namespace qx::imagetool;
+
+// The console renderer that also remembers the message boxes it printed.
+class recording_renderer : public ui::console_renderer {
+public:
+    using console_renderer::console_renderer;
+
+    int message_box(ui::dialog* owner, const ui::message_box_request& r) override {
+        {
+            std::lock_guard lock(mutex_);
+            shown_.emplace_back(r.caption, r.text);
+        }
+        return console_renderer::message_box(owner, r);
+    }
+    bool showed(const std::string& caption, const std::string& text) const {
+        std::lock_guard lock(mutex_);
+        for (const auto& [c, t] : shown_)
+            if (c == caption && t == text) return true;
+        return false;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::pair<std::string, std::string>> shown_;
+};
+
+// The dialog with the job's clicks queued behind its initialisation.
+class console_tool : public CImageDownloaderDlg {
+public:
+    console_tool(connection_manager& connection, std::span<const std::uint8_t> root, imagetool_job job, std::string file)
+        : CImageDownloaderDlg(connection, root), connection_(connection), job_(job), file_(std::move(file)) {}
+
+protected:
+    void on_init() override {
+        CImageDownloaderDlg::on_init();
+        const int needed = job_ == imagetool_job::program         ? IDC_DOWNLOAD_FILE
+                           : job_ == imagetool_job::erase_dynamic ? IDC_ERASE_DYNAMIC_MODEL
+                           : job_ == imagetool_job::erase_fixed   ? IDC_ERASE_FIXED_MODEL
+                           : job_ == imagetool_job::powerseq      ? IDC_POWERSEQ_DOWNLOAD
+                                                                  : IDC_R8C_DOWNLOAD_FILE;
+        if (!model().enabled(needed)) {
+            ui().message_box(nullptr, {"Error", "\"" + layout_text(needed) + "\" is not available with the ECU in this mode.",
+                                       ui::MB_OK | ui::MB_ICONSTOP, false});
+            post_close();
+            return;
+        }
+        switch (job_) {
+            case imagetool_job::program:
+                click(IDC_SELECT_FILE);
+                click(IDC_DOWNLOAD_FILE);
+                break;
+            case imagetool_job::erase_dynamic: click(IDC_ERASE_DYNAMIC_MODEL); break;
+            case imagetool_job::erase_fixed: click(IDC_ERASE_FIXED_MODEL); break;
+            case imagetool_job::r8c:
+                click(IDC_R8C_SELECT_FILE);
+                click(IDC_R8C_DOWNLOAD_FILE);
+                break;
+            case imagetool_job::powerseq:
+                post([this] { power_sequence(); });
+                return;  // the worker ends the run
+        }
+        post_close();
+    }
+
+    void on_power_sequence_finished(bool) override { post_close(); }
+
+private:
+    std::string layout_text(int id) const {
+        for (const auto& c : layout().controls)
+            if (c.id == id) return c.text;
+        return {};
+    }
+
+    // The package goes in before the reset: the application tells its serial number itself.
+    void power_sequence() {
+        try {
+            show_ecu_serial_number(connection_.read_ecu_serial_number({}));
+        } catch (const qx::exception& e) {
+            ui().message_box(nullptr, {"Error", e.message, ui::MB_OK | ui::MB_ICONSTOP, false});
+            post_close();
+            return;
+        }
+        if (!load_package(file_) || !start_power_sequence()) post_close();
+    }
+
+    connection_manager& connection_;
+    imagetool_job job_;
+    std::string file_;
+};
+
+std::pair<std::string, std::string> success_message(imagetool_job job) {
+    switch (job) {
+        case imagetool_job::program: return {"Success!", "Firmware loaded succesfully"};
+        case imagetool_job::erase_dynamic: return {"Success!", "Dynamic model data erased succesfully"};
+        case imagetool_job::erase_fixed: return {"Success!", "Fixed model erased succesfully"};
+        case imagetool_job::powerseq:
+            return {"Success!",
+                    "OnBnClickedButtonImagedlPowerseqdlfile Firmware download successful ... please turn the ignition switch off"};
+        case imagetool_job::r8c: return {"Success!", "Firmware Updated Successfully! Please reset system."};
+    }
+    return {};
+}
+
+}  // namespace
+
+int run_imagetool(connection_manager& manager, imagetool_job job, const imagetool_options& options, std::ostream& out) {
+    const bool boot_job =
+        job == imagetool_job::program || job == imagetool_job::erase_dynamic || job == imagetool_job::erase_fixed;
+    try {
+        manager.connect();
+    } catch (const qx::exception& e) {
+        out << "Error: " << e.message << std::endl;
+        return 1;
+    }
+    std::vector<std::uint8_t> root;
+    if (boot_job) {
+        if (manager.target_mode != connection_manager::mode_boot_loader) {
+            out << "Error: The hardware is not in the correct mode for a full firmware upgrade. Features will be disabled."
+                << std::endl;
+            return 1;
+        }
+        std::ifstream in(options.root_certificate, std::ios::binary);
+        if (!in) {
+            out << "Error: Failed to open Root certificate: " << options.root_certificate << std::endl;
+            return 1;
+        }
+        root.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    ui::console_answers answers;
+    answers.yes = options.yes;
+    if (!options.file.empty()) answers.file = options.file;
+    recording_renderer renderer(out, answers);
+    renderer.watch_text(IDD_IMAGE_DOWNLOADER, IDC_ECU_SERIAL, "ECU serial number");
+    renderer.watch_text(IDD_IMAGE_DOWNLOADER, IDC_PAK_FILE, "package");
+    renderer.watch_text(IDD_IMAGE_DOWNLOADER, IDC_AUTHOR, "author");
+    renderer.watch_text(IDD_IMAGE_DOWNLOADER, IDC_DATE, "date");
+    renderer.watch_text(IDD_IMAGE_DOWNLOADER, IDC_R8C_FILE, "R8C file");
+    renderer.watch_progress(IDD_IMAGE_DOWNLOADER, IDC_PROGRESS);
+
+    console_tool tool(manager, root, job, options.file);
+    // The power sequence waits for the ECU to come back; it is given up after the timeout.
+    std::mutex m;
+    std::condition_variable_any cv;
+    std::jthread timer;
+    if (job == imagetool_job::powerseq) {
+        timer = std::jthread([&](std::stop_token stop) {
+            std::unique_lock lock(m);
+            if (!cv.wait_for(lock, stop, std::chrono::seconds(options.timeout), [] { return false; }) &&
+                !stop.stop_requested()) {
+                tool.post([&renderer, &options] {
+                    renderer.message_box(nullptr, {"Error", "The ECU did not come back within " +
+                                                                std::to_string(options.timeout) + " s.",
+                                                   ui::MB_OK | ui::MB_ICONSTOP, false});
+                });
+                tool.post_close();
+            }
+        });
+    }
+    tool.run_modal(renderer);
+    timer.request_stop();
+    if (timer.joinable()) timer.join();
+    const auto [caption, text] = success_message(job);
+    return renderer.showed(caption, text) ? 0 : 1;
+}
+
+void add_imagetool_commands(CLI::App& app) {
+    auto options = std::make_shared<imagetool_options>();
+    auto run = [options](imagetool_job job) {
+        auto manager = std::make_unique<connection_manager>();
+        const int rc = run_imagetool(*manager, job, *options, std::cout);
+        if (rc != 0) throw CLI::RuntimeError(rc);
+    };
+    auto add_root = [options](CLI::App* c) {
+        c->add_option("--root-cert", options->root_certificate, "root certificate (DER) of the boot loader")
+            ->capture_default_str();
+    };
+
+    CLI::App* program = app.add_subcommand("program", "program one package (.pak) into the ECU's boot loader");
+    program->add_option("file", options->file, "the package")->required()->check(CLI::ExistingFile);
+    add_root(program);
+    program->callback([run] { run(imagetool_job::program); });
+
+    auto area = std::make_shared<std::string>();
+    CLI::App* erase = app.add_subcommand("erase", "erase the dynamic model data or the fixed model");
+    erase->add_option("area", *area, "dynamic or fixed")->required()->check(CLI::IsMember({"dynamic", "fixed"}));
+    add_root(erase);
+    erase->callback([run, area] { run(*area == "dynamic" ? imagetool_job::erase_dynamic : imagetool_job::erase_fixed); });
+
+    CLI::App* powerseq =
+        app.add_subcommand("powerseq", "load a package, restart the running ECU into its boot loader and program it");
+    powerseq->add_option("file", options->file, "the package")->required()->check(CLI::ExistingFile);
+    powerseq->add_option("--timeout", options->timeout, "seconds to wait for the ECU")->capture_default_str();
+    powerseq->callback([run] { run(imagetool_job::powerseq); });
+
+    CLI::App* r8c = app.add_subcommand("r8c", "upgrade the peripheral R8C from a firmware image (.bin)");
+    r8c->add_option("file", options->file, "the firmware image")->required()->check(CLI::ExistingFile);
+    r8c->add_flag("--yes", options->yes, "confirm the upgrade without asking");
+    r8c->callback([run] { run(imagetool_job::r8c); });
+}
+
+}  // namespace qx::console

@@ -1,0 +1,33 @@
+// The Firmware and ID tool on the console: `flashdesk program FILE.pak`, `flashdesk erase
+// dynamic|fixed`, `flashdesk powerseq FILE.pak` and `flashdesk r8c FILE.bin [--yes]`. Each runs
+// the dialog's own logic with the console renderer: messages as `CAPTION: TEXT` lines, the
+// progress as a bar on a terminal.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "core/connection_manager.h"
+
+namespace qx::console {
+
+enum class imagetool_job { program, erase_dynamic, erase_fixed, powerseq, r8c };
+
+struct imagetool_options {
+    std::string root_certificate = "RootCertificate_tcert.der";
+    std::string file;      // the package or the R8C image
+    bool yes = false;      // answer the upgrade's confirmation with OK
+    unsigned timeout = 120;  // powerseq: seconds to wait for the ECU to come back and program
+};
+
+// Connects, runs the job and returns the exit status: 0 when the job's success message was
+// shown, else 1.
+int run_imagetool(connection_manager& manager, imagetool_job job, const imagetool_options& options, std::ostream& out);
+
+void add_imagetool_commands(CLI::App& app);
+
+}  // namespace qx::console

@@ -1,0 +1,193 @@
+#include "app/console/logs_command.h"
+
+#include <condition_variable>
+#include <functional>
+#include <future>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "filetool/log_test_dlg.h"
+#include "filetool/printf_text.h"
+#include "platform/ui/console_renderer.h"
+
+namespace qx::console {
+
+namespace {
+
+// The console renderer, telling when the dialog is up and which boxes it showed.
+class session_renderer : public ui::console_renderer {
+public:
+    using ui::console_renderer::console_renderer;
+
+    void show(ui::dialog& d) override {
+        ui::console_renderer::show(d);
+        {
+            std::lock_guard lock(mutex_);
+            shown_ = true;
+        }
+        cv_.notify_all();
+    }
+    int message_box(ui::dialog* owner, const ui::message_box_request& r) override {
+        {
+            std::lock_guard lock(mutex_);
+            if (r.caption == "ERROR!") ++errors_;
+            if (r.caption == "SUCCESS!") ++successes_;
+        }
+        return ui::console_renderer::message_box(owner, r);
+    }
+    void wait_shown() {
+        std::unique_lock lock(mutex_);
+        cv_.wait(lock, [this] { return shown_; });
+    }
+    unsigned errors() const {
+        std::lock_guard lock(mutex_);
+        return errors_;
+    }
+    unsigned successes() const {
+        std::lock_guard lock(mutex_);
+        return successes_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    bool shown_ = false;
+    unsigned errors_ = 0, successes_ = 0;
+};
+
+// Connects, runs the dialog, hands it to `script` and closes it again.
+int with_dialog(connection_manager& manager, ui::console_answers answers, std::ostream& err,
+                const std::function<int(LogTestDlg&, session_renderer&)>& script) {
+    try {
+        if (!manager.is_connected()) manager.connect();
+    } catch (const qx::exception& e) {
+        err << e.message << '\n';
+        return 1;
+    }
+    session_renderer r(err, std::move(answers));
+    int rc = 0;
+    {
+        LogTestDlg d(manager);
+        std::thread runner([&] { d.run_modal(r); });
+        r.wait_shown();
+        rc = script(d, r);
+        d.cancel();
+        runner.join();
+    }
+    manager.disconnect();
+    return rc;
+}
+
+// Waits until the dialog has handled everything queued so far.
+void settle(LogTestDlg& d) {
+    auto done = std::make_shared<std::promise<void>>();
+    auto handled = done->get_future();
+    d.post([done] { done->set_value(); });
+    handled.wait();
+}
+
+void print_entries(const LogTestDlg& d, std::ostream& out) {
+    for (std::size_t i = 0; i < d.entry_count(); ++i) {
+        const auto e = d.entry_at(i);
+        if (e) out << i << '\t' << e->short_name << '\t' << e->long_name << '\t' << e->size << '\n';
+    }
+}
+
+}  // namespace
+
+int run_logs_list(connection_manager& manager, std::ostream& out, std::ostream& err) {
+    return with_dialog(manager, {}, err, [&](LogTestDlg& d, session_renderer& r) {
+        d.click(filetool::IDC_GETDIRLISTING);
+        settle(d);
+        print_entries(d, out);
+        return r.errors() == 0 ? 0 : 1;
+    });
+}
+
+int run_logs_get(connection_manager& manager, int index, const std::string& outfile, std::ostream& out,
+                 std::ostream& err) {
+    ui::console_answers answers;
+    answers.file = outfile;
+    return with_dialog(manager, answers, err, [&](LogTestDlg& d, session_renderer& r) {
+        d.click(filetool::IDC_GETDIRLISTING);
+        settle(d);
+        if (index < 0 || std::size_t(index) >= d.entry_count()) {
+            err << "No log file " << index << " (" << d.entry_count() << " listed)\n";
+            return 1;
+        }
+        d.select(index);
+        d.click(filetool::ID_UPLOADTOHOST);
+        settle(d);
+        if (r.successes() == 0) return 1;
+        out << d.entry_at(std::size_t(index))->long_name << " -> " << outfile << '\n';
+        return 0;
+    });
+}
+
+int run_logs_format(connection_manager& manager, std::ostream& out, std::ostream& err) {
+    return with_dialog(manager, {}, err, [&](LogTestDlg& d, session_renderer&) {
+        d.click(filetool::IDC_FORMAT_RAW);
+        settle(d);
+        const auto result = d.last_format_result();
+        if (!result || *result != 0) {
+            err << filetool::printf_text("LOG_FORMAT_RAW failed: %08x\n", result.value_or(0xFFFFFFFFu));
+            return 1;
+        }
+        out << "Raw log disk formatted\n";
+        return 0;
+    });
+}
+
+int run_logs_diagnose(connection_manager& manager, const std::string& outfile, std::ostream& out, std::ostream& err) {
+    ui::console_answers answers;
+    answers.file = outfile;
+    return with_dialog(manager, answers, err, [&](LogTestDlg& d, session_renderer& r) {
+        if (manager.logging_mode() == 0) {
+            err << "The ECU logs to its USB storage device, not to its raw log disk\n";
+            return 1;
+        }
+        d.model().set_checked(filetool::IDC_DIAGNOSTICS, true);
+        d.click(filetool::IDC_GETDIRLISTING);
+        settle(d);
+        print_entries(d, out);
+        return r.errors() == 0 ? 0 : 1;
+    });
+}
+
+void add_logs_command(CLI::App& app) {
+    CLI::App* logs = app.add_subcommand("logs", "the ECU's log files (USB file tool)");
+    logs->require_subcommand(1);
+    auto run = [](const std::function<int(connection_manager&)>& step) {
+        auto manager = std::make_unique<connection_manager>();
+        const int rc = step(*manager);
+        if (rc != 0) throw CLI::RuntimeError(rc);
+    };
+
+    logs->add_subcommand("list", "list the log files")->callback([run] {
+        run([](connection_manager& m) { return run_logs_list(m, std::cout, std::cerr); });
+    });
+
+    auto index = std::make_shared<int>(0);
+    auto get_file = std::make_shared<std::string>();
+    CLI::App* get = logs->add_subcommand("get", "copy a listed log file to the PC");
+    get->add_option("INDEX", *index, "index of the file in `logs list`")->required();
+    get->add_option("OUTFILE", *get_file, "file to write")->required();
+    get->callback([run, index, get_file] {
+        run([&](connection_manager& m) { return run_logs_get(m, *index, *get_file, std::cout, std::cerr); });
+    });
+
+    logs->add_subcommand("format", "erase the raw log disk")->callback([run] {
+        run([](connection_manager& m) { return run_logs_format(m, std::cout, std::cerr); });
+    });
+
+    auto diagnose_file = std::make_shared<std::string>();
+    CLI::App* diagnose = logs->add_subcommand("diagnose", "check every header of the raw log disk");
+    diagnose->add_option("OUTFILE", *diagnose_file, "file for the diagnostics text")->required();
+    diagnose->callback([run, diagnose_file] {
+        run([&](connection_manager& m) { return run_logs_diagnose(m, *diagnose_file, std::cout, std::cerr); });
+    });
+}
+
+}  // namespace qx::console
