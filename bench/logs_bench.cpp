@@ -3,6 +3,8 @@
 // answer, LOG_CLOSE_FILE, written as wire bytes straight onto the same kind of USB device.
 #include <benchmark/benchmark.h>
 
+#include "bench/ratio_reporter.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <future>
@@ -157,30 +159,15 @@ void bare_round_trips(benchmark::State& state) {
 BENCHMARK(dialog_download)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(bare_round_trips)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-class ratio_reporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& run : runs)
-            if (!run.error_occurred && run.run_type == Run::RT_Iteration)
-                times[run.run_name.function_name] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    ratio_reporter reporter;
+    qx::bench::ratio_reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     std::printf("\nA 16 MB file-system log download (3584-byte reads, real time):\n");
-    const auto a = reporter.times.find("dialog_download"), b = reporter.times.find("bare_round_trips");
-    if (a == reporter.times.end() || b == reporter.times.end() || b->second <= 0)
-        std::printf("LogTestDlg / bare round trips: not measured\n");
-    else
-        std::printf("LogTestDlg / bare round trips = %.2f\n", a->second / b->second);
+    qx::bench::print_ratio(reporter, "download", "dialog_download", "bare_round_trips");
     return 0;
 }

@@ -21,6 +21,19 @@ inline std::string link_name(const ::testing::TestParamInfo<link_kind>& p) {
     return p.param == link_kind::usb ? "usb" : "simulator";
 }
 
+// The simulator link to libecusim.so, started with `options` (those of `ecusim usb`).
+inline link_choice simulator_link(const std::string& options) {
+    link_choice choice;
+    choice.flags = 0x200;
+    choice.data.push_back(0);
+    const std::string path = ECUSIM_LIBRARY_PATH;
+    choice.data.insert(choice.data.end(), path.begin(), path.end());
+    choice.data.push_back(0);
+    choice.data.insert(choice.data.end(), options.begin(), options.end());
+    choice.data.push_back(0);
+    return choice;
+}
+
 class ecu_link {
 public:
     // options: those of `ecusim usb` ("--mode boot --serial 01020AFF").
@@ -29,13 +42,7 @@ public:
         if (kind == link_kind::usb) {
             usb_.emplace(ecusim::config_from_text(options));
         } else {
-            choice.flags = 0x200;
-            choice.data.push_back(0);
-            const std::string path = ECUSIM_LIBRARY_PATH;
-            choice.data.insert(choice.data.end(), path.begin(), path.end());
-            choice.data.push_back(0);
-            choice.data.insert(choice.data.end(), options.begin(), options.end());
-            choice.data.push_back(0);
+            choice = simulator_link(options);
         }
         manager = std::make_unique<connection_manager>(std::move(choice));
     }

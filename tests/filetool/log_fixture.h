@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "core/connection_manager.h"
+#include "tests/core/ecu_fixture.h"
 #include "ecusim/ecu_options.h"
 #include "ecusim/usb_device.h"
 #include "filetool/log_test_dlg.h"
@@ -24,11 +25,6 @@
 
 namespace qx::testing {
 
-enum class link_kind { usb, simulator };
-
-inline std::string link_name(const ::testing::TestParamInfo<link_kind>& p) {
-    return p.param == link_kind::usb ? "usb" : "simulator";
-}
 
 using bytes = std::vector<std::uint8_t>;
 
@@ -87,13 +83,7 @@ public:
             if (adjust) adjust(cfg);
             usb_.emplace(std::move(cfg));
         } else {
-            choice.flags = 0x200;
-            choice.data.push_back(0);
-            const std::string path = ECUSIM_LIBRARY_PATH;
-            choice.data.insert(choice.data.end(), path.begin(), path.end());
-            choice.data.push_back(0);
-            choice.data.insert(choice.data.end(), options.begin(), options.end());
-            choice.data.push_back(0);
+            choice = simulator_link(options);
         }
         manager = std::make_unique<connection_manager>(std::move(choice));
         manager->connect();
