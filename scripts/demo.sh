@@ -5,12 +5,22 @@
 #   3. plugs in `ecusim usb --mode boot` in a registry of its own,
 #   4. runs `flashdesk update --once` against it,
 #   5. checks from ecusim's state file that every block of every image arrived at its address.
+# With --gui (and a display) the update runs in the desktop program instead: open "ECU Update",
+# Browse to the packages folder, and the ECU is unplugged and plugged in again for you.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 scripts/install-deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)" --target flashdesk ecusim
+gui=false
+[ "${1:-}" = --gui ] && gui=true
+if $gui && [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  echo "demo: --gui needs a display (DISPLAY or WAYLAND_DISPLAY)" >&2
+  exit 2
+fi
+targets=(flashdesk ecusim)
+$gui && targets+=(Velmar_Flashdesk)
+cmake --build --preset default -j "$(nproc)" --target "${targets[@]}"
 
 serial=${SERIAL:-01020AFF}
 work=$(mktemp -d "${TMPDIR:-/tmp}/flashdesk-demo-XXXXXX")
@@ -34,10 +44,16 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 
-echo "== flashdesk update"
-cd "$work/packages"
 status=0
-"$root/build/app/flashdesk" update --folder "$work/packages" --once || status=$?
+cd "$work/packages"
+if $gui; then
+  echo "== Velmar_Flashdesk: open \"ECU Update\", Browse to $work/packages; the ECU comes back in 15 s"
+  ( sleep 15; "$root/build/ecusim/ecusim" unplug; sleep 1; "$root/build/ecusim/ecusim" plug ) &
+  "$root/build/app/Velmar_Flashdesk" || status=$?
+else
+  echo "== flashdesk update"
+  "$root/build/app/flashdesk" update --folder "$work/packages" --once || status=$?
+fi
 cd "$root"
 
 kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; sim_pid=
