@@ -102,10 +102,13 @@ void serial_peer::serve() {
 void serial_peer::handle(std::uint8_t byte) {
     if (pending_.empty()) {
         if (byte == connection_request) {
+            {
+                // Counted before the answer goes out, so whoever got the answer sees the count.
+                std::lock_guard lock(mutex_);
+                ++counters_.connection_requests;
+                changed_.notify_all();
+            }
             send(order_ == byte_order::little ? host_order_answer : connection_request);
-            std::lock_guard lock(mutex_);
-            ++counters_.connection_requests;
-            changed_.notify_all();
             return;
         }
         if (byte == response_taken) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <future>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -104,9 +105,17 @@ protected:
     bool wait_text(int id, const std::string& value) {
         return r.wait_until([&] { return dlg->running() && text(id) == value; });
     }
+    // Waits until the dialog has handled everything queued so far (its opening included, which
+    // registers for device notifications).
+    void settle() {
+        auto handled = std::make_shared<std::promise<void>>();
+        dlg->post([handled] { handled->set_value(); });
+        ASSERT_EQ(handled->get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    }
     // Chooses the folder with Browse.
     void choose_folder() {
         ASSERT_TRUE(wait_text(update_ids::main_status, "Waiting for Path selection."));
+        settle();
         r.answer_folder(folder.string());
         dlg->click(update_ids::browse);
         ASSERT_TRUE(wait_text(update_ids::main_status, "Waiting for ECU connection."));

@@ -194,6 +194,7 @@ TEST_F(update_run, an_ecu_before_a_folder_finds_no_update_file) {
     write_group({package(serial, 0)});
     start();
     ASSERT_TRUE(wait_text(id::main_status, "Waiting for Path selection."));
+    settle();
     arrive();
     EXPECT_EQ(text(id::main_status), "Could not find update file for connected ECU.  Waiting for ECU reconnect.");
     EXPECT_TRUE(dlg->model().enabled(id::done));
