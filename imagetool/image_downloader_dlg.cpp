@@ -283,9 +283,9 @@ void CImageDownloaderDlg::erase_dynamic_model_data() {
     m.set_step(IDC_PROGRESS, 1);
     m.set_range(IDC_PROGRESS, 0, 2);
     m.set_position(IDC_PROGRESS, 0);
-    if (is_sst39_device(device)) {
+    if (flash::is_sst39_device(device)) {
         try {
-            programmer.erase(external_flash_start, external_flash_blocks);
+            programmer.erase(flash::external_start, flash::external_blocks);
             m.step_it(IDC_PROGRESS);
         } catch (const qx::exception&) {
             message_box("OnBnClickedButtonImagedlEraseDynamicModelData Error: KesSendCommand SST39XX EEPROM_ERASE_BLOCKS failed",
@@ -295,7 +295,7 @@ void CImageDownloaderDlg::erase_dynamic_model_data() {
         m.step_it(IDC_PROGRESS);
     }
     try {
-        programmer.erase(dynamic_model_start, dynamic_model_blocks);
+        programmer.erase(flash::dynamic_model_start, flash::dynamic_model_blocks);
         m.step_it(IDC_PROGRESS);
         message_box("Dynamic model data erased succesfully", "Success!");
     } catch (const qx::exception&) {
@@ -310,16 +310,16 @@ void CImageDownloaderDlg::erase_fixed_model() {
     m.set_range(IDC_PROGRESS, 0, 8);
     m.set_position(IDC_PROGRESS, 0);
     try {
-        programmer.erase(dynamic_model_start, dynamic_model_blocks);
+        programmer.erase(flash::dynamic_model_start, flash::dynamic_model_blocks);
         m.step_it(IDC_PROGRESS);
     } catch (const qx::exception&) {
         message_box("OnBnClickedButtonImagedlEraseFixedModel Error: KesSendCommand EEPROM_ERASE_BLOCKS 0 failed", "ERROR!");
         return;
     }
-    for (std::uint32_t k = 0; k < fixed_model_count; ++k) {
+    for (std::uint32_t k = 0; k < flash::fixed_model_count; ++k) {
         m.step_it(IDC_PROGRESS);
         try {
-            programmer.erase(fixed_model_start + k * fixed_model_stride, 1);
+            programmer.erase(flash::fixed_model_start + k * flash::fixed_model_stride, 1);
         } catch (const qx::exception&) {
             message_box("OnBnClickedButtonImagedlEraseFixedModel Error: KesSendCommand EEPROM_ERASE_BLOCKS 1 failed", "ERROR!");
             return;
@@ -453,7 +453,7 @@ void CImageDownloaderDlg::core_dump_save() {
         for (const auto& section : dump_table) {
             const std::uint32_t address = section[0], size = section[1];
             if (address == dump_end) break;
-            if (address == dynamic_model_start || address == external_flash_start) {
+            if (address == flash::dynamic_model_start || address == flash::external_start) {
                 // One byte per flash byte: 0x00 blank, 0xFF written.
                 std::vector<std::uint8_t> map(blank_map_size, 0x00);
                 for (std::uint32_t unit = 0; unit < size / blank_unit; ++unit) {

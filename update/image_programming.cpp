@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "protocol/commands.h"
-#include "protocol/structs.h"
+#include "core/flash_operations.h"
+#include "update/update_failure.h"
 #include "update/update_image_dlg.h"
 
 namespace qx {
@@ -14,13 +14,7 @@ namespace {
 namespace id = update_ids;
 using cm = connection_manager;
 
-constexpr std::uint32_t block_size = pak_image_block_size;
-constexpr std::uint32_t decrypt_buffer = 0xFFF9F800;
-constexpr unsigned format_selector = 2;
-
-struct failure {
-    std::string text;
-};
+constexpr std::uint32_t block_size = flash::block_size;
 
 // "%0.2g" of a percentage computed in single precision.
 std::string percent_text(const char* format, int done, int total) {
@@ -82,7 +76,7 @@ bool CUpdateImageDlg::program_image(image_row& row) {
     try {
         program_steps(row);
         return true;
-    } catch (const failure& f) {
+    } catch (const update_failure& f) {
         model().set_text(r.status, f.text);
     } catch (const cm::exception_command_error&) {
         model().set_text(r.status, "Command Error:  Check USB connection.");
@@ -98,22 +92,27 @@ bool CUpdateImageDlg::program_image(image_row& row) {
 void CUpdateImageDlg::program_steps(image_row& row) {
     const image_row_ids& r = *row.ids;
     model().set_position(r.progress, 0);
-    if (model().checked(r.checkbox) && row.source_path.empty()) throw failure{"Required image not selected."};
+    if (model().checked(r.checkbox) && row.source_path.empty()) throw update_failure{"Required image not selected."};
     model().set_text(r.status, "Reverifying File...");
     // Never set by anything yet, so this check cannot fail; kept for when they are.
     if (row.image_version != 0 && connected_firmware_version_[0] != 0 &&
         row.image_version != connected_firmware_version_[0] && row.type_code != 0 && row.type_code != 3)
-        throw failure{"File version not for connected ECU."};
+        throw update_failure{"File version not for connected ECU."};
     // A package whose image is shorter than one block has nothing to check or load.
     if (row.package.layout == 0 || row.image.layout == 0 || row.image.image_data.size() < block_size)
-        throw failure{"PAK file invalid."};
+        throw update_failure{"PAK file invalid."};
     const std::span<const std::uint8_t> image = row.image.image_data.bytes();
 
     cm::security_request keys;
     keys.sub_function = SECURITY_TEST_FUNCTION_SEND_SYMMETRIC_KEYS;
     keys.key0 = row.image.key_blocks[0];
     connection_.security_command(keys);
-    security_block(SECURITY_TEST_FUNCTION_CHECK_FIRST_BLOCK, image.first(block_size), 0);
+    cm::security_request check;
+    check.sub_function = SECURITY_TEST_FUNCTION_CHECK_FIRST_BLOCK;
+    check.format_selector = 2;
+    check.address = flash::decryption_buffer;
+    check.data = image.first(block_size);
+    connection_.security_command(check);
 
     const auto blocks = std::uint32_t(image.size() / block_size);
     model().set_step(r.progress, 1);
@@ -124,22 +123,20 @@ void CUpdateImageDlg::program_steps(image_row& row) {
     switch (row.type_code) {
     case 0: erased = firmware_plan(); break;
     case 3:
-        if (!area_erased_.boot_loader) area_erased_.boot_loader = erase(0x1E0000, 1);
+        if (!area_erased_.boot_loader)
+            area_erased_.boot_loader = erase([&] { flash::erase_blocks(connection_, flash::boot_loader_start, 1); });
         erased = area_erased_.boot_loader;
         break;
     case 1: erased = fixed_model_plan(); break;
     case 2: erased = dynamic_model_plan(); break;
-    default: throw failure{"Unknown image type."};
+    default: throw update_failure{"Unknown image type."};
     }
-    if (!erased) throw failure{"Command Error:  Check USB connection."};
+    if (!erased) throw update_failure{"Command Error:  Check USB connection."};
     model().step_it(r.progress);
 
     model().set_text(r.status, "Loading Image...");
-    const std::uint32_t base = row.type_code == 3 ? 0x1E0000 : row.type_code == 1 ? 0x100000 : 0;
     for (std::uint32_t i = 0; i < blocks; ++i) {
-        const auto block = image.subspan(std::size_t(i) * block_size, block_size);
-        if (row.type_code == 2) security_block(SECURITY_TEST_FUNCTION_AES_DECRYPT_DYNAMIC_BLOCK, block, 0);
-        else security_block(SECURITY_TEST_FUNCTION_AES_DECRYPT_BLOCK_TO_MEMORY, block, base + i * block_size);
+        flash::send_block(connection_, row.type_code, image.subspan(std::size_t(i) * block_size, block_size), i);
         model().step_it(r.progress);
     }
     if (row.type_code == 0) connected_firmware_version_ = {};
@@ -147,57 +144,28 @@ void CUpdateImageDlg::program_steps(image_row& row) {
     model().set_text(r.status, "Loaded successfully.");
 }
 
-void CUpdateImageDlg::security_block(std::uint8_t sub_function, std::span<const std::uint8_t> block, std::uint32_t misc0) {
-    cm::security_request s;
-    s.sub_function = sub_function;
-    s.format_selector = format_selector;
-    s.address = decrypt_buffer;
-    s.misc0 = misc0;
-    s.data = block;
-    connection_.security_command(s);
-}
-
-bool CUpdateImageDlg::erase(std::uint32_t start, std::uint32_t blocks) {
-    protocol::EepromEraseRequest_TS request{};
-    request.start_block = start;
-    request.number_of_blocks = blocks;
+bool CUpdateImageDlg::erase(const std::function<void()>& request) {
     try {
-        connection_.send_command(protocol::EEPROM_ERASE_BLOCKS, &request, sizeof request, nullptr, 0);
+        request();
         return true;
     } catch (const cm::exception&) {
         return false;
     }
 }
 
-bool CUpdateImageDlg::flash_device_erase() {
-    std::array<std::uint8_t, 2> id_bytes{};
-    try {
-        cm::security_request q;
-        q.sub_function = SECURITY_TEST_FUNCTION_GET_FLASH_DEVICE;
-        if (connection_.security_command(q, id_bytes) < id_bytes.size()) return false;
-    } catch (const cm::exception&) {
-        return false;
-    }
-    std::uint16_t device;
-    std::memcpy(&device, id_bytes.data(), sizeof device);
-    if (device == 0x2780 || device == 0x2781 || device == 0x2789) return erase(0x0C000000, 32);
-    return true;
-}
-
 bool CUpdateImageDlg::dynamic_model_plan() {
     if (area_erased_.dynamic_model) return true;
-    area_erased_.dynamic_model = flash_device_erase() && erase(0x80100000, 16);
+    area_erased_.dynamic_model = erase([&] { flash::erase_dynamic_model_area(connection_); });
     return area_erased_.dynamic_model;
 }
 
 bool CUpdateImageDlg::fixed_model_plan() {
     if (!area_erased_.dynamic_model) {
-        area_erased_.dynamic_model = flash_device_erase() && erase(0x80100000, 16);
+        area_erased_.dynamic_model = erase([&] { flash::erase_dynamic_model_area(connection_); });
         if (!area_erased_.dynamic_model) return false;
     }
     if (!area_erased_.fixed_model) {
-        for (std::uint32_t at = 0x100000; at <= 0x1C0000; at += 0x20000)
-            if (!erase(at, 1)) return false;
+        if (!erase([&] { flash::erase_fixed_model_area(connection_); })) return false;
         area_erased_.fixed_model = true;
     }
     return true;
@@ -205,12 +173,7 @@ bool CUpdateImageDlg::fixed_model_plan() {
 
 bool CUpdateImageDlg::firmware_plan() {
     if (area_erased_.firmware) return true;
-    if (!fixed_model_plan()) return false;
-    if (!erase(0, 8)) return false;
-    for (std::uint32_t at = 0x10000; at <= 0x90000; at += 0x10000)
-        if (!erase(at, 1)) return false;
-    for (std::uint32_t at = 0xA0000; at <= 0xE0000; at += 0x20000)
-        if (!erase(at, 1)) return false;
+    if (!fixed_model_plan() || !erase([&] { flash::erase_firmware_area(connection_); })) return false;
     area_erased_.firmware = true;
     return true;
 }

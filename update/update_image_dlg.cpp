@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "pak/pak_group_file.h"
+#include "update/update_failure.h"
 #include "platform/registry/device_registry.h"
 
 namespace qx {
@@ -14,11 +15,6 @@ namespace {
 
 namespace id = update_ids;
 using cm = connection_manager;
-
-// A failure of identification or lookup, with the text the dialog shows.
-struct failure {
-    std::string text;
-};
 
 }  // namespace
 
@@ -179,12 +175,12 @@ bool CUpdateImageDlg::identify() {
     connected_firmware_version_ = {};
     try {
         if (connection_.target_mode != cm::mode_boot_loader)
-            throw failure{"ECU not in firmware upgrade mode.  Waiting for ECU reconnect."};
+            throw update_failure{"ECU not in firmware upgrade mode.  Waiting for ECU reconnect."};
         std::string serial;
         try {
             serial = connection_.read_ecu_serial_number(root_certificate_);
         } catch (const cm::exception&) {
-            throw failure{"Could not retrieve ECU serial number.  Waiting for ECU reconnect."};
+            throw update_failure{"Could not retrieve ECU serial number.  Waiting for ECU reconnect."};
         }
         model().set_text(id::serial_number, serial);
         model().set_text(id::version, "none");
@@ -201,9 +197,9 @@ bool CUpdateImageDlg::identify() {
             "Bootloader Error.  Waiting for ECU reconnect.", "Firmware Error.  Waiting for ECU reconnect.",
             "Fixed Model Error.  Waiting for ECU reconnect.", "Dynamic Model Error.  Waiting for ECU reconnect."};
         for (std::size_t i = 0; i < rows_.size(); ++i)
-            if (model().checked(rows_[i].ids->checkbox) && rows_[i].source_path.empty()) throw failure{row_errors[i]};
+            if (model().checked(rows_[i].ids->checkbox) && rows_[i].source_path.empty()) throw update_failure{row_errors[i]};
         return true;
-    } catch (const failure& f) {
+    } catch (const update_failure& f) {
         model().set_text(id::main_status, f.text);
     } catch (const pak_group_file::exception_file_not_found&) {
         model().set_text(id::main_status, "Could not find update file for connected ECU.  Waiting for ECU reconnect.");
@@ -242,28 +238,28 @@ void CUpdateImageDlg::look_up_row(const std::string& serial, const pak_group_fil
         model().set_text(r.image, entry->name);
         {
             std::ifstream file(group.path, std::ios::binary);
-            if (!file) throw failure{"Invalid PAK image."};
+            if (!file) throw update_failure{"Invalid PAK image."};
             if (entry->header.layout == 2) row.package.read_layout2(file, entry->package_position, row.image);
             else row.package.read_layout1(file, entry->package_position, row.image);
         }
-        if (row.package.serial_number != serial) throw failure{"PAK image not for given ECU.  Serial number mismatch."};
+        if (row.package.serial_number != serial) throw update_failure{"PAK image not for given ECU.  Serial number mismatch."};
         model().set_text(r.author, row.package.author);
-        if (row.package.image_type != row.type_code) throw failure{"File type mismatch."};
+        if (row.package.image_type != row.type_code) throw update_failure{"File type mismatch."};
         row.image_version = row.package.version;
         model().set_text(r.version, row.image_version ? std::to_string(row.image_version) : "none");
         model().set_text(r.date, row.package.date);
         try {
             if (connection_.read_ecu_serial_number(row.image.certificate.bytes()) != serial)
-                throw failure{"File not for given ECU.  Serial number mismatch."};
+                throw update_failure{"File not for given ECU.  Serial number mismatch."};
         } catch (const cm::exception_command_error&) {
-            throw failure{"Command Error.  Check USB connection."};
+            throw update_failure{"Command Error.  Check USB connection."};
         } catch (const cm::exception&) {
-            throw failure{"Communication Error.  Check USB connection."};
+            throw update_failure{"Communication Error.  Check USB connection."};
         }
         model().set_bitmap(r.lamp, lamp_green);
         model().set_text(r.status, "Ready.");
         row.source_path = group.path;
-    } catch (const failure& f) {
+    } catch (const update_failure& f) {
         model().set_bitmap(r.lamp, lamp_red);
         model().set_text(r.status, f.text);
     } catch (const pak_file::exception_file_not_found&) {

@@ -112,12 +112,11 @@ private:
     void run_update();
     bool program_image(image_row& row);
     void program_steps(image_row& row);
-    bool erase(std::uint32_t start, std::uint32_t blocks);
-    bool flash_device_erase();
+    // false when the erase requests raise a connection manager exception.
+    bool erase(const std::function<void()>& request);
     bool dynamic_model_plan();
     bool fixed_model_plan();
     bool firmware_plan();
-    void security_block(std::uint8_t sub_function, std::span<const std::uint8_t> block, std::uint32_t misc0);
 
     connection_manager& connection_;
     options options_;
