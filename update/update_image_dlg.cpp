@@ -80,7 +80,11 @@ void CUpdateImageDlg::on_init() {
     if (!in) {
         failure_text = "No root certificate found.  Cannot continue.";
     } else {
-        root_certificate_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        try {
+            root_certificate_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        } catch (const std::exception&) {  // too large to hold
+            root_certificate_.clear();
+        }
         // An empty file cannot identify any ECU: refused like an unreadable one.
         if (in.bad() || root_certificate_.empty()) failure_text = "Cannot read root certificate.  Cannot continue.";
     }
@@ -91,7 +95,17 @@ void CUpdateImageDlg::on_init() {
     }
     model().set_text(id::main_status, "Waiting for Path selection.");
     if (connection_.is_connected()) connection_.disconnect();
-    register_device_notification(std::string(platform::ecu_interface_class));
+    try {
+        register_device_notification(std::string(platform::ecu_interface_class));
+    } catch (const std::exception& e) {
+        // Without arrival notifications no ECU would ever be served.
+        device_watch_failed_ = true;
+        const std::string text = "Cannot watch for ECU connections (" + std::string(e.what()) + ").  Cannot continue.";
+        model().set_bitmap(id::main_lamp, lamp_red);
+        model().set_text(id::main_status, text);
+        message_box(text, "ERROR!", ui::MB_OK | ui::MB_ICONSTOP);
+        post_close();
+    }
 }
 
 void CUpdateImageDlg::on_command(int cid) {
@@ -141,8 +155,48 @@ void CUpdateImageDlg::on_device_change(const ui::device_event& e) {
     }
 }
 
+// Nothing of the previous ECU may stay on screen once another one arrives.
+void CUpdateImageDlg::forget_last_ecu() {
+    for (image_row& row : rows_) reset_row(row);
+    model().set_range(id::main_progress, 0, 100);
+    model().set_position(id::main_progress, 0);
+    model().set_text(id::progress_text, "Waiting...");
+    model().set_text(id::serial_number, "");
+    model().set_text(id::version, "");
+}
+
 void CUpdateImageDlg::run_worker(std::stop_token stop) {
     update_busy = true;
+    try {
+        forget_last_ecu();
+        serve_ecu(stop);
+    } catch (const std::exception& e) {
+        fail_worker(e.what());
+    } catch (...) {
+        fail_worker("unknown failure");
+    }
+    try {
+        if (connection_.is_connected()) connection_.disconnect();
+    } catch (...) {
+    }
+    update_busy = false;
+    if (options_.after_worker) options_.after_worker();
+}
+
+// A failure that no step of the worker expected: the ECU is left as it is and the technician
+// is told that this ECU was not updated.
+void CUpdateImageDlg::fail_worker(std::string what) noexcept {
+    try {
+        area_erased_ = {};
+        enable_controls(true);
+        while (!what.empty() && what.back() == '.') what.pop_back();
+        model().set_bitmap(id::main_lamp, lamp_red);
+        model().set_text(id::main_status, "Update stopped: " + what + ".  Waiting for ECU reconnect.");
+    } catch (...) {
+    }
+}
+
+void CUpdateImageDlg::serve_ecu(std::stop_token stop) {
     if (connection_.is_connected()) connection_.disconnect();
     bool connected = false;
     for (int attempt = 1; attempt <= options_.connect_attempts && !stop.stop_requested(); ++attempt) {
@@ -159,15 +213,16 @@ void CUpdateImageDlg::run_worker(std::stop_token stop) {
             break;
         }
     }
-    if (connected && identify()) {
+    if (!connected) {
+        if (!stop.stop_requested() && options_.no_answer) options_.no_answer();
+        return;
+    }
+    if (identify()) {
         run_update();
         enable_controls(true);
         model().set_bitmap(id::main_lamp, lamp_yellow);
         model().set_text(id::main_status, "Safe to disconnect ECU.");
     }
-    if (connection_.is_connected()) connection_.disconnect();
-    update_busy = false;
-    if (options_.after_worker) options_.after_worker();
 }
 
 bool CUpdateImageDlg::identify() {
@@ -187,7 +242,9 @@ bool CUpdateImageDlg::identify() {
 
         pak_group_file group(serial);
         group.open(group_folder_ + serial + ".pakgrp");
-        // The accepted entries: a group that dropped some still updates what it holds.
+        // A package that failed its own checks would silently go missing from the update.
+        if (group.entries.size() < group.declared_count)
+            throw update_failure{"Update file for connected ECU invalid.  Waiting for ECU reconnect."};
         for (const pak_group_entry& e : group.entries)
             if (e.entry_type <= 3)
                 for (const image_row& row : rows_)

@@ -68,11 +68,16 @@ public:
         // Called on the worker's thread when a worker ends (for front-ends that stop after
         // one ECU).
         std::function<void()> after_worker;
+        // Called on the worker's thread when no connection attempt succeeded.
+        std::function<void()> no_answer;
     };
 
     explicit CUpdateImageDlg(connection_manager& connection) : CUpdateImageDlg(connection, options{}) {}
     CUpdateImageDlg(connection_manager& connection, options opts);
     ~CUpdateImageDlg() override;
+
+    // True when the dialog could not register for ECU arrivals and closed.
+    bool device_watch_failed() const { return device_watch_failed_; }
 
     struct image_row {
         const image_row_ids* ids;
@@ -105,6 +110,9 @@ private:
 
     // Worker.
     void run_worker(std::stop_token stop);
+    void forget_last_ecu();
+    void serve_ecu(std::stop_token stop);
+    void fail_worker(std::string what) noexcept;
     bool identify();
     void look_up_row(const std::string& serial, const class pak_group_file& group, image_row& row);
 
@@ -127,6 +135,7 @@ private:
     std::array<std::uint32_t, 3> connected_firmware_version_{};
     std::mutex pause_mutex_;
     std::condition_variable_any pause_;
+    std::atomic<bool> device_watch_failed_{false};
     std::jthread worker_;
 };
 

@@ -1,4 +1,9 @@
 // The ECU Update dialog headless against the virtual ECU.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <fstream>
+
 #include "tests/update/update_fixture.h"
 
 namespace qx::testing {
@@ -200,7 +205,7 @@ TEST_F(update_run, an_ecu_before_a_folder_finds_no_update_file) {
     EXPECT_TRUE(dlg->model().enabled(id::done));
 }
 
-TEST_F(update_run, a_group_that_dropped_an_entry_still_updates_what_it_holds) {
+TEST_F(update_run, a_group_that_dropped_an_entry_is_invalid_and_programs_nothing) {
     // The second package is cut short: dropped by the reader, while the group declares two.
     ts::pak_spec broken = package(serial, 1);
     broken.layout = 1;
@@ -209,8 +214,71 @@ TEST_F(update_run, a_group_that_dropped_an_entry_still_updates_what_it_holds) {
     start();
     choose_folder();
     arrive();
-    EXPECT_EQ(text(id::progress_text), "Update Success! (100%)");
-    EXPECT_EQ(text(row(1).status), "Not selected for update.");
+    EXPECT_EQ(text(id::main_status), "Update file for connected ECU invalid.  Waiting for ECU reconnect.");
+    EXPECT_EQ(dlg->model().bitmap(id::main_lamp), lamp_red);
+    EXPECT_TRUE(texts().empty());
+    EXPECT_TRUE(state().erases.empty());
+    EXPECT_TRUE(state().blocks.empty());
+}
+
+TEST_F(update_run, a_second_ecu_failing_identification_shows_nothing_of_the_first) {
+    write_group({package(serial, 0), package(serial, 1)});
+    start();
+    choose_folder();
+    arrive();
+    ASSERT_EQ(text(id::progress_text), "Update Success! (100%)");
+    ecu->device().unplug();
+    ecu->device().set_faults(ecusim::fault_plan::parse("code=6:status=1"));  // no serial number
+    arrive();
+    EXPECT_EQ(text(id::main_status), "Could not retrieve ECU serial number.  Waiting for ECU reconnect.");
+    EXPECT_EQ(text(id::progress_text), "Waiting...");
+    EXPECT_EQ(dlg->model().state(id::main_progress).position, 0);
+    EXPECT_EQ(text(id::serial_number), "");
+    EXPECT_EQ(text(id::version), "");
+    for (const auto& each : update_rows) {
+        EXPECT_EQ(text(each.status), "Waiting...") << each.name;
+        EXPECT_EQ(dlg->model().bitmap(each.lamp), lamp_yellow) << each.name;
+        EXPECT_EQ(dlg->model().state(each.progress).position, 0) << each.name;
+        for (const int edit : {each.image, each.author, each.date, each.version}) EXPECT_EQ(text(edit), "") << each.name;
+    }
+}
+
+// Keeps this process's address space below its present size plus `headroom`.
+void limit_address_space(std::size_t headroom) {
+    std::ifstream statm("/proc/self/statm");
+    std::size_t pages = 0;
+    statm >> pages;
+    const rlim_t limit = pages * std::size_t(::sysconf(_SC_PAGESIZE)) + headroom;
+    const rlimit r{limit, limit};
+    ::setrlimit(RLIMIT_AS, &r);
+}
+
+TEST_F(update_run, a_package_too_large_to_hold_ends_the_ecu_with_a_failure_text) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit cannot be combined with the address sanitizer's shadow memory";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "an address-space limit cannot be combined with the address sanitizer's shadow memory";
+#endif
+#endif
+    // A firmware image of 1 GiB, its bytes a hole in the file: the group reader cannot hold it.
+    ts::pak_spec huge = package(serial, 0);
+    huge.image_size = 1u << 30;
+    write_group({huge});
+    const auto group = folder / (serial + ".pakgrp");
+    std::filesystem::resize_file(group, std::filesystem::file_size(group) + (1u << 30));
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            limit_address_space(std::size_t(256) << 20);
+            start();
+            choose_folder();
+            arrive();
+            const bool told = text(id::main_status) == "Update stopped: Cannot allocate enough memory.  Waiting for ECU reconnect." &&
+                              dlg->model().bitmap(id::main_lamp) == lamp_red && dlg->model().enabled(id::done);
+            std::_Exit(told && state().erases.empty() ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(update_run, a_package_without_a_whole_block_is_invalid_and_sends_nothing) {
