@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console/json_output.h"
 #include "protocol/catalogue_rules.h"
 #include "protocol/description.h"
 
@@ -67,7 +68,7 @@ int run(const describe_options& o) {
             return 1;
         }
     }
-    if (o.json) std::cout << to_json(*node).dump(2) << "\n";
+    if (o.json) std::cout << json_text(to_json(*node)) << "\n";
     else if (node->kind == dynamic_map::kind_text) std::cout << node->text << "\n";
     else if (node->kind == dynamic_map::kind_number) std::cout << node->number << "\n";
     else print(*node, 0);

@@ -1,6 +1,9 @@
 // flashdesk: the console front-end of the service tool.
 #include <CLI/CLI.hpp>
 
+#include <iostream>
+
+#include "app/console/command_line.h"
 #include "app/console/describe_command.h"
 #include "app/console/ecu_command.h"
 #include "app/console/imagetool_command.h"
@@ -19,6 +22,5 @@ int main(int argc, char** argv) {
     qx::console::add_imagetool_commands(app);
     qx::console::add_update_command(app);
     qx::console::add_logs_command(app);
-    CLI11_PARSE(app, argc, argv);
-    return 0;
+    return qx::console::run_command_line(app, argc, argv, std::cerr);
 }

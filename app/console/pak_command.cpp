@@ -8,6 +8,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "app/console/json_output.h"
 #include "pak/pak_file.h"
 #include "pak/pak_group_file.h"
 
@@ -98,6 +99,7 @@ json group_info(const std::string& path) {
     json j;
     j["serial_number"] = group.serial_number;
     j["declared_count"] = group.declared_count;
+    j["dropped_count"] = group.declared_count - group.entries.size();
     j["entries"] = json::array();
     std::ifstream file(path, std::ios::binary);
     for (const auto& e : group.entries) {
@@ -132,9 +134,15 @@ int pak_info(const std::string& path, bool as_json, std::ostream& out, std::ostr
         return 1;
     }
     if (as_json)
-        out << j.dump(2) << "\n";
+        out << json_text(j) << "\n";
     else
         print_text(j, out, "");
+    // A group that lost entries would update an ECU without those images.
+    if (const auto dropped = j.value("dropped_count", std::size_t(0))) {
+        err << dropped << " of " << j["declared_count"].get<std::uint32_t>()
+            << " declared entries dropped: the group is incomplete.\n";
+        return 1;
+    }
     return 0;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console/json_output.h"
 #include "protocol/layout.h"
 
 namespace qx::console {
@@ -62,7 +63,7 @@ int run(const structs_options& o) {
     if (o.json) {
         auto out = nlohmann::ordered_json::array();
         for (const auto* l : chosen) out.push_back(to_json(*l));
-        std::cout << out.dump(2) << "\n";
+        std::cout << json_text(out) << "\n";
     } else {
         for (const auto* l : chosen) print_text(*l);
     }

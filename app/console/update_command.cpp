@@ -1,5 +1,7 @@
 #include "app/console/update_command.h"
 
+#include <atomic>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -11,12 +13,6 @@
 namespace qx::console {
 
 namespace {
-
-struct update_options {
-    std::string folder;
-    std::string root_certificate = "RootCertificate_tcert.der";
-    bool once = false;
-};
 
 // The dialog as the console drives it: the folder is chosen at once, and an ECU that is
 // already plugged in counts as an arrival.
@@ -35,10 +31,13 @@ protected:
     }
 };
 
-int run_update(const update_options& o) {
+}  // namespace
+
+int run_update(const update_options& o, std::ostream& out) {
     ui::console_answers answers;
     answers.folder = o.folder;
-    ui::console_renderer r(std::cout, answers);
+    ui::console_renderer r(out, answers);
+    r.watch_text(update_ids::dialog, update_ids::serial_number, "ECU serial number");
     r.watch_text(update_ids::dialog, update_ids::main_status, "main");
     r.watch_text(update_ids::dialog, update_ids::progress_text, "progress");
     for (const image_row_ids& row : update_rows) {
@@ -48,16 +47,25 @@ int run_update(const update_options& o) {
     auto manager = std::make_unique<connection_manager>();
     CUpdateImageDlg::options opts;
     opts.root_certificate_path = o.root_certificate;
+    opts.connect_pause = o.connect_pause;
+    std::atomic<bool> no_answer{false};
     console_update_dlg* self = nullptr;
-    if (o.once)
-        opts.after_worker = [&self] { self->click(update_ids::done); };
+    opts.no_answer = [&no_answer] { no_answer = true; };
+    opts.after_worker = [&] {
+        if (o.once || no_answer) self->click(update_ids::done);
+    };
     console_update_dlg dlg(*manager, opts);
     self = &dlg;
     dlg.run_modal(r);
-    return r.last_text(update_ids::dialog, update_ids::progress_text) == "Update Success! (100%)" ? 0 : 1;
+    if (dlg.device_watch_failed()) return update_cannot_start;
+    if (no_answer) {
+        out << "No ECU answered after " << opts.connect_attempts << " connection attempts." << std::endl;
+        return 1;
+    }
+    const bool updated = r.last_text(update_ids::dialog, update_ids::progress_text) == "Update Success! (100%)" &&
+                         r.last_text(update_ids::dialog, update_ids::main_status) == "Safe to disconnect ECU.";
+    return updated ? 0 : 1;
 }
-
-}  // namespace
 
 void add_update_command(CLI::App& app) {
     auto o = std::make_shared<update_options>();
@@ -66,7 +74,12 @@ void add_update_command(CLI::App& app) {
     cmd->add_option("--root-cert", o->root_certificate, "root certificate (DER)")->capture_default_str();
     cmd->add_flag("--once", o->once, "stop after the first ECU; exit 0 only if its update succeeded");
     cmd->callback([o] {
-        const int rc = run_update(*o);
+        std::error_code ec;
+        if (!std::filesystem::is_directory(o->folder, ec)) {
+            std::cerr << "flashdesk update: '" << o->folder << "' is not a folder." << std::endl;
+            throw CLI::RuntimeError(update_cannot_start);
+        }
+        const int rc = run_update(*o, std::cout);
         if (rc != 0) throw CLI::RuntimeError(rc);
     });
 }

@@ -40,7 +40,8 @@ void console_renderer::on_change(dialog& d, int id) {
         auto& last = last_[key];
         if (text != last) {
             last = text;
-            line(l->second + ": " + text);
+            // A control being emptied is no news: nothing to print.
+            if (!text.empty()) line(l->second + ": " + text);
         }
     }
     if (terminal_ && progress_.count(key)) {

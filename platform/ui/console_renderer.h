@@ -25,7 +25,8 @@ class console_renderer : public renderer {
 public:
     console_renderer(std::ostream& out, console_answers answers);
 
-    // Prints the text of control `id` of dialogs with resource `dialog_id` as `label: TEXT`.
+    // Prints the text of control `id` of dialogs with resource `dialog_id` as `label: TEXT`
+    // whenever it changes to a text that is not empty.
     void watch_text(int dialog_id, int id, std::string label);
     // Draws control `id` as a progress bar when the output is a terminal.
     void watch_progress(int dialog_id, int id);

@@ -6,6 +6,7 @@
 #include <string>
 #include <sys/wait.h>
 
+#include "app/console/json_output.h"
 #include "app/console/pak_command.h"
 #include "tests/pak/pak_test_files.h"
 
@@ -56,17 +57,20 @@ TEST_F(pak_info_command, falls_back_to_layout1_and_reports_an_absent_checksum) {
     EXPECT_EQ(j["checksum"], "absent");
 }
 
-TEST_F(pak_info_command, prints_a_group_with_its_accepted_entries) {
+TEST_F(pak_info_command, prints_a_group_with_its_accepted_entries_and_fails_on_a_dropped_one) {
     pak_group_spec g;
     g.serial_number = "01020AFF";
     g.entries = {group_entry(sample_pak_spec(2, "01020AFF", 0)), group_entry(sample_pak_spec(1, "01020AFF", 1)),
                  group_entry(sample_pak_spec(2, "01020AFF", 2))};
     bytes data = write_pak_group(g).data;
     data[data.size() - 1] ^= 1;  // the last entry is dropped
-    ASSERT_EQ(run(file("01020AFF.pakgrp", data), true), 0) << err_.str();
+    const std::string path = file("01020AFF.pakgrp", data);
+    ASSERT_EQ(run(path, true), 1) << err_.str();
+    EXPECT_EQ(err_.str(), "1 of 3 declared entries dropped: the group is incomplete.\n");
     const auto j = nlohmann::json::parse(out_.str());
     EXPECT_EQ(j["serial_number"], "01020AFF");
     EXPECT_EQ(j["declared_count"], 3);
+    EXPECT_EQ(j["dropped_count"], 1);
     ASSERT_EQ(j["entries"].size(), 2u);
     EXPECT_EQ(j["entries"][1]["name"], "Fixed Model");
     EXPECT_EQ(j["entries"][1]["entry_type"], 1);
@@ -74,6 +78,44 @@ TEST_F(pak_info_command, prints_a_group_with_its_accepted_entries) {
     EXPECT_EQ(j["entries"][1]["package_position"], write_pak_group(g).package_at[1]);
     EXPECT_EQ(j["entries"][1]["image_size"], 4096);
     EXPECT_EQ(j["entries"][0]["checksum"], "ok");
+
+    EXPECT_EQ(run(path, false), 1);
+    EXPECT_NE(out_.str().find("dropped_count: 1\n"), std::string::npos) << out_.str();
+    EXPECT_EQ(err_.str(), "1 of 3 declared entries dropped: the group is incomplete.\n");
+}
+
+TEST_F(pak_info_command, json_writes_bytes_that_are_not_utf8_as_latin1_characters) {
+    pak_spec spec = sample_pak_spec(2, "01020AFF", 0);
+    spec.author = "M\xFCller \xE2\x82\xAC";  // Windows-1252 u-umlaut, then a valid euro sign
+    spec.serial_bytes = std::array<std::uint8_t, 8>{'0', '1', 0xFF, 0xC0, 0x80, '0', 'A', 'F'};
+    ASSERT_EQ(run(file("latin.pak", write_pak(spec).data), true), 0) << err_.str();
+    const auto j = nlohmann::json::parse(out_.str());
+    EXPECT_EQ(j["author"], "M\u00fcller \u20ac");
+    EXPECT_EQ(j["serial_number"], "01\u00ff\u00c0\u00800AF");
+}
+
+struct utf8_case {
+    const char* name;
+    std::string in, out;
+};
+class json_text_rule : public ::testing::TestWithParam<utf8_case> {};
+INSTANTIATE_TEST_SUITE_P(
+    sequences, json_text_rule,
+    ::testing::Values(utf8_case{"ascii_and_valid_sequences_stay", "a\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80", "a\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80"},
+                      utf8_case{"overlong_two_bytes", "\xC0\xAF", "\xC3\x80\xC2\xAF"},
+                      utf8_case{"surrogate", "\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xC2\x80"},
+                      utf8_case{"beyond_10ffff", "\xF4\x90\x80\x80", "\xC3\xB4\xC2\x90\xC2\x80\xC2\x80"},
+                      utf8_case{"cut_short_at_the_end", "x\xE2\x82", "x\xC3\xA2\xC2\x82"},
+                      utf8_case{"lead_byte_then_ascii", "\xE2(", "\xC3\xA2("}),
+    [](const ::testing::TestParamInfo<utf8_case>& p) { return std::string(p.param.name); });
+
+TEST_P(json_text_rule, each_stray_byte_becomes_its_latin1_character) {
+    EXPECT_EQ(qx::console::utf8_or_latin1(GetParam().in), GetParam().out);
+    // Keys and nested values too, and the text always parses.
+    nlohmann::ordered_json j;
+    j[GetParam().in] = nlohmann::ordered_json::array({GetParam().in});
+    const auto back = nlohmann::ordered_json::parse(qx::console::json_text(j));
+    EXPECT_EQ(back[GetParam().out][0], GetParam().out);
 }
 
 TEST_F(pak_info_command, reports_the_readers_message_and_fails) {

@@ -1,0 +1,22 @@
+#include "app/console/command_line.h"
+
+#include <exception>
+#include <ostream>
+
+namespace qx::console {
+
+int run_command_line(CLI::App& app, int argc, char** argv, std::ostream& err) {
+    try {
+        app.parse(argc, argv);
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);  // usage errors and the commands' own exit statuses
+    } catch (const std::exception& e) {
+        err << "flashdesk: stopped by an unexpected failure: " << e.what() << std::endl;
+    } catch (...) {
+        err << "flashdesk: stopped by an unexpected failure." << std::endl;
+    }
+    return 1;
+}
+
+}  // namespace qx::console

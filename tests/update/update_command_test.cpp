@@ -1,0 +1,97 @@
+// `flashdesk update` on the console: in this process against the virtual ECU, and the program
+// itself for what it refuses at start; and the console's last line of defence.
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <new>
+#include <sstream>
+#include <stdexcept>
+
+#include "app/console/command_line.h"
+#include "app/console/update_command.h"
+#include "tests/update/update_fixture.h"
+
+namespace qx::testing {
+namespace {
+
+class update_command : public update_fixture {
+protected:
+    // Plugs the ECU in and runs the console update until it ends.
+    int run(bool once, ecusim::ecu_config cfg = {}) {
+        cfg.mode = ecusim::ecu_mode::boot;
+        cfg.serial = *ecusim::parse_serial(serial);
+        ecu = std::make_unique<ecusim::virtual_ecu>(cfg);
+        console::update_options o;
+        o.folder = folder.string();
+        o.root_certificate = (folder / "RootCertificate_tcert.der").string();
+        o.once = once;
+        o.connect_pause = std::chrono::milliseconds(5);
+        return console::run_update(o, out);
+    }
+    // The flashdesk program with `args` (and `env` before it), bounded in time: exit status
+    // and everything it printed.
+    std::pair<int, std::string> flashdesk(const std::string& env, const std::string& args) {
+        const std::string command = "env " + env + " timeout 60 " + FLASHDESK_BIN + " " + args + " 2>&1";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        std::string output;
+        char buffer[512];
+        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+        return {WEXITSTATUS(::pclose(pipe)), output};
+    }
+    std::ostringstream out;
+};
+
+TEST_F(update_command, prints_the_serial_number_and_no_emptied_rows) {
+    write_group({package(serial, 0)});
+    EXPECT_EQ(run(true), 0) << out.str();
+    EXPECT_NE(out.str().find("ECU serial number: 01020AFF\n"), std::string::npos) << out.str();
+    EXPECT_EQ(out.str().find(": \n"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("progress: Update Success! (100%)\n"), std::string::npos) << out.str();
+}
+
+TEST_F(update_command, an_ecu_that_never_answers_ends_the_run_with_exit_1) {
+    write_group({package(serial, 0)});
+    ecusim::ecu_config cfg;
+    cfg.faults = ecusim::fault_plan::parse("code=0:status=1");
+    EXPECT_EQ(run(false, cfg), 1);  // also without --once
+    EXPECT_NE(out.str().find("No ECU answered after 12 connection attempts.\n"), std::string::npos) << out.str();
+    EXPECT_EQ(state().commands, 12u);
+}
+
+TEST_F(update_command, what_cannot_start_is_refused_with_exit_2) {
+    const std::string cert = (folder / "RootCertificate_tcert.der").string();
+    auto [status, output] = flashdesk("", "update --once --folder '" + (folder / "gone").string() + "'");
+    EXPECT_EQ(status, 2) << output;
+    EXPECT_NE(output.find("is not a folder."), std::string::npos) << output;
+
+    // Device notifications cannot be set up in a registry that is a regular file.
+    std::tie(status, output) = flashdesk("TRELINK_DEVICE_DIR='" + cert + "'",
+                                         "update --once --folder '" + folder.string() + "' --root-cert '" + cert + "'");
+    EXPECT_EQ(status, 2) << output;
+    EXPECT_NE(output.find("ERROR!: Cannot watch for ECU connections ("), std::string::npos) << output;
+}
+
+TEST(console_command_line, anything_a_command_throws_ends_in_one_line_and_exit_1) {
+    const std::vector<std::function<void()>> throws = {[] { throw std::bad_alloc(); },
+                                                       [] { throw std::runtime_error("broken"); }, [] { throw 7; }};
+    for (const auto& t : throws) {
+        CLI::App app;
+        app.add_subcommand("boom")->callback(t);
+        std::ostringstream err;
+        char name[] = "flashdesk", command[] = "boom";
+        char* argv[] = {name, command};
+        EXPECT_EQ(console::run_command_line(app, 2, argv, err), 1);
+        EXPECT_EQ(err.str().rfind("flashdesk: stopped by an unexpected failure", 0), 0u) << err.str();
+    }
+    // A command's own exit status passes through.
+    CLI::App app;
+    app.add_subcommand("two")->callback([] { throw CLI::RuntimeError(2); });
+    std::ostringstream err;
+    char name[] = "flashdesk", command[] = "two";
+    char* argv[] = {name, command};
+    EXPECT_EQ(console::run_command_line(app, 2, argv, err), 2);
+    EXPECT_EQ(err.str(), "");
+}
+
+}  // namespace
+}  // namespace qx::testing
