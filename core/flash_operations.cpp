@@ -3,7 +3,6 @@
 #include <array>
 #include <cstring>
 
-#include "core/response_view.h"
 #include "protocol/commands.h"
 #include "protocol/structs.h"
 
@@ -23,7 +22,8 @@ std::uint16_t read_device(connection_manager& connection) {
     std::array<std::uint8_t, 2> id{};
     connection_manager::security_request r;
     r.sub_function = SECURITY_TEST_FUNCTION_GET_FLASH_DEVICE;
-    if (connection.security_command(r, id) < id.size()) malformed_response();
+    // An answer without a whole word names no device: identifier 0, no SST39xx part.
+    if (connection.security_command(r, id) < id.size()) return 0;
     std::uint16_t device;
     std::memcpy(&device, id.data(), sizeof device);
     return device;

@@ -28,7 +28,7 @@ std::uint32_t image_base(std::uint32_t type);
 
 // These throw the connection manager's exceptions.
 // The flash device identifier (GET_FLASH_DEVICE): the first 16-bit word of the answer; an
-// answer shorter than that is a communication error.
+// answer shorter than that (status 0, empty or one-byte text) reads as 0, no SST39xx part.
 std::uint16_t read_device(connection_manager& connection);
 // One EEPROM_ERASE_BLOCKS.
 void erase_blocks(connection_manager& connection, std::uint32_t start_block, std::uint32_t number_of_blocks);

@@ -66,6 +66,7 @@ struct ecu_config {
     std::string board_serial = "00000001";
     std::uint16_t max_configuration_channels = 1024;
     std::uint16_t flash_device_id = 0x2789;
+    std::uint8_t flash_device_id_bytes = 2;  // of the identifier in the answer: 2, 1 (its low byte) or 0
     bool configuration_running = true;
     bool raw_logging = false;  // LoggingMode reads 1 (raw disk) instead of 0 (file system)
     bool usb_storage_present = true;  // HostUsbDevicePresent

@@ -90,6 +90,8 @@ void add_ecu_options(CLI::App& app, ecu_options& o) {
     app.add_option("--serial", o.serial, "ECU serial number, 8 hexadecimal digits");
     app.add_option("--version", o.version, "transfer-structure version the application reports");
     app.add_option("--flash-id", o.flash_id, "flash device identifier (hexadecimal)");
+    app.add_option("--flash-id-bytes", o.flash_id_bytes, "bytes of the identifier in the answer (0 to 2)")
+        ->check(CLI::Range(0, 2));
     app.add_option("--firmware", o.firmware, "firmware version (hexadecimal)");
     app.add_option("--board-model", o.board_model, "board model, at most 8 characters");
     app.add_option("--max-channels", o.max_channels, "MaxNumberOfConfigurationChannels");
@@ -117,6 +119,7 @@ ecu_config make_config(const ecu_options& o) {
     c.serial = *serial;
     c.app_transferstructs_version = o.version;
     c.flash_device_id = std::uint16_t(hex_value(o.flash_id, "--flash-id", 0xFFFF));
+    c.flash_device_id_bytes = std::uint8_t(o.flash_id_bytes);
     c.firmware_version = hex_value(o.firmware, "--firmware", 0xFFFFFFFF);
     if (o.board_model.size() > 8) throw std::invalid_argument("--board-model: more than 8 characters");
     c.board_model = o.board_model;

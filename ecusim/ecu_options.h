@@ -16,6 +16,7 @@ struct ecu_options {
     std::string serial = "1A2B3C4D";
     std::uint32_t version = 95;
     std::string flash_id = "2789";
+    unsigned flash_id_bytes = 2;
     std::string firmware = "01020304";
     std::string board_model = "QX-ECU";
     std::uint16_t max_channels = 1024;

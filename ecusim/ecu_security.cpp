@@ -94,7 +94,10 @@ bytes ecu::security(std::span<const std::uint8_t> q, byte_order o, reply&) {
         case 11: {
             response_builder r(20, o);
             const std::uint16_t id[] = {cfg_.flash_device_id};
-            r.u16_array(4, id);
+            const std::uint8_t low[] = {std::uint8_t(cfg_.flash_device_id & 0xFF)};
+            if (cfg_.flash_device_id_bytes >= 2) r.u16_array(4, id);
+            else if (cfg_.flash_device_id_bytes == 1) r.byte_array(4, low);
+            else r.empty_array(4, 1);
             r.empty_array(12, 0);
             return r.finish();
         }

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <filesystem>
 #include <fstream>
 #include <new>
 
 #include "core/request_block.h"
 #include "core/response_view.h"
+#include "filetool/pc_file.h"
 #include "filetool/printf_text.h"
 #include "platform/text/charset.h"
 #include "protocol/commands.h"
@@ -47,40 +47,6 @@ response_array generic_array(std::span<const std::uint8_t> received) {
     return view_array(received, offsetof(GenericArray_DTS, element_size), offsetof(GenericArray_DTS, data),
                       sizeof(GenericArray_DTS));
 }
-
-// A PC file that exists only once its download completed.
-class pc_file {
-public:
-    explicit pc_file(std::string path) : path_(std::move(path)), out_(path_, std::ios::binary | std::ios::trunc) {}
-    ~pc_file() {
-        if (!kept_) discard();
-    }
-    pc_file(const pc_file&) = delete;
-    pc_file& operator=(const pc_file&) = delete;
-
-    bool is_open() const { return out_.is_open(); }
-    bool write(std::span<const std::uint8_t> bytes) {
-        out_.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        return bool(out_);
-    }
-    // Closes and keeps the file; false when the last bytes could not be written.
-    bool keep() {
-        out_.close();
-        if (out_.fail()) return false;
-        kept_ = true;
-        return true;
-    }
-    void discard() {
-        if (out_.is_open()) out_.close();
-        std::error_code ignored;
-        std::filesystem::remove(path_, ignored);
-    }
-
-private:
-    std::string path_;
-    std::ofstream out_;
-    bool kept_ = false;
-};
 
 class dialog_view : public raw_log::walk_view {
 public:
@@ -451,6 +417,11 @@ void LogTestDlg::upload() {
     else download_raw(index);
 }
 
+void LogTestDlg::open_failed(const filetool::pc_file& out) {
+    const std::string text = "LogTestDlg::OnBnClickedButtonLogtestReadandsave Open failed";
+    error(out.refusal().empty() ? text : text + ": " + out.refusal());
+}
+
 void LogTestDlg::download_file_system(int index) {
     constexpr const char* where = "LogTestDlg::OnBnClickedButtonLogtestReadandsave";
     entry e;
@@ -464,7 +435,7 @@ void LogTestDlg::download_file_system(int index) {
     if (!path) return;
     pc_file out(*path);
     if (!out.is_open()) {
-        error(printf_text("%s Open failed", where));
+        open_failed(out);
         return;
     }
     if (record[11] & attribute_directory) {
@@ -574,7 +545,7 @@ void LogTestDlg::download_raw(int index) {
     if (!path) return;
     pc_file out(*path);
     if (!out.is_open()) {
-        error(printf_text("%s Open failed", where));
+        open_failed(out);
         return;
     }
     std::string failure;

@@ -11,6 +11,7 @@
 
 #include "core/connection_manager.h"
 #include "filetool/log_test_ids.h"
+#include "filetool/pc_file.h"
 #include "filetool/raw_log_disk.h"
 #include "platform/ui/dialog.h"
 
@@ -69,6 +70,7 @@ private:
     void upload();
     void download_file_system(int index);
     void download_raw(int index);
+    void open_failed(const filetool::pc_file& out);
     void format_raw();
     void clear_tables();
     void set_count(std::size_t count);

@@ -35,6 +35,9 @@ constexpr std::uint32_t dump_piece = 2048;
 constexpr auto size_8kbyte = std::uint8_t(*protocol::catalogue::define_value("TS_EEPROMBLANKCHECKREQUEST_SIZE_8KBYTE"));
 constexpr auto size_8byte = std::uint8_t(*protocol::catalogue::define_value("TS_EEPROMBLANKCHECKREQUEST_SIZE_8BYTE"));
 
+constexpr const char* powerseq_error = "OnBnClickedButtonImagedlPowerseqdlfile Error: ";
+constexpr const char* powerseq_no_package = "OnBnClickedButtonImagedlPowerseqdlfile Error: No package loaded!";
+
 bool same_class(const std::string& a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
@@ -333,7 +336,18 @@ void CImageDownloaderDlg::erase_fixed_model() {
 bool CImageDownloaderDlg::start_power_sequence() {
     // The ECU a running worker waits for or programs gets no second reset.
     if (power_sequence_running_) return false;
-    register_device_notification(std::string(platform::ecu_interface_class));
+    // Nothing to program: the ECU is not reset for nothing.
+    if (!package_loaded_) {
+        error_box(powerseq_no_package);
+        return false;
+    }
+    try {
+        register_device_notification(std::string(platform::ecu_interface_class));
+        ++registrations_;
+    } catch (const std::exception& e) {
+        error_box(std::string(powerseq_error) + "device notifications unavailable: " + e.what());
+        return false;
+    }
     {
         std::lock_guard lock(worker_mutex_);
         ecu_arrived_ = false;
@@ -347,9 +361,11 @@ bool CImageDownloaderDlg::start_power_sequence() {
         connection_.peripheral_io_control(4, 0);
         connection_.peripheral_io_control(1, 0x1000);
     } catch (const cm::exception_command_error& e) {
+        unregister_device_notification();
         error_box("PerformResetSequence  PERIPHERAL_IO_CONTROL ERROR=" + status_text(e.code));
         return false;
     } catch (const qx::exception& e) {
+        unregister_device_notification();
         error_box("PerformResetSequence  KesSendCommand ERROR=" + status_text(e.code));
         return false;
     }
@@ -374,7 +390,9 @@ void CImageDownloaderDlg::on_device_change(const ui::device_event& e) {
         ecu_arrived_ = false;
     }
     if (worker_.joinable()) worker_.join();  // the previous worker has ended: it cleared the flag
-    worker_ = std::jthread([this](std::stop_token stop) { power_sequence_worker(stop); });
+    worker_ = std::jthread([this, registration = registrations_](std::stop_token stop) {
+        power_sequence_worker(stop, registration);
+    });
 }
 
 bool CImageDownloaderDlg::pause_before_retry(std::stop_token stop, int) {
@@ -383,7 +401,7 @@ bool CImageDownloaderDlg::pause_before_retry(std::stop_token stop, int) {
     return !stop.stop_requested();
 }
 
-void CImageDownloaderDlg::power_sequence_worker(std::stop_token stop) {
+void CImageDownloaderDlg::power_sequence_worker(std::stop_token stop, unsigned registration) {
     bool downloaded = false;
     try {
         if (connection_.is_connected()) connection_.disconnect();
@@ -402,9 +420,9 @@ void CImageDownloaderDlg::power_sequence_worker(std::stop_token stop) {
                 if (attempt >= max_connect_attempts || !pause_before_retry(stop, attempt)) break;
             }
         }
-        if (connected && !stop.stop_requested()) {
+        if (connected && !stop.stop_requested() && begin_power_sequence_download()) {
             if (!package_loaded_) {
-                error_box("OnBnClickedButtonImagedlPowerseqdlfile Error: No package loaded!");
+                error_box(powerseq_no_package);
             } else {
                 downloaded = download(stop);
                 // Reported only when it is true: a failed download has shown its own message.
@@ -413,9 +431,18 @@ void CImageDownloaderDlg::power_sequence_worker(std::stop_token stop) {
                                 "Success!");
             }
         }
-    } catch (const std::exception&) {
-        // A connect failure of another kind (a version mismatch): the worker ends quietly.
+    } catch (const std::exception& e) {
+        // A connect failure of another kind (a version mismatch), or anything the download let
+        // through: reported, never an abort of the program.
+        error_box(std::string(powerseq_error) + e.what());
+    } catch (...) {
+        error_box(std::string(powerseq_error) + "unknown failure");
     }
+    // No later leave and return of the ECU starts another worker (a registration of a later
+    // click stays).
+    post([this, registration] {
+        if (registrations_ == registration) unregister_device_notification();
+    });
     power_sequence_running_ = false;
     on_power_sequence_finished(downloaded);
 }

@@ -60,6 +60,8 @@ protected:
     // Between failed connect attempts of the power-sequence worker: waits 1000 ms; false when
     // the dialog ends meanwhile.
     virtual bool pause_before_retry(std::stop_token stop, int failed_attempts);
+    // The ECU is back and connected (on the worker's thread); false gives the download up.
+    virtual bool begin_power_sequence_download() { return true; }
     // The worker is about to end (on the worker's thread); downloaded: the download succeeded.
     virtual void on_power_sequence_finished(bool downloaded) { (void)downloaded; }
 
@@ -74,7 +76,8 @@ private:
     void erase_dynamic_model_data();
     void erase_fixed_model();
     void core_dump_save();
-    void power_sequence_worker(std::stop_token stop);
+    // registration: the device registration that started it, released at its end.
+    void power_sequence_worker(std::stop_token stop, unsigned registration);
 
     // Peripheral upgrade.
     void r8c_select_file();
@@ -95,6 +98,7 @@ private:
 
     std::atomic<bool> ecu_arrived_{false};
     static std::atomic<bool> power_sequence_running_;
+    unsigned registrations_ = 0;  // device registrations made, on the dialog's thread
     std::jthread worker_;
     std::mutex worker_mutex_;
     std::condition_variable_any worker_wake_;

@@ -10,6 +10,7 @@
 #include <thread>
 #include <utility>
 
+#include "app/launcher/mode_texts.h"
 #include "imagetool/image_downloader_dlg.h"
 #include "platform/ui/console_renderer.h"
 
@@ -83,6 +84,23 @@ protected:
 
     void on_power_sequence_finished(bool) override { post_close(); }
 
+    bool begin_power_sequence_download() override {
+        std::lock_guard lock(deadline_mutex_);
+        if (timed_out_) return false;
+        downloading_ = true;
+        return true;
+    }
+
+public:
+    // The time-out of the wait for the ECU's return: true when it ends the run now, false when
+    // a download has begun (it runs to its end).
+    bool time_out() {
+        std::lock_guard lock(deadline_mutex_);
+        if (downloading_) return false;
+        timed_out_ = true;
+        return true;
+    }
+
 private:
     std::string layout_text(int id) const {
         for (const auto& c : layout().controls)
@@ -105,6 +123,8 @@ private:
     connection_manager& connection_;
     imagetool_job job_;
     std::string file_;
+    std::mutex deadline_mutex_;
+    bool downloading_ = false, timed_out_ = false;
 };
 
 std::pair<std::string, std::string> success_message(imagetool_job job) {
@@ -134,8 +154,7 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
     std::vector<std::uint8_t> root;
     if (boot_job) {
         if (manager.target_mode != connection_manager::mode_boot_loader) {
-            out << "Error: The hardware is not in the correct mode for a full firmware upgrade. Features will be disabled."
-                << std::endl;
+            out << "Error: " << firmware_tool_mode_warning << std::endl;
             return 1;
         }
         std::ifstream in(options.root_certificate, std::ios::binary);
@@ -158,7 +177,8 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
     renderer.watch_progress(IDD_IMAGE_DOWNLOADER, IDC_PROGRESS);
 
     console_tool tool(manager, root, job, options.file);
-    // The power sequence waits for the ECU to come back; it is given up after the timeout.
+    // The power sequence waits for the ECU to come back; the wait is given up after the
+    // timeout, a download that has begun is not.
     std::mutex m;
     std::condition_variable_any cv;
     std::jthread timer;
@@ -166,7 +186,7 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
         timer = std::jthread([&](std::stop_token stop) {
             std::unique_lock lock(m);
             if (!cv.wait_for(lock, stop, std::chrono::seconds(options.timeout), [] { return false; }) &&
-                !stop.stop_requested()) {
+                !stop.stop_requested() && tool.time_out()) {
                 tool.post([&renderer, &options] {
                     renderer.message_box(nullptr, {"Error", "The ECU did not come back within " +
                                                                 std::to_string(options.timeout) + " s.",
@@ -209,7 +229,7 @@ void add_imagetool_commands(CLI::App& app) {
     CLI::App* powerseq =
         app.add_subcommand("powerseq", "load a package, restart the running ECU into its boot loader and program it");
     powerseq->add_option("file", options->file, "the package")->required()->check(CLI::ExistingFile);
-    powerseq->add_option("--timeout", options->timeout, "seconds to wait for the ECU")->capture_default_str();
+    powerseq->add_option("--timeout", options->timeout, "seconds to wait for the ECU to come back; a download that has begun runs to its end")->capture_default_str();
     powerseq->callback([run] { run(imagetool_job::powerseq); });
 
     CLI::App* r8c = app.add_subcommand("r8c", "upgrade the peripheral R8C from a firmware image (.bin)");

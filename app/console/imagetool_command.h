@@ -21,7 +21,7 @@ struct imagetool_options {
     std::string root_certificate = "RootCertificate_tcert.der";
     std::string file;      // the package or the R8C image
     bool yes = false;      // answer the upgrade's confirmation with OK
-    unsigned timeout = 120;  // powerseq: seconds to wait for the ECU to come back and program
+    unsigned timeout = 120;  // powerseq: seconds to wait for the ECU to come back
 };
 
 // Connects, runs the job and returns the exit status: 0 when the job's success message was

@@ -8,7 +8,9 @@
 #include <mutex>
 #include <thread>
 
+#include "app/launcher/mode_texts.h"
 #include "filetool/log_test_dlg.h"
+#include "filetool/pc_file.h"
 #include "filetool/printf_text.h"
 #include "platform/ui/console_renderer.h"
 
@@ -57,16 +59,24 @@ private:
     unsigned errors_ = 0, successes_ = 0;
 };
 
-// Connects, runs the dialog, hands it to `script` and closes it again.
+// Connects, runs the dialog, hands it to `script` and closes it again. progress: where the
+// download's progress bar goes on a terminal.
 int with_dialog(connection_manager& manager, ui::console_answers answers, std::ostream& err,
-                const std::function<int(LogTestDlg&, session_renderer&)>& script) {
+                const std::function<int(LogTestDlg&, session_renderer&)>& script, std::ostream* progress = nullptr) {
     try {
         if (!manager.is_connected()) manager.connect();
     } catch (const qx::exception& e) {
         err << e.message << '\n';
         return 1;
     }
-    session_renderer r(err, std::move(answers));
+    // The log commands are the application's: a boot loader answers none of them.
+    if (manager.target_mode != connection_manager::mode_application) {
+        err << "Error: " << usb_file_tool_mode_error << '\n';
+        manager.disconnect();
+        return 1;
+    }
+    session_renderer r(err, std::move(answers), progress);
+    if (progress) r.watch_progress(filetool::IDD_LOGTEST, filetool::IDC_PROGRESS);
     int rc = 0;
     {
         LogTestDlg d(manager);
@@ -108,22 +118,34 @@ int run_logs_list(connection_manager& manager, std::ostream& out, std::ostream& 
 
 int run_logs_get(connection_manager& manager, int index, const std::string& outfile, std::ostream& out,
                  std::ostream& err) {
+    // Refused before anything is sent: the download would replace a link, a device or a folder.
+    if (const std::string reason = filetool::unusable_target(outfile); !reason.empty()) {
+        err << "Error: " << reason << '\n';
+        return 1;
+    }
     ui::console_answers answers;
     answers.file = outfile;
-    return with_dialog(manager, answers, err, [&](LogTestDlg& d, session_renderer& r) {
-        d.click(filetool::IDC_GETDIRLISTING);
-        settle(d);
-        if (index < 0 || std::size_t(index) >= d.entry_count()) {
-            err << "No log file " << index << " (" << d.entry_count() << " listed)\n";
-            return 1;
-        }
-        d.select(index);
-        d.click(filetool::ID_UPLOADTOHOST);
-        settle(d);
-        if (r.successes() == 0) return 1;
-        out << d.entry_at(std::size_t(index))->long_name << " -> " << outfile << '\n';
-        return 0;
-    });
+    std::string name;
+    const int rc = with_dialog(
+        manager, answers, err,
+        [&](LogTestDlg& d, session_renderer& r) {
+            d.click(filetool::IDC_GETDIRLISTING);
+            settle(d);
+            if (index < 0 || std::size_t(index) >= d.entry_count()) {
+                err << "No log file " << index << " (" << d.entry_count() << " listed)\n";
+                return 1;
+            }
+            d.select(index);
+            d.click(filetool::ID_UPLOADTOHOST);
+            settle(d);
+            if (r.successes() == 0) return 1;
+            name = d.entry_at(std::size_t(index))->long_name;
+            return 0;
+        },
+        &out);
+    // After the dialog: its progress bar has made room for the line.
+    if (rc == 0) out << name << " -> " << outfile << '\n';
+    return rc;
 }
 
 int run_logs_format(connection_manager& manager, std::ostream& out, std::ostream& err) {

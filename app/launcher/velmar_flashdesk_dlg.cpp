@@ -1,6 +1,7 @@
 #include "app/launcher/velmar_flashdesk_dlg.h"
 
 #include "app/launcher/error_box.h"
+#include "app/launcher/mode_texts.h"
 
 namespace qx {
 
@@ -42,7 +43,7 @@ void CVelmar_FlashdeskDlg::on_command(int id) {
 void CVelmar_FlashdeskDlg::open_firmware_tool() {
     // A warning only: the tool opens after it.
     if (connection_->target_mode != connection_manager::mode_boot_loader)
-        error_box(ui(), "The hardware is not in the correct mode for a full firmware upgrade. Features will be disabled.");
+        error_box(ui(), "%s", firmware_tool_mode_warning);
     if (!load_root_certificate(ui(), certificate_file)) return;
     if (!tools_.image_downloader) return;
     const std::unique_ptr<ui::dialog> tool = tools_.image_downloader(*connection_, root_certificate().bytes());
@@ -51,7 +52,7 @@ void CVelmar_FlashdeskDlg::open_firmware_tool() {
 
 void CVelmar_FlashdeskDlg::open_usb_file_tool() {
     if (connection_->target_mode != connection_manager::mode_application) {
-        error_box(ui(), "The hardware is not in the correct mode.  The ECU needs to be strapped in full running mode.");
+        error_box(ui(), "%s", usb_file_tool_mode_error);
         return;
     }
     if (!tools_.log_test) return;

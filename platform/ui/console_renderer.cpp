@@ -6,8 +6,11 @@
 
 namespace qx::ui {
 
-console_renderer::console_renderer(std::ostream& out, console_answers answers)
-    : out_(out), answers_(std::move(answers)), terminal_(&out == &std::cout && ::isatty(STDOUT_FILENO)) {}
+console_renderer::console_renderer(std::ostream& out, console_answers answers, std::ostream* progress)
+    : out_(out),
+      bar_(progress ? *progress : out),
+      answers_(std::move(answers)),
+      terminal_(&bar_ == &std::cout && ::isatty(STDOUT_FILENO)) {}
 
 void console_renderer::watch_text(int dialog_id, int id, std::string label) {
     std::lock_guard lock(mutex_);
@@ -27,7 +30,7 @@ std::string console_renderer::last_text(int dialog_id, int id) const {
 
 // Called with mutex_ held.
 void console_renderer::line(const std::string& text) {
-    if (bar_shown_) out_ << "\r\033[K";
+    if (bar_shown_) bar_ << "\r\033[K" << std::flush;
     bar_shown_ = false;
     out_ << text << std::endl;
 }
@@ -48,7 +51,7 @@ void console_renderer::on_change(dialog& d, int id) {
         const control_state s = d.model().state(id);
         const int span = s.range_high - s.range_low;
         const int done = span > 0 ? (s.position - s.range_low) * 40 / span : 0;
-        out_ << "\r[" << std::string(std::size_t(std::clamp(done, 0, 40)), '#')
+        bar_ << "\r[" << std::string(std::size_t(std::clamp(done, 0, 40)), '#')
              << std::string(std::size_t(40 - std::clamp(done, 0, 40)), '.') << "]" << std::flush;
         bar_shown_ = true;
     }
@@ -91,7 +94,7 @@ int console_renderer::popup_menu(dialog&, const popup_menu_request&) { return -1
 void console_renderer::serve(const std::atomic<bool>& done) {
     std::unique_lock lock(mutex_);
     cv_.wait(lock, [&] { return done.load(); });
-    if (bar_shown_) out_ << std::endl;
+    if (bar_shown_) bar_ << std::endl;
     bar_shown_ = false;
 }
 

@@ -23,7 +23,8 @@ struct console_answers {
 
 class console_renderer : public renderer {
 public:
-    console_renderer(std::ostream& out, console_answers answers);
+    // progress: where the bars go (else `out`); drawn only when that is std::cout on a terminal.
+    console_renderer(std::ostream& out, console_answers answers, std::ostream* progress = nullptr);
 
     // Prints the text of control `id` of dialogs with resource `dialog_id` as `label: TEXT`
     // whenever it changes to a text that is not empty.
@@ -47,6 +48,7 @@ private:
     void line(const std::string& text);
 
     std::ostream& out_;
+    std::ostream& bar_;
     console_answers answers_;
     bool terminal_ = false;
     bool bar_shown_ = false;

@@ -86,6 +86,8 @@ protected:
     // Device-change events of an interface class reach on_device_change while registered.
     void register_device_notification(const std::string& interface_class);
     void unregister_device_notification();
+    // On the dialog's thread: a registration is in place.
+    bool device_notification_registered() const { return notification_ != nullptr; }
     int message_box(const std::string& text, const std::string& caption, unsigned style = MB_OK);
 
 private:

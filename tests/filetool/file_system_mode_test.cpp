@@ -1,5 +1,7 @@
 // The USB file tool in file-system mode: directory listing, downloads and their failures,
 // logging start and stop, against the virtual ECU.
+#include <sys/stat.h>
+
 #include <clocale>
 
 #include <gmock/gmock.h>
@@ -187,6 +189,44 @@ INSTANTIATE_TEST_SUITE_P(
         exchange_failure{"code=37#1:rstatus=0x80000005",
                          "LogTestDlg::OnBnClickedButtonLogtestOpenfile LOG_OPEN_FILE KesSendCommand "
                          "LOFR_TS.status=80000005"}));
+
+// A target that exists and is not a regular file is refused before anything is sent.
+class unusable_target : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(unusable_target, is_refused_and_left_as_it_was) {
+    scratch s;
+    log_ecu ecu(link_kind::usb, "--log-file " + s.file("a.log", pattern(100)));
+    const std::string linked = s.file("linked", pattern(10, 3)), target = s.path("target");
+    if (GetParam() == "symlink") std::filesystem::create_symlink(linked, target);
+    if (GetParam() == "directory") std::filesystem::create_directory(target);
+    if (GetParam() == "fifo") {
+        ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0);
+    }
+    running_dialog d(*ecu.manager);
+    d.list();
+    d.upload(0, target);
+    EXPECT_THAT(d.errors(), ElementsAre("LogTestDlg::OnBnClickedButtonLogtestReadandsave Open failed: " + target +
+                                        " is not a regular file"));
+    EXPECT_EQ(ecu.commands_of(LOG_OPEN), 0u);
+    EXPECT_EQ(read_bytes(linked), pattern(10, 3));
+    EXPECT_FALSE(std::filesystem::is_regular_file(std::filesystem::symlink_status(target)));
+}
+
+INSTANTIATE_TEST_SUITE_P(kinds, unusable_target, ::testing::Values("symlink", "directory", "fifo"));
+
+TEST(file_system_dialog, a_failed_download_leaves_an_existing_file_as_it_was) {
+    scratch s;
+    log_ecu ecu(link_kind::usb, "--log-file " + s.file("a.log", pattern(9000)) + " --faults code=39#2:status=0x8001");
+    const std::string kept = s.file("kept.cfg", pattern(10, 5));
+    running_dialog d(*ecu.manager);
+    d.list();
+    d.upload(0, kept);
+    EXPECT_EQ(d.errors().size(), 1u);
+    EXPECT_EQ(read_bytes(kept), pattern(10, 5));
+    d.upload(0, kept);  // complete: it replaces the file
+    EXPECT_EQ(read_bytes(kept), pattern(9000));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(s.path("")), {}), 2);  // no temporary file left
+}
 
 TEST(file_system_dialog, a_listing_status_is_reported_and_ends_the_listing) {
     scratch s;

@@ -200,7 +200,8 @@ TEST_F(raw_disk, a_failed_block_read_ends_the_listing_with_a_message) {
 
 TEST_F(raw_disk, a_failed_read_during_the_download_removes_the_partial_file) {
     // Reads: disk header, file header (listing); file header, group header, group data (download).
-    log_ecu ecu(link_kind::usb, "--raw-logging" + raw("a", pattern(5000)) + " --faults code=44#5:status=0x8001");
+    log_ecu ecu(link_kind::usb, "--raw-logging" + raw("a", pattern(5000)) +
+                                    " --faults code=44#5:status=0x8001;code=44#8:status=0x8001");
     running_dialog d(*ecu.manager);
     d.list();
     d.upload(0, s.path("a.qxlog"));
@@ -208,6 +209,13 @@ TEST_F(raw_disk, a_failed_read_during_the_download_removes_the_partial_file) {
     EXPECT_THAT(d.errors()[0], ::testing::StartsWith("LogTestDlg::OnBnClickedButtonLogtestReadandsave "
                                                      "LOG_READ_RAW_LBA failed @ lba = 00000003"));
     EXPECT_FALSE(std::filesystem::exists(s.path("a.qxlog")));
+
+    // A file that was there keeps its bytes; no temporary file is left beside it.
+    const std::string kept = s.file("kept.qxlog", pattern(10, 7));
+    d.upload(0, kept);
+    EXPECT_EQ(d.errors().size(), 2u);
+    EXPECT_EQ(read_bytes(kept), pattern(10, 7));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(s.path("")), {}), 2);  // a, kept.qxlog
 }
 
 TEST_F(raw_disk, without_usb_storage_the_listing_reads_the_raw_disk) {

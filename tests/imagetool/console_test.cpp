@@ -10,14 +10,14 @@ namespace {
 
 class console_command : public tool_test {
 protected:
-    int run(qx::console::imagetool_job job, const std::string& file, bool yes = false) {
+    int run(qx::console::imagetool_job job, const std::string& file, bool yes = false, unsigned timeout = 30) {
         qx::console::imagetool_options o;
         const auto root = ecusim::certificates::root();
         o.root_certificate = temp_path("RootCertificate_tcert.der");
         test_support::save_file(o.root_certificate, {root.begin(), root.end()});
         o.file = file;
         o.yes = yes;
-        o.timeout = 30;
+        o.timeout = timeout;
         out.str("");
         return qx::console::run_imagetool(*manager, job, o, out);
     }
@@ -62,6 +62,14 @@ TEST_F(console_command, powerseq_programs_the_package_when_the_ecu_comes_back) {
     EXPECT_NE(out.str().find("Success!: OnBnClickedButtonImagedlPowerseqdlfile Firmware download successful"),
               std::string::npos);
     EXPECT_EQ(state().blocks.size(), 1u);
+}
+
+TEST_F(console_command, powerseq_timeout_covers_the_return_but_never_cuts_the_download) {
+    // Each erase of the download takes 1.5 s: the download outlasts the 2 s time-out.
+    start("--mode app --replug-ms 100 --faults code=4:delay=1500", {}, false);
+    EXPECT_EQ(run(qx::console::imagetool_job::powerseq, write_package(2, 2), false, 2), 0) << out.str();
+    EXPECT_EQ(out.str().find("did not come back"), std::string::npos);
+    EXPECT_EQ(state().blocks.size(), 2u);
 }
 
 }  // namespace

@@ -30,6 +30,23 @@ TEST_F(tool_test, dynamic_model_erase_without_flash_device_answer_still_erases_t
     EXPECT_TRUE(saw("Success!", "Dynamic model data erased succesfully"));
 }
 
+// Status 0 with an empty or one-byte text: identifier 0, for the erase and for the download.
+class short_flash_device_answer : public tool_test, public ::testing::WithParamInterface<int> {};
+
+TEST_P(short_flash_device_answer, names_no_sst39_part_and_the_work_goes_on) {
+    start("--mode boot --flash-id 2780 --flash-id-bytes " + std::to_string(GetParam()));
+    open();
+    click(IDC_ERASE_DYNAMIC_MODEL);
+    EXPECT_EQ(erases_of(state()), (erase_list{{0x80100000, 16}}));
+    EXPECT_TRUE(saw("Success!", "Dynamic model data erased succesfully"));
+    select(write_package(2, 1));
+    click(IDC_DOWNLOAD_FILE);
+    EXPECT_TRUE(saw("Success!", "Firmware loaded succesfully"));
+    EXPECT_EQ(state().blocks.size(), 1u);
+    EXPECT_EQ(messages(), 2u);  // no error box beside the two successes
+}
+INSTANTIATE_TEST_SUITE_P(bytes, short_flash_device_answer, ::testing::Values(0, 1));
+
 TEST_F(tool_test, dynamic_model_erase_reports_a_failed_external_erase_and_goes_on) {
     start("--mode boot");
     open();

@@ -29,6 +29,12 @@ protected:
         sync();
         ASSERT_TRUE(tool->package_loaded());
     }
+    // Asked on the dialog's thread, after everything queued so far.
+    bool registered() {
+        std::promise<bool> answer;
+        tool->post([&] { answer.set_value(tool->device_notification_registered()); });
+        return answer.get_future().get();
+    }
     bool wait_finished() {
         return tool->wait([this] { return tool->finished > 0 && !CImageDownloaderDlg::power_sequence_running(); });
     }
@@ -59,6 +65,18 @@ TEST_F(power_sequence, resets_the_ecu_follows_it_into_the_boot_loader_and_downlo
     EXPECT_TRUE(saw("Success!", "Firmware loaded succesfully"));
     const auto last = renderer.prompts().back();
     EXPECT_FALSE(last.owned);
+    EXPECT_FALSE(registered());  // a later leave and return starts no second worker
+}
+
+TEST_F(power_sequence, without_a_package_nothing_is_sent) {
+    start("--mode app");
+    open();
+    const auto before = state().commands;
+    click(IDC_POWERSEQ_DOWNLOAD);
+    EXPECT_TRUE(saw("Error", "OnBnClickedButtonImagedlPowerseqdlfile Error: No package loaded!"));
+    EXPECT_EQ(state().commands, before);
+    EXPECT_EQ(state().resets, 0u);
+    EXPECT_FALSE(registered());
 }
 
 TEST_F(power_sequence, reconnects_on_the_fifth_attempt_after_four_pauses) {
@@ -121,6 +139,9 @@ TEST_F(power_sequence, version_mismatch_at_reconnect_ends_the_worker_cleanly) {
     EXPECT_FALSE(tool->finished_downloaded);
     EXPECT_TRUE(state().blocks.empty());
     EXPECT_FALSE(saw("Success!", powerseq_done));
+    const auto last = renderer.prompts().back();
+    EXPECT_EQ(last.caption, "Error");
+    EXPECT_EQ(last.text.rfind("OnBnClickedButtonImagedlPowerseqdlfile Error: ", 0), 0u) << last.text;
 }
 
 TEST_F(power_sequence, failed_reset_sequence_is_reported_and_starts_nothing) {
@@ -134,6 +155,7 @@ TEST_F(power_sequence, failed_reset_sequence_is_reported_and_starts_nothing) {
     EXPECT_TRUE(found);
     EXPECT_EQ(state().resets, 0u);
     EXPECT_FALSE(CImageDownloaderDlg::power_sequence_running());
+    EXPECT_FALSE(registered());
 }
 
 }  // namespace

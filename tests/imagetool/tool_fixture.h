@@ -33,6 +33,7 @@ public:
     using CImageDownloaderDlg::CImageDownloaderDlg;
     using CImageDownloaderDlg::load_package;
     using CImageDownloaderDlg::show_ecu_serial_number;
+    using CImageDownloaderDlg::device_notification_registered;
 
     std::atomic<bool> initialised{false};
     std::atomic<int> device_events{0};

@@ -1,0 +1,70 @@
+#include "filetool/pc_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+
+namespace qx::filetool {
+
+std::string unusable_target(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return {};  // absent (or unreachable: the create says so)
+    if (S_ISREG(st.st_mode)) return {};
+    return path + " is not a regular file";
+}
+
+pc_file::pc_file(std::string target) : target_(std::move(target)) {
+    refusal_ = unusable_target(target_);
+    if (!refusal_.empty()) return;
+    static std::atomic<unsigned> serial{0};
+    const std::filesystem::path t(target_);
+    const std::filesystem::path folder = t.has_parent_path() ? t.parent_path() : std::filesystem::path(".");
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+        temp_ = (folder / ("." + t.filename().string() + ".part-" + std::to_string(::getpid()) + "-" +
+                           std::to_string(serial++)))
+                    .string();
+        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0 && errno != EEXIST) break;
+    }
+    if (fd_ < 0) temp_.clear();
+}
+
+pc_file::~pc_file() { discard(); }
+
+bool pc_file::write(std::span<const std::uint8_t> bytes) {
+    while (fd_ >= 0 && !failed_ && !bytes.empty()) {
+        const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) failed_ = true;
+        else bytes = bytes.subspan(std::size_t(n));
+    }
+    return fd_ >= 0 && !failed_;
+}
+
+bool pc_file::keep() {
+    if (fd_ < 0) return false;
+    const bool closed = ::close(fd_) == 0;
+    fd_ = -1;
+    // Renaming replaces the name itself, never what a link points at; a target that turned
+    // into something else meanwhile is left alone all the same.
+    if (!closed || failed_ || !unusable_target(target_).empty() || std::rename(temp_.c_str(), target_.c_str()) != 0) {
+        discard();
+        return false;
+    }
+    temp_.clear();
+    return true;
+}
+
+void pc_file::discard() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+    temp_.clear();
+}
+
+}  // namespace qx::filetool

@@ -1,0 +1,40 @@
+// A PC file written by a log download. The bytes go to a temporary file beside the target,
+// which replaces the target only once the download is complete; a failure removes only the
+// temporary file, so the target stays as it was. A target that exists and is not a regular
+// file (a symbolic link, a device node, a directory) is refused.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace qx::filetool {
+
+// Empty when a download may write `path`: it does not exist or is a regular file. Otherwise
+// the reason it may not.
+std::string unusable_target(const std::string& path);
+
+class pc_file {
+public:
+    explicit pc_file(std::string target);
+    ~pc_file();  // discards the temporary file unless kept
+    pc_file(const pc_file&) = delete;
+    pc_file& operator=(const pc_file&) = delete;
+
+    bool is_open() const { return fd_ >= 0; }
+    // Why it did not open: the target is unusable (non-empty), or the temporary file could not
+    // be created (empty).
+    const std::string& refusal() const { return refusal_; }
+    bool write(std::span<const std::uint8_t> bytes);
+    // Closes the temporary file and renames it onto the target; false (and nothing kept) when
+    // a byte could not be written or the target can no longer be replaced.
+    bool keep();
+    void discard();
+
+private:
+    std::string target_, temp_, refusal_;
+    int fd_ = -1;
+    bool failed_ = false;
+};
+
+}  // namespace qx::filetool
