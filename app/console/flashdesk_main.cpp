@@ -1,6 +1,7 @@
 // flashdesk: the console front-end of the service tool.
 #include <CLI/CLI.hpp>
 
+#include "app/console/answer_timeout.h"
 #include "app/console/describe_command.h"
 #include "app/console/ecu_command.h"
 #include "app/console/imagetool_command.h"
@@ -19,6 +20,11 @@ int main(int argc, char** argv) {
     qx::console::add_imagetool_commands(app);
     qx::console::add_update_command(app);
     qx::console::add_logs_command(app);
-    CLI11_PARSE(app, argc, argv);
+    qx::console::add_answer_timeout_option(app);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& failure) {
+        return qx::console::exit_status(app, failure);
+    }
     return 0;
 }
