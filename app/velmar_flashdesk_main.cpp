@@ -1,11 +1,16 @@
 // Velmar_Flashdesk: the desktop program. The launcher and its tools in real windows.
 #include <QApplication>
 
+#include <cstdlib>
+
 #include "app/app_images.h"
 #include "app/launcher/velmar_flashdesk_app.h"
+#include "platform/environment.h"
 #include "platform/ui/qt/qt_renderer.h"
 
 int main(int argc, char** argv) {
+    // The desktop program waits for the ECU as long as it takes, whatever the shell set.
+    ::unsetenv(qx::platform::environment::answer_timeout_variable);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmar_Flashdesk"));
     qx::register_app_images();

@@ -82,9 +82,9 @@ private:
 };
 
 // Right-aligns an INTEGER's value in its field; a leading zero (the sign byte of a positive
-// number) is dropped.
+// number) is dropped. Returns the value's length.
 template <std::size_t N>
-void copy_integer(der_walker& w, std::array<std::uint8_t, N>& field) {
+std::size_t copy_integer(der_walker& w, std::array<std::uint8_t, N>& field) {
     der_walker::item i = w.skip(tag_integer);
     const std::uint8_t* v = w.bytes(i);
     std::size_t n = i.length;
@@ -95,6 +95,7 @@ void copy_integer(der_walker& w, std::array<std::uint8_t, N>& field) {
     if (n > N) throw failure{};
     field.fill(0);
     std::copy(v, v + n, field.end() - std::ptrdiff_t(n));
+    return n;
 }
 
 void read_name(der_walker& w) {
@@ -124,7 +125,7 @@ void read(der_walker& top, certificate_fields& out) {
     der_walker tbs = cert.enter(tag_sequence);
     der_walker version = tbs.enter(tag_version);
     if (version.skip(tag_integer).length != 1) throw failure{};
-    copy_integer(tbs, out.serial);
+    out.serial_length = copy_integer(tbs, out.serial);
     read_algorithm(tbs, false);
     read_name(tbs);  // issuer
     der_walker validity = tbs.enter(tag_sequence);
@@ -153,6 +154,13 @@ int read_certificate(std::span<const std::uint8_t> der, certificate_fields& out)
     } catch (const failure&) {
         return -1;
     }
+    out = fields;
+    return 0;
+}
+
+int read_ecu_certificate(std::span<const std::uint8_t> der, certificate_fields& out) {
+    certificate_fields fields;
+    if (read_certificate(der, fields) != 0 || fields.serial_length < ecu_serial_size) return -1;
     out = fields;
     return 0;
 }

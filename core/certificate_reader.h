@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -13,10 +14,18 @@ struct certificate_fields {
     std::array<std::uint8_t, 8> serial{};
     std::array<std::uint8_t, 128> modulus{};
     std::array<std::uint8_t, 3> exponent{};
+    std::size_t serial_length = 0;  // bytes of the serial's value, a sign byte not counted
 };
+
+// The ECU's serial number: the first four bytes of the serial field.
+inline constexpr std::size_t ecu_serial_size = 4;
 
 // 0 on success; -1 at the first item that is not what the certificate must hold there, at a
 // length that reaches past the bytes, or at a value too long for its field.
 int read_certificate(std::span<const std::uint8_t> der, certificate_fields& out);
+
+// The certificate an ECU returns: as above, and -1 when its serial value is shorter than the
+// ECU's serial number (a shorter one would leave those bytes zero and name no ECU).
+int read_ecu_certificate(std::span<const std::uint8_t> der, certificate_fields& out);
 
 }  // namespace qx

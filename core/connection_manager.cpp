@@ -1,6 +1,7 @@
 #include "core/connection_manager.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <tuple>
 
@@ -13,6 +14,9 @@
 namespace qx {
 
 namespace {
+
+std::atomic<std::chrono::milliseconds::rep> answer_deadline_ms{0};
+std::atomic<bool> an_answer_missed{false};
 
 // Looked up at connect, in this order.
 constexpr const char* status_channel_names[] = {"ModChangeState [bool]", "ConfigurationDirty",
@@ -29,12 +33,34 @@ connection_manager::~connection_manager() {
     if (interface_flags) disconnect();
 }
 
+void connection_manager::set_answer_deadline(std::chrono::milliseconds deadline) {
+    answer_deadline_ms = deadline.count();
+    an_answer_missed = false;
+}
+
+bool connection_manager::answer_missed() {
+    return an_answer_missed;
+}
+
+int connection_manager::library_exchange(std::uint32_t code, void* request, std::uint16_t request_size,
+                                         void* response, std::uint16_t response_size, std::uint16_t& returned) {
+    std::lock_guard lock(exchange_lock);
+    returned = 0;
+    const auto started = std::chrono::steady_clock::now();
+    const int result = KesSendCommand(code, request, request_size, response, response_size, &returned);
+    const auto deadline = std::chrono::milliseconds(answer_deadline_ms.load());
+    // Every read of the exchange waits at most the deadline, and the ECU's answer (its status
+    // included) comes in the first read: a failure that took that long is a read that timed out.
+    if (result != 0 && deadline.count() > 0 && std::chrono::steady_clock::now() - started >= deadline)
+        an_answer_missed = true;
+    return result;
+}
+
 std::uint16_t connection_manager::exchange(std::uint32_t code, void* request, std::uint16_t request_size,
                                            void* response, std::uint16_t response_size) {
     if (!interface_flags) throw exception_not_connected("Not connected");
-    std::lock_guard lock(exchange_lock);
     std::uint16_t returned = 0;
-    const int result = KesSendCommand(code, request, request_size, response, response_size, &returned);
+    const int result = library_exchange(code, request, request_size, response, response_size, returned);
     if (result != 0) throw exception_communication_error("SendCommand failed", std::uint32_t(result));
     if (response && response_size != 0 && returned == 0) throw exception_communication_error("SendCommand failed");
     return returned;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <span>
@@ -62,6 +63,16 @@ public:
     // The same, returning the number of response bytes that arrived.
     std::uint16_t exchange(std::uint32_t code, void* request, std::uint16_t request_size, void* response,
                            std::uint16_t response_size);
+    // One KesSendCommand under the exchange lock, for the tools that read the library's status
+    // themselves; timed like every exchange. Returns the library's result.
+    int library_exchange(std::uint32_t code, void* request, std::uint16_t request_size, void* response,
+                         std::uint16_t response_size, std::uint16_t& returned);
+
+    // How long the library waits for an answer (TRELINK_ANSWER_TIMEOUT_MS, which whoever sets
+    // it also tells here); zero: no limit. An exchange that fails in the link after waiting at
+    // least that long failed for want of an answer, and any manager notes that for the process.
+    static void set_answer_deadline(std::chrono::milliseconds deadline);
+    static bool answer_missed();
     // (transferstructs version, firmware version)
     std::pair<std::uint32_t, std::uint32_t> read_target_version();
 

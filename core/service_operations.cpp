@@ -134,7 +134,7 @@ std::size_t connection_manager::security_command(const security_request& r, std:
 std::string connection_manager::read_ecu_serial_number(std::span<const std::uint8_t> root_certificate) {
     std::array<std::uint8_t, MAX_TRANSFERSTRUCTS_SIZE> returned{};
     std::size_t length = 0;
-    std::array<std::uint8_t, 4> serial{};
+    std::array<std::uint8_t, ecu_serial_size> serial{};
     if (target_mode == mode_application) {
         security_request r;
         r.sub_function = SECURITY_TEST_FUNCTION_READ_SERIAL_NUMBER;
@@ -151,7 +151,7 @@ std::string connection_manager::read_ecu_serial_number(std::span<const std::uint
         r.key1 = key.exponent;
         length = security_command(r, returned);
         certificate_fields device;
-        if (length > returned.size() || read_certificate({returned.data(), length}, device) != 0)
+        if (length > returned.size() || read_ecu_certificate({returned.data(), length}, device) != 0)
             throw exception_communication_error("Invalid certificate returned by the ECU");
         std::copy_n(device.serial.begin(), serial.size(), serial.begin());
     }

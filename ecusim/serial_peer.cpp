@@ -154,10 +154,10 @@ void serial_peer::answer_command() {
     if (f.short_header) answer.resize(1 + 4);
     else answer.insert(answer.end(), r.data.begin(), r.data.end());
     send(answer.data(), answer.size());
-    if (r.reset) {
-        std::lock_guard lock(mutex_);
-        model_.restart(ecu_mode::boot);
-    }
+    std::lock_guard lock(mutex_);
+    if (r.reset) model_.restart(ecu_mode::boot);
+    ++counters_.answers;
+    changed_.notify_all();
 }
 
 // Blocks while the host's input is full; gives up when the line or the peer goes away.

@@ -28,6 +28,7 @@ struct serial_counters {
     unsigned connection_requests = 0;
     unsigned commands = 0;        // commands answered or swallowed
     unsigned acknowledgements = 0;  // 0xDC bytes received
+    unsigned answers = 0;           // responses sent in full
     unsigned dropped = 0;         // incomplete commands given up
     std::uint16_t last_command_type = 0;
     bytes last_header;  // the last command header as received

@@ -159,10 +159,9 @@ bool LogTestDlg::host_order() const { return (connection_.interface_flags & TREL
 
 int LogTestDlg::kes_send(std::uint32_t code, void* request, std::uint16_t request_size, void* response,
                          std::uint16_t response_size, std::uint16_t& returned) {
-    std::lock_guard lock(connection_.exchange_lock);
     returned = 0;
     if (!connection_.is_connected()) return -1;
-    return KesSendCommand(code, request, request_size, response, response_size, &returned);
+    return connection_.library_exchange(code, request, request_size, response, response_size, returned);
 }
 
 void LogTestDlg::on_init() {

@@ -70,13 +70,10 @@ public:
         if (!connection_.is_connected()) return std::nullopt;
         std::uint16_t returned = 0;
         std::memset(response_, 0, MAX_TRANSFERSTRUCTS_SIZE);
-        {
-            // The library serialises nothing itself: this shares the manager's exchange lock.
-            std::lock_guard lock(connection_.exchange_lock);
-            if (KesSendCommand(SH_TO_PERIPHERAL_COMMAND, request_->data(), size_, response_,
-                               std::uint16_t(MAX_TRANSFERSTRUCTS_SIZE), &returned) != 0)
-                return std::nullopt;
-        }
+        // Under the manager's exchange lock: the library serialises nothing itself.
+        if (connection_.library_exchange(SH_TO_PERIPHERAL_COMMAND, request_->data(), size_, response_,
+                                         std::uint16_t(MAX_TRANSFERSTRUCTS_SIZE), returned) != 0)
+            return std::nullopt;
         try {
             const std::span<const std::uint8_t> received(response_, std::min<std::size_t>(returned, MAX_TRANSFERSTRUCTS_SIZE));
             return view_array(received, offsetof(GenericArray_DTS, element_size), offsetof(GenericArray_DTS, data),

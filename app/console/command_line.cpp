@@ -3,6 +3,8 @@
 #include <exception>
 #include <ostream>
 
+#include "app/console/answer_timeout.h"
+
 namespace qx::console {
 
 int run_command_line(CLI::App& app, int argc, char** argv, std::ostream& err) {
@@ -10,7 +12,7 @@ int run_command_line(CLI::App& app, int argc, char** argv, std::ostream& err) {
         app.parse(argc, argv);
         return 0;
     } catch (const CLI::ParseError& e) {
-        return app.exit(e);  // usage errors and the commands' own exit statuses
+        return exit_status(app, e);  // usage errors, the commands' own exit statuses, a missed answer
     } catch (const std::exception& e) {
         err << "flashdesk: stopped by an unexpected failure: " << e.what() << std::endl;
     } catch (...) {

@@ -3,6 +3,7 @@
 
 #include <iostream>
 
+#include "app/console/answer_timeout.h"
 #include "app/console/command_line.h"
 #include "app/console/describe_command.h"
 #include "app/console/ecu_command.h"
@@ -22,5 +23,6 @@ int main(int argc, char** argv) {
     qx::console::add_imagetool_commands(app);
     qx::console::add_update_command(app);
     qx::console::add_logs_command(app);
+    qx::console::add_answer_timeout_option(app);
     return qx::console::run_command_line(app, argc, argv, std::cerr);
 }

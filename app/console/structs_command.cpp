@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -18,7 +19,7 @@ namespace {
 struct structs_options {
     std::vector<std::string> names;
     bool json = false;
-    int cfgitem = -1;
+    std::optional<int> cfgitem;
 };
 
 nlohmann::ordered_json to_json(const protocol::structure_layout& l) {
@@ -45,10 +46,7 @@ void print_text(const protocol::structure_layout& l) {
 
 int run(const structs_options& o) {
     std::vector<const protocol::structure_layout*> chosen;
-    if (o.cfgitem >= 0) {
-        if (o.cfgitem > 255) throw CLI::ValidationError("--cfgitem", "an item type is 0 to 255");
-        chosen.push_back(&protocol::cfgitem_layout(std::uint8_t(o.cfgitem)));
-    }
+    if (o.cfgitem) chosen.push_back(&protocol::cfgitem_layout(std::uint8_t(*o.cfgitem)));
     for (const auto& n : o.names) {
         const auto* l = protocol::find_layout(n);
         if (!l) {
@@ -77,7 +75,8 @@ void add_structs_command(CLI::App& app) {
     auto* cmd = app.add_subcommand("structs", "Print the layout of transfer structures");
     cmd->add_option("NAME", opts->names, "Structures to print (all when none is named)");
     cmd->add_flag("--json", opts->json, "Print JSON");
-    cmd->add_option("--cfgitem", opts->cfgitem, "Print the configuration item structure of this type number");
+    cmd->add_option("--cfgitem", opts->cfgitem, "Print the configuration item structure of this type number")
+        ->check(CLI::Range(0, 255).description("an item type is 0 to 255"));
     cmd->callback([opts] {
         if (int rc = run(*opts)) throw CLI::RuntimeError(rc);
     });

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -16,6 +15,7 @@
 
 #include "platform/can/bus_port.h"
 #include "platform/can/can_frames.h"
+#include "platform/environment.h"
 
 namespace qx::platform::can {
 
@@ -161,9 +161,9 @@ void ignore_event(std::uint8_t, std::uint32_t, std::uint8_t, void*) {}
 adapter* find(std::uint8_t handle) { return handle == the_handle ? open_adapter.get() : nullptr; }
 
 std::unique_ptr<bus_port> open_port(int& error) {
-    if (const char* vcan = std::getenv("TRELINK_VCAN"); vcan && *vcan) return open_virtual_bus(vcan, error);
-    const char* name = std::getenv("TRELINK_CAN_IF");
-    return open_socketcan(name && *name ? name : "can0", error);
+    if (const std::string vcan = environment::virtual_can(); !vcan.empty()) return open_virtual_bus(vcan, error);
+    const std::string name = environment::can_interface();
+    return open_socketcan(name.empty() ? "can0" : name, error);
 }
 
 }  // namespace

@@ -7,13 +7,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "platform/devnotify/usb_hotplug.h"
+#include "platform/environment.h"
 #include "platform/registry/device_registry.h"
 
 namespace qx::platform {
@@ -71,7 +71,7 @@ device_notification::device_notification(std::string interface_class, callback c
     }
     impl_->stop_fd = ::eventfd(0, EFD_CLOEXEC);
     impl_->thread = std::thread([this] { impl_->run(); });
-    if (const char* ids = std::getenv("TRELINK_USB_IDS"); ids && *ids)
+    if (const std::string ids = environment::usb_ids(); !ids.empty())
         impl_->hotplug = usb_hotplug::start(ids, impl_->interface_class, impl_->cb);
 }
 

@@ -1,5 +1,7 @@
 #include "platform/registry/device_registry.h"
 
+#include "platform/environment.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,7 +15,7 @@
 namespace qx::platform {
 
 std::string registry_root() {
-    if (const char* dir = std::getenv("TRELINK_DEVICE_DIR"); dir && *dir) return dir;
+    if (std::string dir = environment::device_dir(); !dir.empty()) return dir;
     if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && *run) return std::string(run) + "/trelink";
     return "/tmp/trelink-" + std::to_string(::getuid());
 }

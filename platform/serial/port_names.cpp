@@ -1,18 +1,10 @@
 #include "platform/serial/port_names.h"
 
 #include <charconv>
-#include <cstdlib>
+
+#include "platform/environment.h"
 
 namespace qx::platform::serial {
-
-namespace {
-
-std::string environment(const std::string& name) {
-    const char* value = std::getenv(name.c_str());
-    return value ? value : "";
-}
-
-}  // namespace
 
 std::string device_path_of(std::string_view port_name) {
     if (port_name.size() < 4 || port_name.substr(0, 3) != "COM") return {};
@@ -21,13 +13,13 @@ std::string device_path_of(std::string_view port_name) {
     unsigned number = 0;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
     if (error != std::errc{} || end != digits.data() + digits.size() || number == 0) return {};
-    const std::string mapped = environment("TRELINK_COM" + std::to_string(number));
+    const std::string mapped = environment::com_port(number);
     if (!mapped.empty()) return mapped;
     return "/dev/ttyS" + std::to_string(number - 1);
 }
 
 std::string card_port_path(unsigned index) {
-    return environment("TRELINK_WCSC_CARD" + std::to_string(index));
+    return environment::wcsc_card_port(index);
 }
 
 }  // namespace qx::platform::serial

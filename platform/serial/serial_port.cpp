@@ -161,12 +161,17 @@ bool port::current(line_settings& settings, handshake& mode) const {
 }
 
 std::size_t port::write_all(const void* bytes, std::size_t size) {
+    if (timed_out_) {
+        errno = EPIPE;
+        return 0;
+    }
     const auto* at = static_cast<const std::uint8_t*>(bytes);
     std::size_t done = 0;
     while (done < size) {
         const ssize_t n = ::write(fd_, at + done, size - done);
         if (n > 0) {
             done += std::size_t(n);
+            quiet_since_.reset();
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -182,20 +187,37 @@ std::size_t port::write_all(const void* bytes, std::size_t size) {
 }
 
 long port::read_some(void* into, std::size_t size) {
+    if (timed_out_) {
+        errno = EPIPE;
+        return -1;
+    }
     if (size == 0) return 0;
     for (;;) {
         const ssize_t n = ::read(fd_, into, size);
-        if (n > 0) return long(n);
+        if (n > 0) {
+            quiet_since_.reset();
+            return long(n);
+        }
         if (n == 0) {
             errno = EPIPE;
             return -1;
         }
         if (errno == EINTR) continue;
-        if (errno == EAGAIN) return 0;
+        if (errno == EAGAIN) return quiet_read();
         // A pseudo-terminal whose other side has gone answers EIO.
         if (errno == EIO) errno = EPIPE;
         return -1;
     }
+}
+
+long port::quiet_read() {
+    if (deadline_ms_ < 0) return 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (!quiet_since_) quiet_since_ = now;
+    if (now - *quiet_since_ < std::chrono::milliseconds(deadline_ms_)) return 0;
+    timed_out_ = true;
+    errno = EPIPE;
+    return -1;
 }
 
 port::wait_result port::wait(int wake_fd, int timeout_ms) const {

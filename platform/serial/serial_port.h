@@ -1,9 +1,11 @@
 // A serial line through termios: raw bytes, non-blocking reads, line settings and handshake.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace qx::platform::serial {
@@ -59,6 +61,10 @@ public:
     // Reads up to `size` bytes that are waiting: the count (0 when none), -1 when the line
     // failed or hung up (errno set; EPIPE for a hang-up).
     long read_some(void* into, std::size_t size);
+    // Reads that find nothing for `ms` milliseconds on end (since the last byte moved either
+    // way) hang the line up: this and every later read and write fail with EPIPE, so that a
+    // late answer never reaches a later read. Negative: no deadline (the default).
+    void set_read_deadline(int ms) { deadline_ms_ = ms; }
 
     enum class wait_result : std::uint8_t { readable, hung_up, woken, timed_out, failed };
     // Waits until bytes are waiting, the line hangs up, or `wake_fd` (if >= 0) turns readable.
@@ -73,8 +79,13 @@ public:
 
 private:
     port(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    // A read that found nothing: 0, or -1 once the deadline has passed.
+    long quiet_read();
     int fd_;
     std::string path_;
+    int deadline_ms_ = -1;
+    std::optional<std::chrono::steady_clock::time_point> quiet_since_;
+    bool timed_out_ = false;
 };
 
 // The speed constant a bit rate maps to; false for a rate termios does not name.

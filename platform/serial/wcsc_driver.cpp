@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/environment.h"
 #include "platform/serial/port_names.h"
 #include "platform/serial/serial_port.h"
 
@@ -78,6 +79,8 @@ int WCSCVxDOpenPort(int, std::uint16_t io_base_or_vendor, std::uint16_t irq_or_d
     int error = 0;
     auto line = port::open(path, error);
     if (!line) return -error;
+    // The link polls for its answer without end; the environment may set it an end.
+    line->set_read_deadline(environment::answer_timeout_ms());
     auto p = std::make_unique<open_port>();
     p->line = std::move(line);
     p->base = io_base_or_vendor;

@@ -46,7 +46,8 @@ int WCSCVxDFlush(int port_id, int what);
 // what = 1: fills the metrics block.
 int WCSCVxDGetPort(int port_id, port_metrics* block, int what);
 // Bytes written / read (fewer than asked, or 0 when nothing is waiting); negative on failure,
-// -EPIPE once the line has hung up.
+// -EPIPE once the line has hung up. With TRELINK_ANSWER_TIMEOUT_MS set, reads that find nothing
+// for that long hang the port up.
 int WCSCVxDPutPacket(int port_id, int count, const void* bytes);
 int WCSCVxDGetPacket(int port_id, int count, void* buffer);
 // Closes the port; an id in range that is not open is already clean.

@@ -4,7 +4,8 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
-#include <cstdlib>
+
+#include "platform/environment.h"
 
 namespace qx::platform::usb {
 
@@ -65,8 +66,8 @@ int errno_of(int libusb_error) {
 }
 
 std::optional<std::vector<usb_id>> configured_ids(int& error) {
-    const char* text = std::getenv(usb_ids_variable);
-    if (!text || !*text) {
+    const std::string text = environment::usb_ids();
+    if (text.empty()) {
         error = ENODEV;
         return std::nullopt;
     }
@@ -133,7 +134,7 @@ std::optional<bulk_interface> usable_interface(libusb_device* device,
 class libusb_pipe final : public pipe {
 public:
     libusb_pipe(libusb_context* context, libusb_device_handle* handle, bulk_interface chosen)
-        : context_(context), handle_(handle), interface_(chosen) {}
+        : context_(context), handle_(handle), interface_(chosen), deadline_ms_(environment::answer_timeout_ms()) {}
     ~libusb_pipe() override {
         libusb_release_interface(handle_, interface_.interface_number);
         libusb_close(handle_);
@@ -143,19 +144,26 @@ public:
     libusb_pipe& operator=(const libusb_pipe&) = delete;
 
     io_result write(const void* bytes, std::size_t size) override {
-        return transfer(interface_.out_endpoint, const_cast<void*>(bytes), size);
+        return transfer(interface_.out_endpoint, const_cast<void*>(bytes), size, 0);
     }
     io_result read(void* bytes, std::size_t size) override {
-        return transfer(interface_.in_endpoint, bytes, size);
+        return transfer(interface_.in_endpoint, bytes, size, deadline_ms_ < 0 ? 0u : unsigned(deadline_ms_));
     }
 
 private:
-    // One bulk transfer with no timeout; an unplugged device ends it with NO_DEVICE.
-    io_result transfer(std::uint8_t endpoint, void* bytes, std::size_t size) {
+    // One bulk transfer; an unplugged device ends it with NO_DEVICE. A read that outlives the
+    // deadline (0: none) ends the same way, and the device counts as gone from then on, so
+    // that a late answer never reaches a later read.
+    io_result transfer(std::uint8_t endpoint, void* bytes, std::size_t size, unsigned timeout_ms) {
+        if (gone_) return io_result::failed(ENODEV);
         if (size > std::size_t(INT_MAX)) return io_result::failed(EINVAL);
         int moved = 0;
         const int rc = libusb_bulk_transfer(handle_, endpoint, static_cast<unsigned char*>(bytes),
-                                            int(size), &moved, 0);
+                                            int(size), &moved, timeout_ms);
+        if (rc == LIBUSB_ERROR_TIMEOUT && timeout_ms != 0) {
+            gone_ = true;
+            return io_result::failed(ENODEV);
+        }
         if (rc != 0) return io_result::failed(errno_of(rc));
         return io_result::done(std::size_t(moved));
     }
@@ -163,6 +171,8 @@ private:
     libusb_context* context_;
     libusb_device_handle* handle_;
     bulk_interface interface_;
+    int deadline_ms_;
+    bool gone_ = false;
 };
 
 }  // namespace

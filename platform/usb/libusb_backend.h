@@ -15,7 +15,6 @@
 
 namespace qx::platform::usb {
 
-inline constexpr const char* usb_ids_variable = "TRELINK_USB_IDS";
 
 struct usb_id {
     std::uint16_t vendor;

@@ -1,11 +1,16 @@
 #include "platform/usb/registry_pipe.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+
+#include "platform/environment.h"
 
 namespace qx::platform::usb {
 
@@ -13,7 +18,7 @@ namespace {
 
 class registry_pipe final : public pipe {
 public:
-    explicit registry_pipe(int fd) : fd_(fd) {}
+    registry_pipe(int fd, int deadline_ms) : fd_(fd), deadline_ms_(deadline_ms) {}
     ~registry_pipe() override { ::close(fd_); }
     registry_pipe(const registry_pipe&) = delete;
     registry_pipe& operator=(const registry_pipe&) = delete;
@@ -28,6 +33,11 @@ public:
     }
 
     io_result read(void* bytes, std::size_t size) override {
+        if (!answer_in_time()) {
+            // The ECU is taken for gone: a late answer must not reach a later read.
+            ::shutdown(fd_, SHUT_RDWR);
+            return io_result::failed(ENODEV);
+        }
         for (;;) {
             // MSG_TRUNC makes recv return the packet's real length, so a packet longer than
             // the read asked for is seen (and counted as a failed read).
@@ -44,7 +54,22 @@ public:
     }
 
 private:
+    // False when nothing arrived within the deadline (there is none when it is negative).
+    bool answer_in_time() const {
+        if (deadline_ms_ < 0) return true;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadline_ms_);
+        for (;;) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+            pollfd p{fd_, POLLIN, 0};
+            const int n = ::poll(&p, 1, int(std::max<long long>(0, left.count())));
+            if (n > 0) return true;
+            if (n == 0) return false;
+            if (errno != EINTR) return true;  // the read itself reports the failure
+        }
+    }
+
     int fd_;
+    int deadline_ms_;
 };
 
 }  // namespace
@@ -68,7 +93,7 @@ std::unique_ptr<pipe> open_registry_device(const std::string& socket_path, int& 
         return nullptr;
     }
     error = 0;
-    return std::make_unique<registry_pipe>(fd);
+    return std::make_unique<registry_pipe>(fd, environment::answer_timeout_ms());
 }
 
 }  // namespace qx::platform::usb

@@ -32,7 +32,9 @@ public:
     // One packet out. A device that has gone away fails with ENODEV or EPIPE.
     virtual io_result write(const void* bytes, std::size_t size) = 0;
     // One packet in, at most `size` bytes; a longer packet fails with EMSGSIZE and is lost.
-    // Blocks until a packet comes or the device goes away.
+    // Blocks until a packet comes or the device goes away. With TRELINK_ANSWER_TIMEOUT_MS set,
+    // a packet that does not come in time fails the read as a device that went away does,
+    // and the device counts as gone from then on.
     virtual io_result read(void* bytes, std::size_t size) = 0;
 };
 

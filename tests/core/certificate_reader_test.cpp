@@ -85,6 +85,18 @@ TEST_F(openssl_certificates, serial_values_are_right_aligned_and_a_sign_byte_is_
     EXPECT_EQ(read_certificate(make("long", rsa1024, "0x0102030405060708090A"), f), -1);
 }
 
+TEST_F(openssl_certificates, an_ecu_certificate_with_a_serial_of_fewer_than_four_bytes_is_refused) {
+    certificate_fields f;
+    // 0x800000 goes out as 00 80 00 00: four bytes with the sign byte, three of value.
+    for (const char* serial : {"0x0A0B", "0x0A0B0C", "0x800000", "7"}) {
+        const bytes der = make("tiny", rsa1024, serial);
+        EXPECT_EQ(read_ecu_certificate(der, f), -1) << serial;
+        EXPECT_EQ(read_certificate(der, f), 0) << serial << ": a root certificate may carry it";
+    }
+    ASSERT_EQ(read_ecu_certificate(make("four", rsa1024, "0x0A0B0C0D"), f), 0);
+    EXPECT_EQ(bytes(f.serial.begin() + 4, f.serial.end()), (bytes{0x0A, 0x0B, 0x0C, 0x0D}));
+}
+
 TEST_F(openssl_certificates, refuses_what_the_ecu_certificates_never_hold) {
     certificate_fields f;
     EXPECT_EQ(read_certificate(make("utf8", rsa1024, "1", "utf8.cnf"), f), -1)

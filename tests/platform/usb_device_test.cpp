@@ -69,6 +69,32 @@ TEST_F(registry_pipe, device_going_away_fails_reads_and_writes) {
     EXPECT_EQ(first_present_device(ecu_interface_class).outcome, device_search::no_device);
 }
 
+TEST_F(registry_pipe, with_an_answer_deadline_a_silent_device_counts_as_gone) {
+    ::setenv("TRELINK_ANSWER_TIMEOUT_MS", "100", 1);
+    qx::test::fake_usb_device device;
+    device.serve([](qx::test::fake_usb_session& s) {
+        if (s.receive()) s.send(bytes(3, 7));  // the first command is answered in time
+        while (s.receive()) {
+        }
+    });
+    auto p = open_first();
+    ::unsetenv("TRELINK_ANSWER_TIMEOUT_MS");
+    ASSERT_TRUE(p);
+    std::uint8_t buffer[8] = {};
+    ASSERT_TRUE(p->write(buffer, 8).ok);
+    const io_result answered = p->read(buffer, 8);
+    ASSERT_TRUE(answered.ok);
+    EXPECT_EQ(answered.count, 3u);
+    ASSERT_TRUE(p->write(buffer, 8).ok);
+    const io_result silent = p->read(buffer, 8);
+    EXPECT_FALSE(silent.ok);
+    EXPECT_EQ(silent.error, ENODEV);
+    // As after an unplug: the connection is over.
+    device.wait_for_ended_connections(1);
+    EXPECT_EQ(p->write(buffer, 8).error, ENODEV);
+    EXPECT_EQ(p->read(buffer, 8).error, ENODEV);
+}
+
 TEST_F(registry_pipe, first_device_by_name_is_chosen) {
     qx::test::fake_usb_device later("ecu-b");
     qx::test::fake_usb_device first("ecu-a");

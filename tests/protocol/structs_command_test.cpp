@@ -63,6 +63,15 @@ TEST(structs_command, json_reproduces_the_item_table_by_type) {
     }
 }
 
+TEST(structs_command, an_item_type_outside_0_to_255_is_refused) {
+    for (const char* type : {"-1", "256", "x"}) {
+        auto r = run_flashdesk(std::string("structs --cfgitem ") + type);
+        EXPECT_NE(r.status, 0) << type;
+        EXPECT_NE(r.out.find("--cfgitem"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("size"), std::string::npos) << "printed structures for " << type;
+    }
+}
+
 TEST(structs_command, names_select_structures_and_unknown_names_fail) {
     auto r = run_flashdesk("structs PeripheralIoControlResponse_TS");
     ASSERT_EQ(r.status, 0);

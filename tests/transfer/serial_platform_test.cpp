@@ -232,6 +232,36 @@ TEST_F(wcsc_driver_test, a_line_that_hangs_up_fails_reads_and_writes) {
     EXPECT_LT(WCSCVxDPutPacket(id, 1, "x"), 0);
 }
 
+TEST_F(wcsc_driver_test, with_an_answer_deadline_a_line_that_stays_silent_hangs_up) {
+    std::optional<scoped_env> deadline;
+    deadline.emplace("TRELINK_ANSWER_TIMEOUT_MS", "200");
+    const int id = open_standard(0x3F8, 4);
+    deadline.reset();
+    ASSERT_GE(id, 0);
+    // Polls as the link does, until something other than "nothing yet" comes.
+    auto poll_one = [&](char& b) {
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        int n = 0;
+        while (n == 0 && std::chrono::steady_clock::now() < give_up) {
+            n = WCSCVxDGetPacket(id, 1, &b);
+            if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return n;
+    };
+    char b = 0;
+    ASSERT_EQ(WCSCVxDPutPacket(id, 1, "?"), 1);
+    ASSERT_EQ(::write(com1->master(), "a", 1), 1);
+    ASSERT_EQ(poll_one(b), 1);
+    EXPECT_EQ(b, 'a');
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(poll_one(b), -EPIPE);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    // A late answer is never read, and nothing more goes out.
+    ASSERT_EQ(::write(com1->master(), "b", 1), 1);
+    EXPECT_EQ(WCSCVxDGetPacket(id, 1, &b), -EPIPE);
+    EXPECT_LT(WCSCVxDPutPacket(id, 1, "?"), 0);
+}
+
 TEST_F(wcsc_driver_test, cleaning_up_a_port_that_is_not_open_is_harmless) {
     EXPECT_EQ(WCSCVxDCleanup(1), 0);
     EXPECT_EQ(WCSCVxDCleanup(-1), -EBADF);

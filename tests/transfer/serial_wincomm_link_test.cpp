@@ -120,6 +120,20 @@ TEST_F(wincomm_link, a_response_larger_than_the_ring_arrives_whole) {
     EXPECT_TRUE(wait_for_acknowledgements(1));
 }
 
+TEST_F(wincomm_link, a_response_that_comes_too_late_is_not_read_by_the_next_exchange) {
+    connect();
+    // 1209 bytes after the exchange gave up: more than the ring holds, the rest waits in the port.
+    peer->set_faults(ecusim::fault_plan::parse("code=0#1:delay=2500:oversize:truncate=1200"));
+    bytes response(4088, 0);
+    std::uint16_t returned = 0;
+    EXPECT_EQ(KesSendCommand(0, nullptr, 0, response.data(), 4088, &returned), int(STATUS_CR_SERIAL_TRANSFER_FAILED));
+    ASSERT_TRUE(peer->wait_for([](const ecusim::serial_counters& c) { return c.answers >= 1; }, 5000ms));
+    target_version v;
+    ASSERT_EQ(get_target_version(v, returned), 0);
+    EXPECT_EQ(returned, 8);
+    EXPECT_EQ(v.transferstructs_version, 95u);
+}
+
 TEST_F(wincomm_link, a_port_that_cannot_be_opened_fails_the_initialisation) {
     scoped_env env("TRELINK_COM1", path("nothing-here"));
     EXPECT_EQ(open(), 1);

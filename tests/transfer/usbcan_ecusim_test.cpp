@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "protocol/status.h"
 #include "tests/transfer/transfer_test_support.h"
 #include "tests/transfer/usbcan_test_bus.h"
+#include "transfer/usbcan/usbcan_link.h"
 
 extern char** environ;
 
@@ -120,6 +122,27 @@ TEST_P(usbcan_ecusim, carries_a_2048_byte_security_block_and_reads_it_back) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ecu_block_sizes, usbcan_ecusim, ::testing::Values(0, 4, 255));
+
+TEST(usbcan_ecusim_deadline, a_silent_ecu_fails_the_read_after_the_answer_deadline) {
+    bus_folder folder;
+    ecusim::ecu_config cfg;
+    cfg.faults = ecusim::fault_plan::parse("code=0#2:mute");
+    ecusim::can_peer ecu(cfg, folder.path(), 0);
+    ecu.start();
+    ::setenv("TRELINK_ANSWER_TIMEOUT_MS", "200", 1);
+    const int opened = KesInitializeInterfaces(TRELINK_LINK_USBCAN, nullptr);
+    ::unsetenv("TRELINK_ANSWER_TIMEOUT_MS");
+    ASSERT_EQ(opened, 0);
+    std::uint32_t version[2] = {};
+    std::uint16_t returned = 0;
+    EXPECT_EQ(KesSendCommand(0, nullptr, 0, version, sizeof version, &returned), 0);
+    EXPECT_EQ(version[1], 95u);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(KesSendCommand(0, nullptr, 0, version, sizeof version, &returned), transfer::usbcan::link_error);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_EQ(KesSendCommand(0, nullptr, 0, version, sizeof version, &returned), 0);
+    EXPECT_EQ(KesCloseInterfaces(TRELINK_LINK_USBCAN), 0);
+}
 
 // GET_TARGET_VERSION as the ECU sees it on the bus, big-endian.
 bytes version_command(std::uint16_t room) { return concat({be16(0xCD00), be16(0), be16(room), be16(0)}); }

@@ -42,6 +42,12 @@ std::size_t comm_port::write(const void* bytes, std::size_t size) {
     return line_ ? line_->write_all(bytes, size) : 0;
 }
 
+void comm_port::discard_input() {
+    std::lock_guard moving(moving_);
+    if (line_) line_->discard_input();
+    ring_.empty();
+}
+
 bool comm_port::close() {
     if (!line_) return true;
     if (reader_.joinable()) {
@@ -78,6 +84,7 @@ void comm_port::read_loop(std::stop_token stop) {
             case pl::port::wait_result::timed_out: continue;
             case pl::port::wait_result::readable: break;
         }
+        std::lock_guard moving(moving_);
         for (;;) {
             const std::size_t want = std::min(read_chunk, ring_.room());
             if (want == 0) break;

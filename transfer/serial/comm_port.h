@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -32,6 +33,10 @@ public:
     // Stops the reader thread, then closes the port. False when closing reported an error.
     bool close();
 
+    // Drops everything received so far: the ring's bytes and those still waiting in the port.
+    // A response that came too late for its exchange must not be read by the next one.
+    void discard_input();
+
     receive_ring& ring() { return ring_; }
     const platform::serial::port* line() const { return line_.get(); }
 
@@ -40,6 +45,7 @@ private:
 
     std::unique_ptr<platform::serial::port> line_;
     receive_ring ring_;
+    std::mutex moving_;  // held while the reader moves bytes from the port into the ring
     int wake_fd_ = -1;
     std::jthread reader_;
 };

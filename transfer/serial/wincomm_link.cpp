@@ -82,7 +82,7 @@ bool SerialInitializeComport(comm_port& port, const port_record& record) {
         port.close();
         return false;
     }
-    port.ring().empty();
+    port.discard_input();
     return true;
 }
 
@@ -115,7 +115,7 @@ int SerialConnectCommandResponseInterface() {
     link_state& s = link();
     if (!s.command_open) return 1;
     comm_port& port = *s.command_object;
-    port.ring().empty();
+    port.discard_input();
     const std::uint8_t request = INTERFACE_CONNECTION_INDICATOR;
     if (port.write(&request, 1) != 1) return 1;
     std::uint8_t answer = 0;
@@ -162,7 +162,7 @@ int SerialSendCommandReceiveResponse(CommandResponseTransfer* transfer) {
         return int(STATUS_CR_LOCK_FAILED);
     }
     if (!host_order) convert_header(s.buffers.command_header.data());
-    port.ring().empty();
+    port.discard_input();
     if (port.write(s.buffers.command_header.data(), 8) != 8)
         return finish(int(STATUS_CR_SERIAL_TRANSFER_FAILED));
     if (n && port.write(s.buffers.command_data.data(), n) != n)

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 
 #include "platform/can/can_adapter.h"
+#include "platform/environment.h"
 #include "protocol/layout.h"
 #include "protocol/status.h"
 #include "transfer/link.h"
@@ -29,6 +31,7 @@ namespace usbcan {
 namespace {
 
 namespace pc = qx::platform::can;
+namespace pl = qx::platform;
 using namespace qx::protocol;
 
 constexpr std::uint8_t first_frame = 0x1;
@@ -59,10 +62,16 @@ public:
         std::lock_guard lock(mutex_);
         signalled_ = false;
     }
-    // No time-out: the adapter sets the event for every frame and when the bus fails.
-    void wait() {
+    // The adapter sets the event for every frame and when the bus fails. False when `deadline_ms`
+    // (negative: none) passed first.
+    bool wait(int deadline_ms) {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return signalled_ || !created_; });
+        const auto woken = [this] { return signalled_ || !created_; };
+        if (deadline_ms < 0) {
+            changed_.wait(lock, woken);
+            return true;
+        }
+        return changed_.wait_for(lock, std::chrono::milliseconds(deadline_ms), woken);
     }
 
 private:
@@ -73,6 +82,7 @@ private:
 };
 
 std::uint8_t adapter_handle = pc::no_handle;
+int answer_deadline_ms = -1;  // how long a read waits for the next frame; negative: no limit
 bool hardware_initialised = false;
 bool can_active = false;
 receive_event received;
@@ -122,7 +132,8 @@ bool send_block(const pc::can_message* messages, std::uint32_t count) {
     return accepted && sent == count;
 }
 
-// Up to `capacity` messages; waits until there is at least one. False when the adapter fails.
+// Up to `capacity` messages; waits until there is at least one. False when the adapter fails,
+// and likewise when no frame came within the answer deadline.
 bool receive(std::uint32_t capacity, std::uint32_t& got) {
     for (;;) {
         received.reset();
@@ -134,7 +145,7 @@ bool receive(std::uint32_t capacity, std::uint32_t& got) {
             return true;
         }
         if (s != pc::ucan_ok && !pc::is_warning(s)) return false;
-        received.wait();
+        if (!received.wait(answer_deadline_ms)) return false;
     }
 }
 
@@ -179,6 +190,7 @@ bool take_consecutive(const pc::can_message& m, std::size_t sequence, std::size_
 
 int UsbCanSystecInitializeInterfaces(unsigned, unsigned char*) {
     if (hardware_initialised) return 0;
+    answer_deadline_ms = pl::environment::answer_timeout_ms();
     pc::UcanInitHwConnectControlEx(ignore_connect_event, nullptr);
     pc::UcanGetVersionEx(1);
     // Before the adapter opens, so that no early frame finds the event missing.
