@@ -119,6 +119,7 @@ struct ecu_state {
     bool logging_active = false;
     std::uint64_t commands = 0;
     std::map<std::uint8_t, std::uint64_t> commands_by_code;
+    std::vector<std::uint8_t> command_codes;  // every command's code, in arrival order
     std::vector<std::string> channel_lookups;  // names asked for, in order
     std::vector<erase_record> erases;
     unsigned blank_checks = 0;

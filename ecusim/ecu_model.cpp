@@ -108,6 +108,7 @@ reply ecu::process(std::uint16_t command_type, std::uint16_t response_buffer_siz
     const auto code = std::uint8_t(command_type & 0xFF);
     ++st_.commands;
     const std::uint64_t code_ordinal = ++st_.commands_by_code[code];
+    st_.command_codes.push_back(code);
     r.faults = cfg_.faults.match(st_.commands, code, code_ordinal);
     if (r.faults.unplug || r.faults.mute) return r;
     if (r.faults.header_status) {

@@ -108,6 +108,7 @@ void add_ecu_options(CLI::App& app, ecu_options& o) {
     app.add_flag("--no-usb-storage", o.no_usb_storage, "no USB storage device present");
     app.add_flag("--stopped", o.stopped, "configuration not running at start");
     app.add_option("--replug-ms", o.replug_ms, "absence after a reset, in milliseconds");
+    app.add_option("--r8c-block-size", o.r8c_block_size, "bytes of the R8C's upgrade block (hexadecimal)");
 }
 
 ecu_config make_config(const ecu_options& o) {
@@ -159,6 +160,7 @@ ecu_config make_config(const ecu_options& o) {
     c.usb_storage_present = !o.no_usb_storage;
     c.configuration_running = !o.stopped;
     c.reset_replug_ms = o.replug_ms;
+    c.r8c.block_size = hex_value(o.r8c_block_size, "--r8c-block-size", 0x10000);
     return c;
 }
 

@@ -15,6 +15,7 @@ std::string ecu::state_json() const {
     json by_code = json::object();
     for (const auto& [code, n] : st_.commands_by_code) by_code[std::to_string(code)] = n;
     j["commands_by_code"] = by_code;
+    j["command_codes"] = st_.command_codes;
     j["configuration_running"] = st_.configuration_running;
     j["logging_active"] = st_.logging_active;
     j["erases"] = json::array();

@@ -3,7 +3,7 @@
 //   ecusim unplug | plug            make a running `ecusim usb` leave or come back
 //   ecusim can --vcan PATH [options]  answer on the virtual CAN bus at PATH until stopped
 //   ecusim serial --link PATH [--host-order] [options]  answer on a pty linked at PATH
-//   ecusim make-packages --serial HEX8 --out DIR
+//   ecusim make-packages --serial HEX8 --out DIR [--blocks N]
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -146,14 +147,18 @@ int main(int argc, char** argv) {
 
     std::string serial;
     std::string out_dir;
+    std::optional<std::uint32_t> image_blocks;
     CLI::App* packages = app.add_subcommand("make-packages", "certificates and a package group for one ECU");
     packages->add_option("--serial", serial, "ECU serial number, 8 hexadecimal digits")->required();
     packages->add_option("--out", out_dir, "output folder")->required();
+    packages->add_option("--blocks", image_blocks, "2048-byte blocks of every image (default: a size per image type)")
+        ->check(CLI::Range(1, 64));
 
     std::string check_serial, check_state;
     CLI::App* check = app.add_subcommand("check-update", "check a state file after an update with make-packages' packages");
     check->add_option("--serial", check_serial, "ECU serial number")->required();
     check->add_option("--state", check_state, "state file written by ecusim usb --state")->required();
+    check->add_option("--blocks", image_blocks, "the --blocks the packages were made with")->check(CLI::Range(1, 64));
 
     CLI11_PARSE(app, argc, argv);
     try {
@@ -162,9 +167,10 @@ int main(int argc, char** argv) {
         if (*serial_line) return serve_serial(serial_options, link_path, host_order);
         if (*unplug) return signal_device(name, SIGUSR1);
         if (*plug) return signal_device(name, SIGUSR2);
-        if (*check) return ecusim::check_update(check_serial, check_state, std::cout) ? 0 : 1;
+        if (*check) return ecusim::check_update(check_serial, check_state, std::cout, image_blocks) ? 0 : 1;
         if (*packages) {
-            for (const std::string& file : ecusim::make_packages(serial, out_dir)) std::cout << file << '\n';
+            for (const std::string& file : ecusim::make_packages(serial, out_dir, image_blocks))
+                std::cout << file << '\n';
             return 0;
         }
     } catch (const std::exception& e) {

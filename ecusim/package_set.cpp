@@ -36,8 +36,8 @@ std::string upper_serial(const std::string& serial) {
     return upper;
 }
 
-ts::pak_spec package_spec(const std::string& upper, std::uint32_t type) {
-    ts::pak_spec spec = ts::sample_pak_spec(2, upper, type, image_blocks[type], type + 1);
+ts::pak_spec package_spec(const std::string& upper, std::uint32_t type, std::optional<std::uint32_t> blocks_per_image) {
+    ts::pak_spec spec = ts::sample_pak_spec(2, upper, type, blocks_per_image.value_or(image_blocks[type]), type + 1);
     const auto package_certificate = certificates::package();
     spec.certificate.assign(package_certificate.begin(), package_certificate.end());
     return spec;
@@ -52,7 +52,8 @@ std::uint32_t block_address(std::uint32_t type, std::uint32_t i) {
 
 }  // namespace
 
-std::vector<std::string> make_packages(const std::string& serial, const std::string& out_dir) {
+std::vector<std::string> make_packages(const std::string& serial, const std::string& out_dir,
+                                       std::optional<std::uint32_t> blocks_per_image) {
     const std::string upper = upper_serial(serial);
 
     const std::filesystem::path dir(out_dir);
@@ -68,7 +69,7 @@ std::vector<std::string> make_packages(const std::string& serial, const std::str
     ts::pak_group_spec group;
     group.serial_number = upper;
     for (std::uint32_t type = 0; type < 4; ++type) {
-        const ts::pak_spec spec = package_spec(upper, type);
+        const ts::pak_spec spec = package_spec(upper, type, blocks_per_image);
         const ts::pak_bytes pak = ts::write_pak(spec);
         write(dir / (upper + "_" + file_stems[type] + ".pak"), pak.data);
         group.entries.push_back(ts::group_entry(spec));
@@ -77,7 +78,8 @@ std::vector<std::string> make_packages(const std::string& serial, const std::str
     return written;
 }
 
-bool check_update(const std::string& serial, const std::string& state_file, std::ostream& out) {
+bool check_update(const std::string& serial, const std::string& state_file, std::ostream& out,
+                  std::optional<std::uint32_t> blocks_per_image) {
     const std::string upper = upper_serial(serial);
     std::ifstream in(state_file);
     if (!in) throw std::runtime_error("cannot read " + state_file);
@@ -88,7 +90,7 @@ bool check_update(const std::string& serial, const std::string& state_file, std:
     static const char* const names[] = {"firmware", "fixed model", "dynamic model", "boot loader"};
     bool all = true;
     for (std::uint32_t type = 0; type < 4; ++type) {
-        const ts::pak_spec spec = package_spec(upper, type);
+        const ts::pak_spec spec = package_spec(upper, type, blocks_per_image);
         const std::size_t blocks = spec.image_data.size() / 2048;
         std::size_t good = 0;
         for (std::uint32_t i = 0; i < blocks; ++i) {

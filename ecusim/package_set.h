@@ -2,6 +2,8 @@
 // group with all four image types, and the same packages as single files.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -10,12 +12,16 @@ namespace ecusim {
 
 // Writes into out_dir (created when missing) and returns the paths written. The serial is
 // 8 hexadecimal digits; the files use its upper-case form. Throws std::invalid_argument for
-// a bad serial and std::runtime_error when a file cannot be written.
-std::vector<std::string> make_packages(const std::string& serial, const std::string& out_dir);
+// a bad serial and std::runtime_error when a file cannot be written. `blocks_per_image` gives every
+// image that many 2048-byte blocks instead of each type's usual size (small packages keep
+// fault runs short).
+std::vector<std::string> make_packages(const std::string& serial, const std::string& out_dir,
+                                       std::optional<std::uint32_t> blocks_per_image = {});
 
 // Checks a state file written by `ecusim usb --state` after a full update with the packages
-// of make_packages: every block of every image at its address. Writes a summary to `out`;
-// true when everything arrived.
-bool check_update(const std::string& serial, const std::string& state_file, std::ostream& out);
+// of make_packages (made with the same `blocks_per_image`): every block of every image at its address.
+// Writes a summary, one line per image, to `out`; true when everything arrived.
+bool check_update(const std::string& serial, const std::string& state_file, std::ostream& out,
+                  std::optional<std::uint32_t> blocks_per_image = {});
 
 }  // namespace ecusim

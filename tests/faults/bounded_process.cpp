@@ -1,0 +1,166 @@
+#include "tests/faults/bounded_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace qx::faults {
+
+namespace {
+
+using clock = std::chrono::steady_clock;
+
+std::vector<std::string> environment_with(const std::map<std::string, std::string>& extra) {
+    std::map<std::string, std::string> all;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry(*e);
+        const auto eq = entry.find('=');
+        if (eq != std::string::npos) all[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    for (const auto& [k, v] : extra) all[k] = v;
+    std::vector<std::string> out;
+    for (const auto& [k, v] : all) out.push_back(k + "=" + v);
+    return out;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& words) {
+    std::vector<char*> p;
+    for (auto& w : words) p.push_back(w.data());
+    p.push_back(nullptr);
+    return p;
+}
+
+// Starts argv[0] with both output streams on `out_fd`.
+pid_t spawn(std::vector<std::string> argv, const std::map<std::string, std::string>& env,
+            int out_fd) {
+    std::vector<std::string> envp = environment_with(env);
+    auto arg_ptrs = pointers(argv);
+    auto env_ptrs = pointers(envp);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out_fd, STDERR_FILENO);
+    pid_t pid = -1;
+    const int rc =
+        posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, arg_ptrs.data(), env_ptrs.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
+    return pid;
+}
+
+// Waits for the child until `deadline`; its wait status, or nothing when it still runs.
+std::optional<int> wait_until(pid_t pid, clock::time_point deadline) {
+    const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd < 0) throw std::runtime_error(std::string("pidfd_open: ") + std::strerror(errno));
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+        pollfd p{pidfd, POLLIN, 0};
+        const int n = ::poll(&p, 1, int(std::max<long long>(0, left)));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        int status = 0;
+        if (::waitpid(pid, &status, 0) == pid) {
+            ::close(pidfd);
+            return status;
+        }
+    }
+    ::close(pidfd);
+    return std::nullopt;
+}
+
+std::string read_all(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+process_end run_bounded(const std::vector<std::string>& argv,
+                        const std::map<std::string, std::string>& env,
+                        const std::filesystem::path& out_file, std::chrono::milliseconds bound) {
+    const int out_fd = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out_fd < 0) throw std::runtime_error("cannot write " + out_file.string());
+    const auto start = clock::now();
+    const pid_t pid = spawn(argv, env, out_fd);
+    ::close(out_fd);
+    process_end end;
+    std::optional<int> status = wait_until(pid, start + bound);
+    if (!status) {
+        end.over_bound = true;
+        ::kill(pid, SIGKILL);
+        int s = 0;
+        ::waitpid(pid, &s, 0);
+    } else if (WIFEXITED(*status)) {
+        end.exit_code = WEXITSTATUS(*status);
+    }
+    end.took = std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - start);
+    end.output = read_all(out_file);
+    return end;
+}
+
+ecusim_server::ecusim_server(const std::string& program, const std::vector<std::string>& args,
+                             const std::map<std::string, std::string>& env) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    try {
+        pid_ = spawn(argv, env, fds[1]);
+    } catch (...) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        throw;
+    }
+    ::close(fds[1]);
+    out_fd_ = fds[0];
+    // The banner comes at once; a bound keeps a broken start from hanging the test.
+    const auto deadline = clock::now() + std::chrono::seconds(20);
+    while (banner_.find('\n') == std::string::npos) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+        pollfd p{out_fd_, POLLIN, 0};
+        char buf[256];
+        if (left <= 0 || ::poll(&p, 1, int(left)) <= 0) break;
+        const ssize_t n = ::read(out_fd_, buf, sizeof buf);
+        if (n <= 0) break;
+        banner_.append(buf, std::size_t(n));
+    }
+    if (banner_.find("plugged in at") == std::string::npos) {
+        stop();
+        throw std::runtime_error("ecusim did not start: " + banner_);
+    }
+}
+
+ecusim_server::~ecusim_server() {
+    stop();
+}
+
+void ecusim_server::stop() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        if (!wait_until(pid_, clock::now() + std::chrono::seconds(20))) {
+            ::kill(pid_, SIGKILL);
+            int s = 0;
+            ::waitpid(pid_, &s, 0);
+        }
+        pid_ = -1;
+    }
+    if (out_fd_ >= 0) ::close(out_fd_);
+    out_fd_ = -1;
+}
+
+}  // namespace qx::faults

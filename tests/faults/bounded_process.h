@@ -1,0 +1,48 @@
+// Programs of this build run as processes of their own, each with its output in a file and a
+// bound on its running time.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qx::faults {
+
+struct process_end {
+    std::optional<int> exit_code;  // empty when it was killed or died of a signal
+    bool over_bound = false;       // still running at the bound: killed
+    std::chrono::milliseconds took{0};
+    std::string output;  // standard output and standard error, interleaved
+};
+
+// Runs `argv` with `env` added to this process's environment, its output into `out_file`;
+// kills it when it has not ended after `bound`.
+process_end run_bounded(const std::vector<std::string>& argv,
+                        const std::map<std::string, std::string>& env,
+                        const std::filesystem::path& out_file, std::chrono::milliseconds bound);
+
+// `ecusim usb ...` as a process of its own; started once it printed that it is plugged in.
+// Stopped (SIGTERM, which writes its state file) by stop() or at destruction.
+class ecusim_server {
+public:
+    ecusim_server(const std::string& program, const std::vector<std::string>& args,
+                  const std::map<std::string, std::string>& env);
+    ~ecusim_server();
+    ecusim_server(const ecusim_server&) = delete;
+    ecusim_server& operator=(const ecusim_server&) = delete;
+
+    void stop();
+    const std::string& banner() const { return banner_; }
+
+private:
+    pid_t pid_ = -1;
+    int out_fd_ = -1;
+    std::string banner_;
+};
+
+}  // namespace qx::faults
