@@ -6,9 +6,11 @@
 #include <tuple>
 
 #include "core/response_view.h"
+#include "protocol/codec.h"
 #include "protocol/commands.h"
 #include "protocol/defines.h"
 #include "protocol/description.h"
+#include "protocol/status.h"
 #include "transfer/trelink.h"
 
 namespace qx {
@@ -63,6 +65,12 @@ std::uint16_t connection_manager::exchange(std::uint32_t code, void* request, st
     const int result = library_exchange(code, request, request_size, response, response_size, returned);
     if (result != 0) throw exception_communication_error("SendCommand failed", std::uint32_t(result));
     if (response && response_size != 0 && returned == 0) throw exception_communication_error("SendCommand failed");
+    // A response whose arrays do not fit the bytes that came holds no usable answer.
+    if (const protocol::codec_row* row = protocol::find_codec(code);
+        row && response && returned != 0 &&
+        row->layout_response(static_cast<std::uint8_t*>(response), std::min(returned, response_size)) ==
+            protocol::TS_LAYOUT_ERROR)
+        throw exception_communication_error("SendCommand failed");
     return returned;
 }
 

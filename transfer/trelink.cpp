@@ -141,18 +141,10 @@ int KesSendCommand(unsigned command_code, void* command_data, uint16_t command_d
             const std::size_t received =
                 std::min<std::size_t>({s.response_header.response_data_returning_size,
                                        *returned_size, response_data_buffer_size});
-            // An array that cannot be laid out in the bytes that came (or follows one with
-            // element size 0) still holds the slot value the ECU wrote: converting it would act
-            // on bytes the slot names at random. Such a response is no answer. A response
-            // without bytes has nothing to lay out.
-            if (received != 0 &&
-                row->layout_response(response, received) == protocol::TS_LAYOUT_ERROR) {
-                show_error("KesSendCommand response layout failed return_status = %08x",
-                           unsigned(protocol::TS_LAYOUT_ERROR));
-                result = int(protocol::TS_LAYOUT_ERROR);
-            } else if (!s.host_order_target) {
-                row->convert_response(response, received);
-            }
+            // A response whose arrays cannot all be laid out in the bytes that came is left as
+            // it came: an array slot the ECU wrote would name bytes at random to convert.
+            const bool laid_out = row->layout_response(response, received) != protocol::TS_LAYOUT_ERROR;
+            if (laid_out && !s.host_order_target) row->convert_response(response, received);
         }
     }
     if (convert) row->convert_request(request, command_data_size);

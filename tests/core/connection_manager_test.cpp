@@ -1,6 +1,8 @@
 // Connection lifecycle and the command exchange against the virtual ECU.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "protocol/commands.h"
 #include "tests/core/ecu_fixture.h"
 
@@ -148,6 +150,17 @@ TEST_P(connection, an_expected_response_that_carries_nothing_is_a_communication_
         EXPECT_EQ(e.message, "SendCommand failed");
         EXPECT_EQ(e.code, 0u);
     }
+}
+
+TEST_P(connection, a_response_whose_array_reaches_past_its_bytes_is_a_communication_error) {
+    // Channel values answer with a counted array of floats: 8 bytes of header, then 4 per value.
+    cm& m = connected("--channel \"Coolant Temp [C]=87.5\" --faults code=23:truncate=10");
+    const std::uint16_t n = m.find_channel("Coolant Temp [C]");
+    std::uint8_t request[10] = {2, 0, 1, 0, 8, 0, 0, 0};
+    std::memcpy(request + 8, &n, 2);
+    std::uint8_t response[64] = {};
+    EXPECT_THROW(m.exchange(protocol::READ_CHANNEL_LIST, request, sizeof request, response, sizeof response),
+                 cm::exception_communication_error);
 }
 
 // The simulator link reports no header status, so these take the USB link.
