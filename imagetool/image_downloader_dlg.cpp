@@ -37,6 +37,7 @@ constexpr auto size_8byte = std::uint8_t(*protocol::catalogue::define_value("TS_
 
 constexpr const char* powerseq_error = "OnBnClickedButtonImagedlPowerseqdlfile Error: ";
 constexpr const char* powerseq_no_package = "OnBnClickedButtonImagedlPowerseqdlfile Error: No package loaded!";
+constexpr const char* erase_failed_text = "OnBnClickedButtonImagedlDownloadfile Error: the erase before the download failed";
 
 bool same_class(const std::string& a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -220,8 +221,11 @@ bool CImageDownloaderDlg::download(std::stop_token stop) {
 
     try {
         const std::string serial = connection_.read_ecu_serial_number(package_image_.certificate.bytes());
-        if (serial != package_.serial_number)
+        // The images of another ECU are not sent to this one.
+        if (serial != package_.serial_number) {
             error_box("ERROR:(Certificate match) ECU Security problem. Please check that this file is intended for this ECU!");
+            return false;
+        }
     } catch (const cm::exception_command_error& e) {
         error_box("OnBnClickedButtonImagedlDownloadfile SECURITY_COMMAND SECURITY_TEST_FUNCTION_VALIDATE_CRYPTO_CERT ERROR=" +
                   status_text(e.code));
@@ -239,12 +243,15 @@ bool CImageDownloaderDlg::download(std::stop_token stop) {
         keys.key0 = package_image_.key_blocks[0];
         connection_.security_command(keys);
     } catch (const cm::exception_command_error& e) {
+        // Without its keys the ECU cannot decrypt a single block: nothing is erased or sent.
         error_box("OnBnClickedButtonSecurityParsePak SECURITY_COMMAND SECURITY_TEST_FUNCTION_SEND_SYMMETRIC_KEYS ERROR=" +
                   status_text(e.code));
+        return false;
     } catch (const qx::exception& e) {
         error_box(
             "OnBnClickedButtonImagedlDownloadfile KesSendCommand SECURITY_COMMAND SECURITY_TEST_FUNCTION_SEND_SYMMETRIC_KEYS ERROR=" +
             status_text(e.code));
+        return false;
     }
 
     auto& m = model();
@@ -254,7 +261,10 @@ bool CImageDownloaderDlg::download(std::stop_token stop) {
     m.set_position(IDC_PROGRESS, 0);
     image_programmer programmer(
         connection_, [this](const std::string& text) { error_box(text); }, [this] { model().step_it(IDC_PROGRESS); });
-    if (!programmer.erase_for(std::uint32_t(type))) return false;  // silent, as the erase reports nothing
+    if (!programmer.erase_for(std::uint32_t(type))) {
+        error_box(erase_failed_text);
+        return false;
+    }
     if (type != image_firmware) m.step_it(IDC_PROGRESS);
     if (!programmer.send_blocks(std::uint32_t(type), image, stop)) return false;
     message_box("Firmware loaded succesfully", "Success!");
@@ -273,12 +283,18 @@ void CImageDownloaderDlg::erase_dynamic_model_data() {
     }
     image_programmer programmer(connection_, [](const std::string&) {}, [] {});
     std::uint16_t device = 0;  // a failed query counts as no SST39xx part
+    // Success is claimed only when every part that may hold model data was erased: after a
+    // failed query or a failed SST39xx erase the dynamic area is still erased, but not reported
+    // as done.
+    bool whole = true;
     try {
         device = programmer.flash_device();
     } catch (const cm::exception_command_error& e) {
+        whole = false;
         error_box("OnBnClickedButtonSecurityParsePak SECURITY_COMMAND SECURITY_TEST_FUNCTION_GET_FLASH_DEVICE ERROR=" +
                   status_text(e.code));
     } catch (const qx::exception& e) {
+        whole = false;
         error_box("OnBnClickedButtonImagedlDownloadfile KesSendCommand SECURITY_COMMAND SECURITY_TEST_FUNCTION_GET_FLASH_DEVICE ERROR=" +
                   status_text(e.code));
     }
@@ -291,6 +307,7 @@ void CImageDownloaderDlg::erase_dynamic_model_data() {
             programmer.erase(flash::external_start, flash::external_blocks);
             m.step_it(IDC_PROGRESS);
         } catch (const qx::exception&) {
+            whole = false;
             message_box("OnBnClickedButtonImagedlEraseDynamicModelData Error: KesSendCommand SST39XX EEPROM_ERASE_BLOCKS failed",
                         "ERROR!");
         }
@@ -300,7 +317,7 @@ void CImageDownloaderDlg::erase_dynamic_model_data() {
     try {
         programmer.erase(flash::dynamic_model_start, flash::dynamic_model_blocks);
         m.step_it(IDC_PROGRESS);
-        message_box("Dynamic model data erased succesfully", "Success!");
+        if (whole) message_box("Dynamic model data erased succesfully", "Success!");
     } catch (const qx::exception&) {
         message_box("OnBnClickedButtonImagedlEraseDynamicModelData Error: KesSendCommand EEPROM_ERASE_BLOCKS failed", "ERROR!");
     }

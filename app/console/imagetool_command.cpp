@@ -200,7 +200,10 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
     timer.request_stop();
     if (timer.joinable()) timer.join();
     const auto [caption, text] = success_message(job);
-    return renderer.showed(caption, text) ? 0 : 1;
+    if (renderer.showed(caption, text)) return 0;
+    // Some failures end the dialog's work without a box of their own: the verdict is said here.
+    out << "Error: the job did not complete." << std::endl;
+    return 1;
 }
 
 void add_imagetool_commands(CLI::App& app) {

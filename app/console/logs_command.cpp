@@ -34,8 +34,8 @@ public:
     int message_box(ui::dialog* owner, const ui::message_box_request& r) override {
         {
             std::lock_guard lock(mutex_);
-            if (r.caption == "ERROR!") ++errors_;
-            if (r.caption == "SUCCESS!") ++successes_;
+            if (r.caption == "ERROR!") ++errors_, ++unresolved_;
+            if (r.caption == "SUCCESS!") ++successes_, unresolved_ = 0;
         }
         return ui::console_renderer::message_box(owner, r);
     }
@@ -51,12 +51,17 @@ public:
         std::lock_guard lock(mutex_);
         return successes_;
     }
+    // Errors shown after the last success (all of them when there was none).
+    unsigned unresolved_errors() const {
+        std::lock_guard lock(mutex_);
+        return unresolved_;
+    }
 
 private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     bool shown_ = false;
-    unsigned errors_ = 0, successes_ = 0;
+    unsigned errors_ = 0, successes_ = 0, unresolved_ = 0;
 };
 
 // Connects, runs the dialog, hands it to `script` and closes it again. progress: where the
@@ -66,7 +71,7 @@ int with_dialog(connection_manager& manager, ui::console_answers answers, std::o
     try {
         if (!manager.is_connected()) manager.connect();
     } catch (const qx::exception& e) {
-        err << e.message << '\n';
+        err << "Error: " << e.message << '\n';
         return 1;
     }
     // The log commands are the application's: a boot loader answers none of them.
@@ -86,6 +91,8 @@ int with_dialog(connection_manager& manager, ui::console_answers answers, std::o
         d.cancel();
         runner.join();
     }
+    // Closing the dialog stops the logging it started: an error there fails the command too.
+    if (rc == 0 && r.unresolved_errors() != 0) rc = 1;
     manager.disconnect();
     return rc;
 }
@@ -132,7 +139,7 @@ int run_logs_get(connection_manager& manager, int index, const std::string& outf
             d.click(filetool::IDC_GETDIRLISTING);
             settle(d);
             if (index < 0 || std::size_t(index) >= d.entry_count()) {
-                err << "No log file " << index << " (" << d.entry_count() << " listed)\n";
+                err << "Error: No log file " << index << " (" << d.entry_count() << " listed)\n";
                 return 1;
             }
             d.select(index);
@@ -140,11 +147,13 @@ int run_logs_get(connection_manager& manager, int index, const std::string& outf
             settle(d);
             if (r.successes() == 0) return 1;
             name = d.entry_at(std::size_t(index))->long_name;
+            // The file is whole; an error after it (closing the file, stopping the logging)
+            // still fails the command.
             return 0;
         },
         &out);
     // After the dialog: its progress bar has made room for the line.
-    if (rc == 0) out << name << " -> " << outfile << '\n';
+    if (!name.empty()) out << name << " -> " << outfile << '\n';
     return rc;
 }
 
