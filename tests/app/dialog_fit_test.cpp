@@ -145,6 +145,9 @@ TEST_P(dialog_fit, every_text_is_whole_or_elided_with_its_tooltip) {
     dialog_window w(d, nullptr);
     w.show();
     const texts longest = GetParam().longest();
+    // Its template's caption, and the program's icon on every window.
+    EXPECT_EQ(w.windowTitle().toStdString(), d.layout().caption);
+    EXPECT_FALSE(w.windowIcon().isNull());
 
     // The template's own texts (labels, buttons, boxes), then every text a control is given.
     for (const control_template& c : d.layout().controls)
