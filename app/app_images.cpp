@@ -1,5 +1,6 @@
 #include "app/app_images.h"
 
+#include <QApplication>
 #include <QtCore/qglobal.h>
 
 #include "app/launcher/velmar_flashdesk_dlg.h"
@@ -12,7 +13,10 @@ namespace qx {
 
 bool register_app_images() {
     init_app_resources();
-    return ui::qt::register_icon(IDR_MAINFRAME, QStringLiteral(":/velmar_flashdesk/icon128.png"));
+    if (!ui::qt::register_icon(IDR_MAINFRAME, QStringLiteral(":/velmar_flashdesk/icon128.png"))) return false;
+    // Every window of the program, the tools' too, carries the program's icon.
+    QApplication::setWindowIcon(ui::qt::icon(IDR_MAINFRAME));
+    return true;
 }
 
 }  // namespace qx

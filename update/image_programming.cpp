@@ -2,6 +2,8 @@
 // check, the erase plan of its type and the image in 2048-byte blocks.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "core/flash_operations.h"
 #include "update/update_failure.h"
@@ -16,11 +18,17 @@ using cm = connection_manager;
 
 constexpr std::uint32_t block_size = flash::block_size;
 
-// "%0.2g" of a percentage computed in single precision.
+// "%0.2g" of a percentage computed in single precision; a whole run reads "100", not the
+// "1e+02" that two significant digits would give.
 std::string percent_text(const char* format, int done, int total) {
     const float p = total ? static_cast<float>(done) / static_cast<float>(total) * 100.0f : 0.0f;
+    std::string f = format;
+    if (p == 100.0f) {
+        static constexpr std::string_view two_digits = "%0.2g";
+        if (const auto at = f.find(two_digits); at != std::string::npos) f.replace(at, two_digits.size(), "%.0f");
+    }
     char text[128];
-    std::snprintf(text, sizeof text, format, static_cast<double>(p));
+    std::snprintf(text, sizeof text, f.c_str(), static_cast<double>(p));
     return text;
 }
 

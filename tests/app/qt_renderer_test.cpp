@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -120,10 +121,13 @@ protected:
 
 TEST_F(qt_renderer_test, builds_a_window_from_the_template_in_dialog_units) {
     EXPECT_EQ(w->windowTitle(), "Demo");
-    EXPECT_EQ(w->size(), QSize(dialog_x(200), dialog_y(120)));
-    EXPECT_EQ(dialog_x(4), 6);
-    EXPECT_EQ(dialog_y(8), 13);
-    EXPECT_EQ(w->control(11)->geometry(), QRect(dialog_x(60), dialog_y(5), dialog_x(100), dialog_y(10)));
+    // Four horizontal units are one average letter, eight vertical ones the font's height.
+    const dialog_units& u = w->units();
+    const QFontMetricsF fm(w->font());
+    EXPECT_NEAR(u.x(4), fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52, 0.5);
+    EXPECT_EQ(u.y(8), QFontMetrics(w->font()).height());
+    EXPECT_EQ(w->size(), QSize(u.x(200), u.y(120)));
+    EXPECT_EQ(w->control(11)->geometry(), QRect(u.x(60), u.y(5), u.x(100), u.y(10)));
     EXPECT_EQ(label(), "idle");
     EXPECT_EQ(control<QPushButton>(10)->text(), "Press");
     EXPECT_FALSE(w->control(16)->isVisibleTo(w));

@@ -1,6 +1,8 @@
 #include "platform/ui/qt/bitmap_registry.h"
 
+#include <cmath>
 #include <map>
+#include <utility>
 
 #include <QPainter>
 #include <QRadialGradient>
@@ -10,6 +12,7 @@ namespace {
 
 struct registry {
     std::map<int, QPixmap> bitmaps;
+    std::map<std::pair<int, qreal>, QPixmap> lamps;
     std::map<int, QIcon> icons;
 };
 
@@ -18,9 +21,11 @@ registry& images() {
     return r;
 }
 
-// A 12x12 lamp: a shaded disc in `colour` with a dark rim.
-QPixmap lamp(QColor colour) {
-    QPixmap p(12, 12);
+// A 12x12 lamp: a shaded disc in `colour` with a dark rim, drawn in device pixels.
+QPixmap lamp(QColor colour, qreal ratio) {
+    const int side = static_cast<int>(std::ceil(12 * ratio));
+    QPixmap p(side, side);
+    p.setDevicePixelRatio(ratio);
     p.fill(Qt::transparent);
     QPainter painter(&p);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -35,18 +40,20 @@ QPixmap lamp(QColor colour) {
 
 }  // namespace
 
-QPixmap bitmap(int id) {
+QPixmap bitmap(int id, qreal device_pixel_ratio) {
     registry& r = images();
     if (const auto it = r.bitmaps.find(id); it != r.bitmaps.end()) return it->second;
+    const qreal ratio = device_pixel_ratio > 0 ? device_pixel_ratio : 1.0;
+    if (const auto it = r.lamps.find({id, ratio}); it != r.lamps.end()) return it->second;
     QPixmap p;
     switch (id) {
-        case IDB_LAMP_GREEN: p = lamp(QColor(0, 176, 0)); break;
-        case IDB_LAMP_YELLOW: p = lamp(QColor(230, 200, 0)); break;
-        case IDB_LAMP_RED: p = lamp(QColor(210, 0, 0)); break;
-        case IDB_LAMP_GREY: p = lamp(QColor(150, 150, 150)); break;
+        case IDB_LAMP_GREEN: p = lamp(QColor(0, 176, 0), ratio); break;
+        case IDB_LAMP_YELLOW: p = lamp(QColor(230, 200, 0), ratio); break;
+        case IDB_LAMP_RED: p = lamp(QColor(210, 0, 0), ratio); break;
+        case IDB_LAMP_GREY: p = lamp(QColor(150, 150, 150), ratio); break;
         default: return {};
     }
-    r.bitmaps[id] = p;
+    r.lamps[{id, ratio}] = p;
     return p;
 }
 

@@ -13,8 +13,9 @@ inline constexpr int IDB_LAMP_YELLOW = 134;
 inline constexpr int IDB_LAMP_RED = 135;
 inline constexpr int IDB_LAMP_GREY = 136;
 
-// Null pixmap / icon for an unknown id. GUI thread only.
-QPixmap bitmap(int id);
+// Null pixmap / icon for an unknown id. GUI thread only. The lamps are drawn for the given
+// device pixel ratio, so they stay sharp on a scaled screen.
+QPixmap bitmap(int id, qreal device_pixel_ratio = 1.0);
 QIcon icon(int id);
 
 // Registers an image (e.g. from a compiled-in Qt resource ":/...") under a resource id.

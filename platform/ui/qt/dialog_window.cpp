@@ -15,6 +15,7 @@
 
 #include "platform/ui/qt/bitmap_registry.h"
 #include "platform/ui/qt/quick_list.h"
+#include "platform/ui/qt/text_fit.h"
 
 namespace qx::ui::qt {
 namespace {
@@ -26,6 +27,25 @@ QString qtext(const std::string& s) {
     QString t = QString::fromStdString(s);
     t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     return t;
+}
+
+// Units kept free between controls and at the dialog's edges.
+constexpr int control_gap = 3;
+constexpr int dialog_margin = 7;
+
+// The free width of a control's row (dialog units): from the nearest control on its left to
+// the nearest on its right, among those beside it; group boxes only frame.
+QRect free_width(const dialog_template& t, const control_template& c) {
+    int left = std::min(c.x, dialog_margin), right = std::max(c.x + c.width, t.width - dialog_margin);
+    for (const control_template& o : t.controls) {
+        if (o.id == c.id || o.kind == control_kind::group_box) continue;
+        if (o.y >= c.y + c.height || c.y >= o.y + o.height) continue;  // not beside it
+        if (o.x + o.width <= c.x) left = std::max(left, o.x + o.width + control_gap);
+        else if (o.x >= c.x + c.width) right = std::min(right, o.x - control_gap);
+    }
+    left = std::min(left, c.x);
+    right = std::max(right, c.x + c.width);
+    return {left, c.y, right - left, c.height};
 }
 
 }  // namespace
@@ -61,7 +81,7 @@ private:
     int id_;
 };
 
-dialog_window::dialog_window(dialog& d, QWidget* parent) : QDialog(parent), d_(d) {
+dialog_window::dialog_window(dialog& d, QWidget* parent) : QDialog(parent), d_(d), units_(font()) {
     setObjectName(QStringLiteral("dialog_%1").arg(d.layout().id));
     build();
     apply_all();
@@ -76,7 +96,7 @@ dialog_window::~dialog_window() {
 
 void dialog_window::build() {
     const dialog_template& t = d_.layout();
-    setFixedSize(dialog_x(t.width), dialog_y(t.height));
+    setFixedSize(units_.x(t.width), units_.y(t.height));
     if (t.icon != 0) {
         const QIcon i = icon(t.icon);
         if (!i.isNull()) setWindowIcon(i);
@@ -156,8 +176,14 @@ void dialog_window::build() {
             }
             case control_kind::label: {
                 auto* l = new QLabel(this);
+                l->setTextFormat(Qt::PlainText);
                 l->setWordWrap(tall);
                 l->setAlignment(Qt::AlignLeft | (tall ? Qt::AlignTop : Qt::AlignVCenter));
+                if (!tall) {
+                    const QRect wide = free_width(t, c);
+                    label_places_[id] = {units_.rect(c.x, c.y, c.width, c.height),
+                                         units_.rect(wide.x(), wide.y(), wide.width(), wide.height())};
+                }
                 w = l;
                 break;
             }
@@ -182,7 +208,7 @@ void dialog_window::build() {
             }
         }
         w->setObjectName(QStringLiteral("control_%1").arg(id));
-        w->setGeometry(dialog_x(c.x), dialog_y(c.y), dialog_x(c.width), dialog_y(c.height));
+        w->setGeometry(units_.rect(c.x, c.y, c.width, c.height));
         controls_[id] = w;
     }
     // Group boxes frame the controls drawn over them.
@@ -211,16 +237,27 @@ void dialog_window::apply(int id) {
     apply_control(id, w, d_.model().state(id));
 }
 
+void dialog_window::place_label(int id, QWidget* w, const QString& text) {
+    const auto place = label_places_.find(id);
+    if (place == label_places_.end()) {
+        static_cast<QLabel*>(w)->setText(text);
+        return;
+    }
+    // A text too long for the label's own place takes the free width of its row.
+    w->setGeometry(place->second.own);
+    if (!fits(w, text)) w->setGeometry(place->second.wide);
+    set_fitted_text(w, text);
+}
+
 void dialog_window::apply_control(int id, QWidget* w, const control_state& s) {
-    (void)id;
     const QString text = qtext(s.text);
     switch (s.kind) {
         case control_kind::button:
-        case control_kind::default_button: static_cast<QPushButton*>(w)->setText(text); break;
+        case control_kind::default_button: set_fitted_text(w, text); break;
         case control_kind::checkbox:
         case control_kind::radio: {
             auto* b = static_cast<QAbstractButton*>(w);
-            b->setText(text);
+            set_fitted_text(b, text);
             const QSignalBlocker block(b);
             b->setChecked(s.checked);
             break;
@@ -228,7 +265,8 @@ void dialog_window::apply_control(int id, QWidget* w, const control_state& s) {
         case control_kind::edit:
         case control_kind::read_only_edit:
             if (auto* e = qobject_cast<QLineEdit*>(w)) {
-                if (e->text() != text) e->setText(text);
+                // What the user typed is already in the edit: the caret stays where it is.
+                if (fitted_text(e) != text && (e->isReadOnly() || e->text() != text)) set_fitted_text(e, text);
             } else if (auto* m = qobject_cast<QPlainTextEdit*>(w)) {
                 if (m->toPlainText() != text) {
                     // A log that was followed to its end stays at its end.
@@ -240,7 +278,7 @@ void dialog_window::apply_control(int id, QWidget* w, const control_state& s) {
                 }
             }
             break;
-        case control_kind::label: static_cast<QLabel*>(w)->setText(text); break;
+        case control_kind::label: place_label(id, w, text); break;
         case control_kind::group_box: static_cast<QGroupBox*>(w)->setTitle(text); break;
         case control_kind::progress: {
             auto* p = static_cast<QProgressBar*>(w);
@@ -251,7 +289,7 @@ void dialog_window::apply_control(int id, QWidget* w, const control_state& s) {
         }
         case control_kind::lamp: {
             auto* l = static_cast<QLabel*>(w);
-            const QPixmap p = s.bitmap != 0 ? bitmap(s.bitmap) : QPixmap();
+            const QPixmap p = s.bitmap != 0 ? bitmap(s.bitmap, devicePixelRatioF()) : QPixmap();
             if (p.isNull()) l->clear();
             else l->setPixmap(p);
             break;

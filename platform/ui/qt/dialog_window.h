@@ -8,14 +8,11 @@
 #include <QDialog>
 
 #include "platform/ui/dialog.h"
+#include "platform/ui/qt/text_fit.h"
 
 namespace qx::ui::qt {
 
 class CQuickList;
-
-// Dialog units to pixels: a fixed mapping for the dialog font (base units 6 x 13 pixels).
-inline int dialog_x(int units) { return (units * 6 + 2) / 4; }
-inline int dialog_y(int units) { return (units * 13 + 4) / 8; }
 
 class dialog_window : public QDialog {
     Q_OBJECT
@@ -35,6 +32,8 @@ public:
 
     // The widget of control `id`, or nullptr.
     QWidget* control(int id) const;
+    // Dialog units of the window's font.
+    const dialog_units& units() const { return units_; }
 
 protected:
     void reject() override;
@@ -44,11 +43,19 @@ private:
     class list_parent;
     void build();
     void apply_control(int id, QWidget* w, const control_state& s);
+    void place_label(int id, QWidget* w, const QString& text);
 
     dialog& d_;
+    dialog_units units_;
     bool attached_ = true;
     std::map<int, QWidget*> controls_;
     std::map<int, std::unique_ptr<list_parent>> list_parents_;
+    // Single-line labels: their place, and the free width of their row for a text that
+    // needs more.
+    struct label_place {
+        QRect own, wide;
+    };
+    std::map<int, label_place> label_places_;
 };
 
 }  // namespace qx::ui::qt
