@@ -1,6 +1,7 @@
 // flashdesk: the console front-end of the service tool.
 #include <CLI/CLI.hpp>
 
+#include "app/console/console_link.h"
 #include "app/console/describe_command.h"
 #include "app/console/ecu_command.h"
 #include "app/console/imagetool_command.h"
@@ -12,6 +13,7 @@
 int main(int argc, char** argv) {
     CLI::App app{"flashdesk: ECU service and programming tool (console)"};
     app.require_subcommand(1);
+    qx::console::add_link_option(app);
     qx::console::add_structs_command(app);
     qx::console::add_describe_command(app);
     qx::console::add_ecu_command(app);

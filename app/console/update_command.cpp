@@ -1,5 +1,7 @@
 #include "app/console/update_command.h"
 
+#include "app/console/console_link.h"
+
 #include <iostream>
 #include <memory>
 
@@ -45,7 +47,7 @@ int run_update(const update_options& o) {
         r.watch_text(update_ids::dialog, row.status, row.name);
         r.watch_progress(update_ids::dialog, row.progress);
     }
-    auto manager = std::make_unique<connection_manager>();
+    auto manager = std::make_unique<connection_manager>(console_link());
     CUpdateImageDlg::options opts;
     opts.root_certificate_path = o.root_certificate;
     console_update_dlg* self = nullptr;
