@@ -17,6 +17,7 @@
 #include "protocol/defines.h"
 #include "protocol/layout.h"
 #include "tests/support/fake_usb_device.h"
+#include "tests/support/security_block.h"
 #include "transfer/simulator/simulator_abi.h"
 #include "transfer/trelink.h"
 
@@ -27,20 +28,7 @@ using qx::test::bytes;
 
 constexpr std::size_t block_size = 2048;
 
-// A laid-out Security_BlockRequest_DTS of 2048 bytes: empty keys, the rest is its data block.
-bytes security_block() {
-    const structure_layout* layout = find_layout("Security_BlockRequest_DTS");
-    bytes block(block_size, 0);
-    for (std::size_t i = 0; i < block.size(); ++i) block[i] = std::uint8_t(i * 13);
-    std::memset(block.data(), 0, layout->fixed_size);
-    for (const auto& array : layout->arrays) {
-        const bool inline_data = array.field == "data";
-        set_descriptor(block.data() + array.element_size_at, 1,
-                       inline_data ? std::uint16_t(block_size - layout->fixed_size) : 0);
-    }
-    set_pointers(*layout, block.data(), block.size());
-    return block;
-}
+bytes security_block() { return qx::test::security_block(block_size); }
 
 struct usb_bench_device {
     qx::test::temporary_registry registry;

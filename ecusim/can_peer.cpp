@@ -4,6 +4,9 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <linux/can.h>
+#include <linux/can/raw.h>
+#include <net/if.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,12 +37,57 @@ can_peer::can_peer(ecu_config cfg, std::string bus_path, std::uint8_t block_size
     if (path_.empty() || path_.size() >= sizeof probe.sun_path) throw std::invalid_argument("bad bus path: " + path_);
 }
 
+can_peer::can_peer(ecu_config cfg, socketcan_interface interface, std::uint8_t block_size)
+    : interface_(std::move(interface.name)), block_size_(block_size), model_(std::move(cfg)) {
+    if (interface_.empty() || interface_.size() >= IFNAMSIZ) throw std::invalid_argument("bad CAN interface: " + interface_);
+    path_ = interface_;
+}
+
 can_peer::~can_peer() { stop(); }
+
+namespace {
+
+// A CAN_RAW socket on the interface that takes only the command frames, with room for a
+// whole packet's frames: vcan delivers at once and drops what a full socket cannot take.
+int open_socketcan(const std::string& name) {
+    const int fd = ::socket(PF_CAN, SOCK_RAW | SOCK_CLOEXEC, CAN_RAW);
+    if (fd < 0) fail("socket CAN_RAW");
+    const unsigned index = ::if_nametoindex(name.c_str());
+    sockaddr_can addr{};
+    addr.can_family = AF_CAN;
+    addr.can_ifindex = int(index);
+    const can_filter only_commands{can_command_id | CAN_EFF_FLAG, CAN_EFF_FLAG | CAN_RTR_FLAG | CAN_EFF_MASK};
+    const int room = 4 << 20;
+    ::setsockopt(fd, SOL_CAN_RAW, CAN_RAW_FILTER, &only_commands, sizeof only_commands);
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+    if (index == 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        const int e = index == 0 ? ENODEV : errno;
+        ::close(fd);
+        errno = e;
+        fail("CAN interface " + name);
+    }
+    return fd;
+}
+
+}  // namespace
 
 void can_peer::start() {
     if (running_) return;
     wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake_fd_ < 0) fail("eventfd");
+    if (!interface_.empty()) {
+        try {
+            conn_fd_ = open_socketcan(interface_);
+        } catch (...) {
+            ::close(wake_fd_);
+            wake_fd_ = -1;
+            throw;
+        }
+        running_ = true;
+        thread_ = std::thread([this] { serve(); });
+        return;
+    }
     const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (fd < 0) fail("socket");
     sockaddr_un addr{};
@@ -63,9 +111,13 @@ void can_peer::stop() {
     [[maybe_unused]] const auto n = ::write(wake_fd_, &one, sizeof one);
     thread_.join();
     running_ = false;
+    if (!interface_.empty()) {
+        ::close(conn_fd_);
+        conn_fd_ = -1;
+    }
     drop_connection();
-    ::unlink(path_.c_str());
-    ::close(listen_fd_);
+    if (interface_.empty()) ::unlink(path_.c_str());
+    if (listen_fd_ >= 0) ::close(listen_fd_);
     ::close(wake_fd_);
     listen_fd_ = wake_fd_ = -1;
 }
@@ -76,7 +128,6 @@ bool can_peer::wait_for(const std::function<bool(const ecu&)>& pred, std::chrono
 }
 
 void can_peer::serve() {
-    std::uint8_t buffer[message_size + 1];
     for (;;) {
         int timeout = -1;
         if (flow_control_due_) {
@@ -97,27 +148,49 @@ void can_peer::serve() {
             conn_fd_ = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
             continue;
         }
-        const ssize_t got = ::recv(conn_fd_, buffer, sizeof buffer, 0);
-        if (got <= 0) {  // the host's adapter went away
+        frame f;
+        if (!receive_frame(f)) {
             drop_connection();
+            if (!interface_.empty()) return;  // the interface has gone: nothing more to serve
             continue;
         }
-        // Anything but a well-formed frame message is no frame: the bus ignores it.
-        if (std::size_t(got) != message_size || buffer[4] > 8) continue;
-        frame f;
-        const std::uint32_t word = std::uint32_t(buffer[0]) | std::uint32_t(buffer[1]) << 8 |
-                                   std::uint32_t(buffer[2]) << 16 | std::uint32_t(buffer[3]) << 24;
-        f.extended = (word & extended_flag) != 0;
-        f.id = word & 0x1FFFFFFF;
-        f.length = buffer[4];
-        std::copy_n(buffer + 8, f.length, f.data);
         on_frame(f);
     }
 }
 
+// One frame from the bus; an empty frame for anything that is no well-formed frame.
+bool can_peer::receive_frame(frame& f) {
+    f = frame{};
+    if (!interface_.empty()) {
+        can_frame k{};
+        const ssize_t got = ::recv(conn_fd_, &k, sizeof k, MSG_DONTWAIT);
+        if (got < 0) return errno == EINTR || errno == EAGAIN || errno == ENOBUFS;
+        if (std::size_t(got) != sizeof k || k.len > 8 || (k.can_id & CAN_ERR_FLAG)) return true;
+        f.extended = (k.can_id & CAN_EFF_FLAG) != 0;
+        f.id = k.can_id & (f.extended ? CAN_EFF_MASK : CAN_SFF_MASK);
+        f.length = k.len;
+        std::copy_n(k.data, f.length, f.data);
+        return true;
+    }
+    std::uint8_t buffer[message_size + 1];
+    const ssize_t got = ::recv(conn_fd_, buffer, sizeof buffer, 0);
+    if (got <= 0) return false;  // the host's adapter went away
+    // Anything but a well-formed frame message is no frame: the bus ignores it.
+    if (std::size_t(got) != message_size || buffer[4] > 8) return true;
+    const std::uint32_t word = std::uint32_t(buffer[0]) | std::uint32_t(buffer[1]) << 8 |
+                               std::uint32_t(buffer[2]) << 16 | std::uint32_t(buffer[3]) << 24;
+    f.extended = (word & extended_flag) != 0;
+    f.id = word & 0x1FFFFFFF;
+    f.length = buffer[4];
+    std::copy_n(buffer + 8, f.length, f.data);
+    return true;
+}
+
 void can_peer::drop_connection() {
-    if (conn_fd_ >= 0) ::close(conn_fd_);
-    conn_fd_ = -1;
+    if (conn_fd_ >= 0 && interface_.empty()) {
+        ::close(conn_fd_);
+        conn_fd_ = -1;
+    }
     receiving_ = false;
     response_.clear();
     flow_control_due_.reset();
@@ -131,6 +204,20 @@ void can_peer::framing_error() {
 }
 
 bool can_peer::send_frame(const std::uint8_t (&data)[8]) {
+    if (!interface_.empty()) {
+        can_frame k{};
+        k.can_id = can_response_id | CAN_EFF_FLAG;
+        k.len = 8;
+        std::copy_n(data, 8, k.data);
+        // vcan takes every frame at once; a real controller's queue may be full for a while.
+        for (int attempt = 0; attempt < 500; ++attempt) {
+            if (::write(conn_fd_, &k, sizeof k) == ssize_t(sizeof k)) return true;
+            if (errno != ENOBUFS && errno != EAGAIN && errno != EINTR) return false;
+            pollfd p{conn_fd_, POLLOUT, 0};
+            ::poll(&p, 1, 10);
+        }
+        return false;
+    }
     std::uint8_t m[message_size] = {};
     const std::uint32_t word = can_response_id | extended_flag;
     for (int i = 0; i < 4; ++i) m[i] = std::uint8_t(word >> (8 * i));

@@ -1,4 +1,7 @@
-// The virtual ECU on the virtual CAN bus.
+// The virtual ECU on a CAN bus: the virtual bus, or a SocketCAN interface (vcan0, can0).
+//
+// On SocketCAN the ECU binds a CAN_RAW socket to the interface and takes the frames with the
+// command identifier; there is no connection, so "dropping" it only forgets the exchange.
 //
 // The bus is a SOCK_SEQPACKET Unix socket at a path ($TRELINK_VCAN on the host side): the ECU
 // creates it (binds and listens), the host's adapter connects; one host connection at a time,
@@ -35,6 +38,10 @@ inline constexpr std::uint32_t can_response_id = 0x16666667;
 class can_peer {
 public:
     can_peer(ecu_config cfg, std::string bus_path, std::uint8_t block_size = 0);
+    struct socketcan_interface {
+        std::string name;
+    };
+    can_peer(ecu_config cfg, socketcan_interface interface, std::uint8_t block_size = 0);
     ~can_peer();
     can_peer(const can_peer&) = delete;
     can_peer& operator=(const can_peer&) = delete;
@@ -68,9 +75,11 @@ private:
     void send_consecutive_frames(std::size_t block_size);
     bool send_frame(const std::uint8_t (&data)[8]);
     void drop_connection();
+    bool receive_frame(frame& f);  // false once the bus connection has ended
     void framing_error();
 
     std::string path_;
+    std::string interface_;  // SocketCAN when set
     std::uint8_t block_size_;
     ecu model_;
     mutable std::mutex mutex_;  // the model

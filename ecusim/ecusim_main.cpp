@@ -1,7 +1,9 @@
 // ecusim: the virtual ECU's command line.
 //   ecusim usb [options]            plug in as a virtual USB device and serve until stopped
-//   ecusim unplug | plug            make a running `ecusim usb` leave or come back
-//   ecusim can --vcan PATH [options]  answer on the virtual CAN bus at PATH until stopped
+//   ecusim gadget [options]         the same as a real USB device (configfs gadget, FunctionFS)
+//   ecusim unplug | plug            make a running `ecusim usb` or `ecusim gadget` leave or come back
+//   ecusim can --vcan PATH | --if IFACE [options]  answer on the virtual CAN bus at PATH, or on
+//                                   a SocketCAN interface, until stopped
 //   ecusim serial --link PATH [--host-order] [options]  answer on a pty linked at PATH
 //   ecusim make-packages --serial HEX8 --out DIR [--blocks N]
 #include <signal.h>
@@ -13,6 +15,8 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <cstdio>
+#include <utility>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -22,6 +26,7 @@
 #include "ecusim/package_set.h"
 #include "ecusim/serial_peer.h"
 #include "ecusim/usb_device.h"
+#include "ecusim/usb_gadget.h"
 #include "platform/registry/device_registry.h"
 
 namespace {
@@ -30,15 +35,17 @@ namespace {
 // so that the folder holds nothing but device sockets.
 std::string pid_file(const std::string& name) { return qx::platform::registry_root() + "/" + name + ".pid"; }
 
-int serve_usb(const ecusim::ecu_options& options, const std::string& name, const std::string& state_file) {
+// Serves a USB device (a registry socket or a gadget) until stopped; SIGUSR1 unplugs it,
+// SIGUSR2 plugs it in again.
+template <class Device, class... Args>
+int serve_usb(const ecusim::ecu_options& options, const std::string& name, Args&&... args) {
     sigset_t signals;
     sigemptyset(&signals);
     for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2}) sigaddset(&signals, s);
     // Blocked before any thread starts, so that only sigwait below sees them.
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    ecusim::usb_device device(ecusim::make_config(options),
-                              qx::platform::registry_class_dir(qx::platform::ecu_interface_class), name, state_file);
+    Device device(ecusim::make_config(options), std::forward<Args>(args)...);
     device.start();
     const std::string pid_path = pid_file(name);
     std::ofstream(pid_path) << ::getpid() << '\n';
@@ -62,15 +69,20 @@ int serve_usb(const ecusim::ecu_options& options, const std::string& name, const
     return 0;
 }
 
-int serve_can(const ecusim::ecu_options& options, const std::string& bus_path, std::uint8_t block_size) {
+int serve_can(const ecusim::ecu_options& options, const std::string& bus_path, const std::string& interface,
+              std::uint8_t block_size) {
     sigset_t signals;
     sigemptyset(&signals);
     for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, s);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    ecusim::can_peer peer(ecusim::make_config(options), bus_path, block_size);
+    ecusim::can_peer peer = interface.empty()
+                                ? ecusim::can_peer(ecusim::make_config(options), bus_path, block_size)
+                                : ecusim::can_peer(ecusim::make_config(options), ecusim::can_peer::socketcan_interface{interface},
+                                                   block_size);
     peer.start();
-    std::cout << "ecusim: " << options.mode << " mode, serial " << options.serial << ", on the virtual CAN bus at "
-              << bus_path << ", block size " << unsigned(block_size) << std::endl;
+    std::cout << "ecusim: " << options.mode << " mode, serial " << options.serial << ", on "
+              << (interface.empty() ? "the virtual CAN bus at " + bus_path : "the CAN interface " + interface)
+              << ", block size " << unsigned(block_size) << std::endl;
     int s = 0;
     while (sigwait(&signals, &s) != 0) {
     }
@@ -94,11 +106,19 @@ int serve_serial(const ecusim::ecu_options& options, const std::string& link_pat
     return 0;
 }
 
+// "vvvv:pppp"
+std::optional<std::pair<std::uint16_t, std::uint16_t>> parse_usb_id(const std::string& text) {
+    unsigned vendor = 0, product = 0;
+    char end = 0;
+    if (text.size() != 9 || std::sscanf(text.c_str(), "%4x:%4x%c", &vendor, &product, &end) != 2) return std::nullopt;
+    return std::pair{std::uint16_t(vendor), std::uint16_t(product)};
+}
+
 int signal_device(const std::string& name, int s) {
     std::ifstream in(pid_file(name));
     long pid = 0;
     if (!(in >> pid) || pid <= 0) {
-        std::cerr << "ecusim: no running `ecusim usb` named " << name << " (" << pid_file(name) << ")\n";
+        std::cerr << "ecusim: no running `ecusim usb` or `ecusim gadget` named " << name << " (" << pid_file(name) << ")\n";
         return 1;
     }
     if (::kill(pid_t(pid), s) != 0) {
@@ -122,9 +142,19 @@ int main(int argc, char** argv) {
     usb->add_option("--name", name, "socket name in the registry class folder");
     usb->add_option("--state", state_file, "write what was programmed, erased and received to FILE as JSON");
 
-    CLI::App* unplug = app.add_subcommand("unplug", "unplug a running `ecusim usb` (it stays running)");
+    ecusim::gadget_config gadget_config;
+    std::string usb_id;
+    CLI::App* gadget = app.add_subcommand("gadget", "plug in as a real USB device (configfs gadget, FunctionFS) until stopped");
+    ecusim::add_ecu_options(*gadget, options);
+    gadget->add_option("--name", name, "gadget and FunctionFS instance name (also for unplug / plug)");
+    gadget->add_option("--state", state_file, "write what was programmed, erased and received to FILE as JSON");
+    gadget->add_option("--udc", gadget_config.udc, "USB device controller (default: the first in /sys/class/udc)");
+    gadget->add_option("--usb-id", usb_id, "vendor:product, 4 hexadecimal digits each (default 1209:0001)");
+    gadget->add_option("--ffs-dir", gadget_config.ffs_dir, "FunctionFS mount point (default /run/ecusim/ffs-NAME)");
+
+    CLI::App* unplug = app.add_subcommand("unplug", "unplug a running `ecusim usb` or `ecusim gadget` (it stays running)");
     unplug->add_option("--name", name, "device name");
-    CLI::App* plug = app.add_subcommand("plug", "plug a running `ecusim usb` in again");
+    CLI::App* plug = app.add_subcommand("plug", "plug a running `ecusim usb` or `ecusim gadget` in again");
     plug->add_option("--name", name, "device name");
 
     ecusim::ecu_options can_options;
@@ -132,7 +162,10 @@ int main(int argc, char** argv) {
     unsigned block_size = 0;
     CLI::App* can = app.add_subcommand("can", "answer on the virtual CAN bus until stopped");
     ecusim::add_ecu_options(*can, can_options);
-    can->add_option("--vcan", bus_path, "the bus socket to create (the host's TRELINK_VCAN)")->required();
+    std::string can_interface;
+    CLI::Option* vcan = can->add_option("--vcan", bus_path, "the bus socket to create (the host's TRELINK_VCAN)");
+    CLI::Option* socketcan = can->add_option("--if", can_interface, "a SocketCAN interface instead (the host's TRELINK_CAN_IF)");
+    vcan->excludes(socketcan);
     can->add_option("--block-size", block_size, "block size of the ECU's flow control frames (0: all at once)")
         ->check(CLI::Range(0, 255));
 
@@ -162,8 +195,22 @@ int main(int argc, char** argv) {
 
     CLI11_PARSE(app, argc, argv);
     try {
-        if (*usb) return serve_usb(options, name, state_file);
-        if (*can) return serve_can(can_options, bus_path, std::uint8_t(block_size));
+        if (*usb)
+            return serve_usb<ecusim::usb_device>(
+                options, name, qx::platform::registry_class_dir(qx::platform::ecu_interface_class), name, state_file);
+        if (*gadget) {
+            gadget_config.name = name;
+            if (!usb_id.empty()) {
+                const auto id = parse_usb_id(usb_id);
+                if (!id) throw std::invalid_argument("--usb-id: not vvvv:pppp: " + usb_id);
+                gadget_config.vendor = id->first;
+                gadget_config.product = id->second;
+            }
+            return serve_usb<ecusim::usb_gadget>(options, name, gadget_config, state_file);
+        }
+        if (*can && bus_path.empty() && can_interface.empty())
+            throw std::invalid_argument("can: --vcan PATH or --if IFACE is required");
+        if (*can) return serve_can(can_options, bus_path, can_interface, std::uint8_t(block_size));
         if (*serial_line) return serve_serial(serial_options, link_path, host_order);
         if (*unplug) return signal_device(name, SIGUSR1);
         if (*plug) return signal_device(name, SIGUSR2);

@@ -10,21 +10,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <system_error>
 
-#include "ecusim/command_codes.h"
 #include "platform/registry/device_registry.h"
 
 namespace ecusim {
 
 namespace {
 
-constexpr std::size_t max_message = 4096;
-constexpr std::size_t announcement_size = 32;
-constexpr std::uint16_t announcement_type = cmd::command_type_base | cmd::larger_than_default;
-constexpr auto be = byte_order::big;
 
 [[noreturn]] void fail(const std::string& what) { throw std::system_error(errno, std::generic_category(), what); }
 
@@ -127,13 +121,7 @@ void usb_device::write_state() {
         std::lock_guard lock(mutex_);
         text = model_.state_json();
     }
-    const std::string tmp = state_file_ + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::trunc);
-        out << text << '\n';
-        if (!out) return;
-    }
-    std::filesystem::rename(tmp, state_file_);
+    write_state_file(state_file_, text);
 }
 
 // Creates the socket: the device arrives.
@@ -167,7 +155,7 @@ void usb_device::do_plug() {
 void usb_device::do_unplug() {
     if (conn_fd_ >= 0) ::close(conn_fd_);
     conn_fd_ = -1;
-    announced_.reset();
+    framing_.reset();
     if (listen_fd_ >= 0) {
         ::unlink(path().c_str());
         ::close(listen_fd_);
@@ -179,7 +167,7 @@ void usb_device::do_unplug() {
 }
 
 void usb_device::serve() {
-    std::vector<std::uint8_t> buffer(max_message + 64);
+    std::vector<std::uint8_t> buffer(usb_max_transfer + 64);
     for (;;) {
         int timeout = -1;
         if (replug_at_) {
@@ -221,7 +209,7 @@ void usb_device::serve() {
         if (fds[1].fd < 0 || !(fds[1].revents & (POLLIN | POLLHUP | POLLERR))) continue;
         if (conn_fd_ < 0) {
             conn_fd_ = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-            announced_.reset();
+            framing_.reset();
             continue;
         }
         const ssize_t got = ::recv(conn_fd_, buffer.data(), buffer.size(), MSG_TRUNC);
@@ -236,76 +224,45 @@ void usb_device::serve() {
 }
 
 void usb_device::serve_message(std::span<const std::uint8_t> msg, bool truncated) {
-    if (!truncated && msg.size() == announcement_size && get16(msg, 0, be) == announcement_type) {
-        if (announced_) {
-            std::lock_guard lock(mutex_);
-            model_.record_framing_error();
-        }
-        announced_ = get16(msg, 2, be);
-        return;
-    }
-    const std::optional<std::uint16_t> announced = announced_;
-    announced_.reset();
-    // A command must be 8 bytes of header plus exactly its data, and one longer than 32 bytes
-    // must have been announced with its size.
-    bool framing_ok = !truncated && msg.size() >= 8;
-    if (framing_ok) {
-        const std::size_t n = get16(msg, 2, be);
-        framing_ok = msg.size() == 8 + n &&
-                     (msg.size() > announcement_size ? announced && *announced == n : !announced);
-    }
-    reply r;
+    std::optional<usb_answer> a;
     {
         std::lock_guard lock(mutex_);
-        if (!framing_ok) {
-            model_.record_framing_error();
-            r.response_type = msg.size() >= 2 ? get16(msg, 0, be) : 0;
-            r.status = status::header_malformed;
-        } else {
-            r = model_.process(get16(msg, 0, be), get16(msg, 4, be), msg.subspan(8), be);
-        }
+        a = framing_.on_transfer(model_, msg, truncated);
     }
+    if (!a) return;
     write_state();
     {
         std::lock_guard lock(mutex_);
         changed_.notify_all();
     }
-    answer(r);
+    answer(*a);
 }
 
 bool usb_device::send_message(std::span<const std::uint8_t> m) {
     return conn_fd_ >= 0 && ::send(conn_fd_, m.data(), m.size(), MSG_NOSIGNAL) == ssize_t(m.size());
 }
 
-void usb_device::answer(const reply& r) {
-    const fault_actions& f = r.faults;
+void usb_device::answer(const usb_answer& a) {
     auto replug_later = [this](unsigned ms) {
         replug_at_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     };
-    if (f.mute) return;
-    if (f.unplug) {
+    if (a.unplug_instead) {
         do_unplug();
-        if (f.replug_ms) replug_later(*f.replug_ms);
+        if (a.replug_ms) replug_later(*a.replug_ms);
         return;
     }
-    if (f.delay_ms) std::this_thread::sleep_for(std::chrono::milliseconds(f.delay_ms));
-    std::uint8_t header[8] = {};
-    put16(header, 0, r.response_type, be);
-    put16(header, 2, std::uint16_t(r.data.size()), be);
-    put16(header, 4, r.status, be);
-    send_message(std::span(header).first(f.short_header ? 4 : 8));
-    for (std::size_t at = 0; at < r.data.size(); at += max_message)
-        send_message(std::span(r.data).subspan(at, std::min(max_message, r.data.size() - at)));
-    if (r.reset) {
+    if (a.delay_ms) std::this_thread::sleep_for(std::chrono::milliseconds(a.delay_ms));
+    for (const bytes& t : a.transfers) send_message(t);
+    if (a.after == usb_answer::then::reset) {
         do_unplug();
         {
             std::lock_guard lock(mutex_);
             model_.restart(ecu_mode::boot);
         }
         replug_later(model_.config().reset_replug_ms);
-    } else if (f.unplug_after) {
+    } else if (a.after == usb_answer::then::unplug) {
         do_unplug();
-        if (f.replug_ms) replug_later(*f.replug_ms);
+        if (a.replug_ms) replug_later(*a.replug_ms);
     }
 }
 

@@ -1,10 +1,6 @@
 // The virtual ECU as a USB device of the virtual device registry: a SOCK_SEQPACKET socket in
-// the interface class folder, one host connection at a time, one message per bulk transfer.
-//
-// From the host: an optional 32-byte announcement (command type 0xCD07 and the size of the
-// command data that follows), then the command packet (8-byte header and the request).
-// To the host: the 8-byte response header as one message, then the data in messages of at
-// most 4096 bytes. All of it big-endian.
+// the interface class folder, one host connection at a time, one message per bulk transfer
+// (framing in usb_framing.h).
 #pragma once
 
 #include <chrono>
@@ -16,6 +12,7 @@
 #include <thread>
 
 #include "ecusim/ecu_model.h"
+#include "ecusim/usb_framing.h"
 
 namespace ecusim {
 
@@ -51,7 +48,7 @@ public:
 private:
     void serve();
     void serve_message(std::span<const std::uint8_t> msg, bool truncated);
-    void answer(const reply& r);
+    void answer(const usb_answer& a);
     void do_plug();
     void do_unplug();
     void wake();
@@ -65,7 +62,7 @@ private:
     int wake_fd_ = -1;
     int listen_fd_ = -1;
     int conn_fd_ = -1;
-    std::optional<std::uint16_t> announced_;
+    usb_framing framing_;
     bool running_ = false;
     bool is_plugged_ = false;
     // Requests to the serving thread and its acknowledgements.

@@ -1,5 +1,7 @@
 #include "app/console/ecu_command.h"
 
+#include "app/console/console_link.h"
+
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -56,7 +58,7 @@ void add_ecu_command(CLI::App& app) {
     info->add_option("--root-cert", options->root_certificate, "root certificate (DER) for a boot loader")
         ->capture_default_str();
     info->callback([options] {
-        auto manager = std::make_unique<connection_manager>();
+        auto manager = std::make_unique<connection_manager>(console_link());
         const int rc = run_ecu_info(*manager, *options, std::cout, std::cerr);
         if (rc != 0) throw CLI::RuntimeError(rc);
     });

@@ -5,6 +5,7 @@
 
 #include "app/console/answer_timeout.h"
 #include "app/console/command_line.h"
+#include "app/console/console_link.h"
 #include "app/console/describe_command.h"
 #include "app/console/ecu_command.h"
 #include "app/console/imagetool_command.h"
@@ -16,6 +17,7 @@
 int main(int argc, char** argv) {
     CLI::App app{"flashdesk: ECU service and programming tool (console)"};
     app.require_subcommand(1);
+    qx::console::add_link_option(app);
     qx::console::add_structs_command(app);
     qx::console::add_describe_command(app);
     qx::console::add_ecu_command(app);

@@ -1,5 +1,7 @@
 #include "app/console/imagetool_command.h"
 
+#include "app/console/console_link.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
@@ -209,7 +211,7 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
 void add_imagetool_commands(CLI::App& app) {
     auto options = std::make_shared<imagetool_options>();
     auto run = [options](imagetool_job job) {
-        auto manager = std::make_unique<connection_manager>();
+        auto manager = std::make_unique<connection_manager>(console_link());
         const int rc = run_imagetool(*manager, job, *options, std::cout);
         if (rc != 0) throw CLI::RuntimeError(rc);
     };

@@ -1,5 +1,7 @@
 #include "app/console/logs_command.h"
 
+#include "app/console/console_link.h"
+
 #include <condition_variable>
 #include <functional>
 #include <future>
@@ -191,7 +193,7 @@ void add_logs_command(CLI::App& app) {
     CLI::App* logs = app.add_subcommand("logs", "the ECU's log files (USB file tool)");
     logs->require_subcommand(1);
     auto run = [](const std::function<int(connection_manager&)>& step) {
-        auto manager = std::make_unique<connection_manager>();
+        auto manager = std::make_unique<connection_manager>(console_link());
         const int rc = step(*manager);
         if (rc != 0) throw CLI::RuntimeError(rc);
     };

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 
+#include "app/console/console_link.h"
 #include "core/connection_manager.h"
 #include "platform/registry/device_registry.h"
 #include "platform/ui/console_renderer.h"
@@ -44,7 +45,7 @@ int run_update(const update_options& o, std::ostream& out) {
         r.watch_text(update_ids::dialog, row.status, row.name);
         r.watch_progress(update_ids::dialog, row.progress);
     }
-    auto manager = std::make_unique<connection_manager>();
+    auto manager = std::make_unique<connection_manager>(console_link());
     CUpdateImageDlg::options opts;
     opts.root_certificate_path = o.root_certificate;
     opts.connect_pause = o.connect_pause;

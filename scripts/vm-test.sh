@@ -1,0 +1,180 @@
+#!/usr/bin/env bash
+# The product on real kernel devices, in a virtual machine: Debian's 6.1 kernel under QEMU (no
+# KVM needed) gives a software USB host and device pair (dummy_hcd) for `ecusim gadget`
+# (configfs + FunctionFS), vcan0 and CAN_ISOTP. Every step runs through flashdesk and
+# libTrelink.so with TRELINK_USB_IDS (libusb, libusb hot-plug) or TRELINK_CAN_IF (SocketCAN);
+# the steps are in scripts/vm/guest-init.sh.
+#
+# The kernel and udev packages are fetched with `apt-get download` into build/vm-cache and
+# unpacked there, never installed on this machine. A missing package, kernel feature or step
+# is a failure. Exit status 0 only when every step passed.
+#
+#   VM_QEMU_TIMEOUT=s   hard limit for the guest (default 250)
+#   VM_KEEP=1           keep build/vm-work (initramfs, console log) after a pass
+set -euo pipefail
+export LC_ALL=C
+cd "$(dirname "$0")/.."
+root=$(pwd)
+t_start=$SECONDS
+log() { echo "vm-test [+$((SECONDS - t_start))s] $*"; }
+die() { echo "vm-test: FAIL: $*" >&2; exit 1; }
+
+cache=$root/build/vm-cache
+work=$root/build/vm-work
+qemu_timeout=${VM_QEMU_TIMEOUT:-250}
+apt_timeout=600
+serial1=0A0B0C0D serial2=5E6F7081
+usb_id=1209:0001
+fault_steps="1 2 3 5 8 20 40"
+modules="dummy_hcd libcomposite usb_f_fs vcan can-raw can-isotp"
+
+# ---------------------------------------------------------------- host packages and build
+scripts/install-deps.sh
+if [ ! -f build/CMakeCache.txt ]; then cmake --preset default >/dev/null; fi
+cmake --build build -j "$(nproc)" --target flashdesk ecusim Trelink isotp_peer trelink_probe
+log "built flashdesk, ecusim, libTrelink.so and the probes"
+
+# ---------------------------------------------------------------- kernel and udev, cached
+mkdir -p "$cache/debs"
+# candidate PACKAGE: the version apt would take (after one apt-get update when it knows none)
+candidate() {
+	local v
+	v=$(apt-cache policy "$1" 2>/dev/null | awk '/Candidate:/{print $2}')
+	if [ -z "$v" ] || [ "$v" = "(none)" ]; then
+		timeout $apt_timeout apt-get update -qq >&2 || true
+		v=$(apt-cache policy "$1" 2>/dev/null | awk '/Candidate:/{print $2}')
+	fi
+	[ -n "$v" ] && [ "$v" != "(none)" ] || return 1
+	echo "$v"
+}
+# fetch PACKAGE: its .deb in the cache, downloaded when missing; prints the path
+fetch() {
+	local v f
+	v=$(candidate "$1") || die "no package $1 in the archive"
+	f=$cache/debs/$1_${v//:/%3a}_amd64.deb
+	if [ ! -s "$f" ]; then
+		(cd "$cache/debs" && timeout $apt_timeout apt-get download -qq -o APT::Sandbox::User=root "$1=$v" >&2) ||
+			die "apt-get download $1=$v failed"
+	fi
+	[ -s "$f" ] || die "download of $1 left no $f"
+	echo "$f"
+}
+
+candidate linux-image-amd64 >/dev/null || die "no linux-image-amd64 in the archive"
+kpkg=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-[0-9]/{print $2; exit}')
+[ -n "$kpkg" ] || die "cannot tell which kernel linux-image-amd64 stands for"
+kdir=$cache/$kpkg
+if [ ! -s "$kdir/vmlinux" ] || [ ! -s "$kdir/modules.list" ]; then
+	kdeb=$(fetch "$kpkg")
+	log "unpacking $(basename "$kdeb")"
+	rm -rf "$kdir" "$cache/kroot"
+	mkdir -p "$kdir/modules" "$cache/kroot"
+	dpkg-deb -x "$kdeb" "$cache/kroot"
+	kver=$(ls "$cache/kroot/lib/modules")
+	case "$kver" in 6.1.*) ;; *) die "expected a 6.1 kernel, $kpkg has $kver" ;; esac
+	depmod -b "$cache/kroot" "$kver"   # the package ships no modules.dep
+	# the modules and what they need, in load order
+	for m in $modules; do
+		modprobe -d "$cache/kroot" -S "$kver" --show-depends "$m" > "$cache/kroot/deps" 2>/dev/null ||
+			die "kernel $kver has no module $m"
+		awk '$1 == "insmod" {print $2}' "$cache/kroot/deps"
+	done | awk '!seen[$0]++' > "$cache/kroot/order"
+	while read -r ko; do
+		n=$(basename "$ko" .ko)
+		cp "$ko" "$kdir/modules/$n.ko"
+		echo "$n" >> "$kdir/modules.list.tmp"
+	done < "$cache/kroot/order"
+	# Decompressing the bzImage inside the guest takes seconds under TCG: boot the vmlinux ELF
+	# through its PVH entry instead.
+	bz=$cache/kroot/boot/vmlinuz-$kver
+	off=$(grep -obUaP '\xfd7zXZ\x00' "$bz" | head -n 1 | cut -d: -f1)
+	[ -n "$off" ] || die "no xz payload in $bz"
+	tail -c +$((off + 1)) "$bz" | xz -dc --single-stream > "$kdir/vmlinux" 2>/dev/null || true
+	readelf -n "$kdir/vmlinux" | grep -q 'Xen.*0x00000012' || die "the unpacked vmlinux has no PVH entry"
+	echo "$kver" > "$kdir/version"
+	mv "$kdir/modules.list.tmp" "$kdir/modules.list"
+	rm -rf "$cache/kroot"
+fi
+kver=$(cat "$kdir/version")
+
+udeb=$(fetch udev)
+udir=$cache/$(basename "$udeb" .deb)
+if [ ! -x "$udir/bin/udevadm" ]; then
+	rm -rf "$udir" && mkdir -p "$udir"
+	dpkg-deb -x "$udeb" "$udir"
+fi
+[ -x "$udir/bin/udevadm" ] || die "no udevadm in $(basename "$udeb")"
+log "kernel $kpkg ($kver), $(basename "$udeb")"
+
+# ---------------------------------------------------------------- initramfs
+rm -rf "$work"
+r=$work/root
+mkdir -p "$r"/{bin,sbin,etc,proc,sys,dev,tmp,run,lib/modules,lib/systemd,work}
+[ -x /bin/busybox ] || die "no /bin/busybox (busybox-static)"
+cp /bin/busybox "$r/bin/"
+for a in $(/bin/busybox --list); do [ -e "$r/bin/$a" ] || ln -s busybox "$r/bin/$a"; done
+# with the shared libraries ldd names, at the same paths
+copy_with_libs() {
+	cp "$1" "$r/bin/"
+	if ldd "$1" | grep -q 'not found'; then die "$1 has unresolved libraries"; fi
+	for lib in $(ldd "$1" | grep -o '/[^ ]*'); do
+		mkdir -p "$r$(dirname "$lib")"
+		cp -L "$lib" "$r$lib"
+	done
+}
+for b in build/app/flashdesk build/ecusim/ecusim build/tests/vm/isotp_peer build/tests/vm/trelink_probe "$udir/bin/udevadm"; do
+	copy_with_libs "$b"
+done
+ln -sf /bin/udevadm "$r/lib/systemd/systemd-udevd"
+cp "$kdir"/modules/*.ko "$r/lib/modules/"
+cp "$kdir/modules.list" "$r/etc/vm-modules"
+mkdir -p "$r/etc/udev/rules.d" "$r/lib/udev/rules.d"
+cp "$udir/etc/udev/udev.conf" "$r/etc/udev/"
+cp "$udir/lib/udev/rules.d/50-udev-default.rules" "$r/lib/udev/rules.d/"
+# the product's rule, as `cmake --install` puts it
+cmake --install build --prefix "$work/install" --component udev >/dev/null
+cp "$work/install/lib/udev/rules.d/70-flashdesk-ecu.rules" "$r/lib/udev/rules.d/"
+grep -qi "ATTR{idVendor}==\"${usb_id%:*}\"" "$r/lib/udev/rules.d/70-flashdesk-ecu.rules" ||
+	die "the installed udev rule does not name $usb_id (FLASHDESK_USB_IDS)"
+printf 'root:x:0:0:root:/:/bin/sh\ntechnician:x:1000:1000:technician:/tmp:/bin/sh\n' > "$r/etc/passwd"
+printf 'root:x:0:\nplugdev:x:46:technician\ntechnician:x:1000:\n' > "$r/etc/group"
+cat > "$r/etc/vm-test.conf" <<EOF
+S1=$serial1
+S2=$serial2
+USB_ID=$usb_id
+WATCHDOG_S=$((qemu_timeout - 20))
+FAULT_STEPS="$fault_steps"
+EOF
+build/ecusim/ecusim make-packages --serial "$serial1" --out "$r/work/packages" >/dev/null
+build/ecusim/ecusim make-packages --serial "$serial2" --out "$r/work/packages" >/dev/null
+head -c 1048576 /dev/urandom > "$r/work/big.bin"
+cp scripts/vm/guest-init.sh "$r/init"
+chmod 755 "$r/init"
+(cd "$r" && find . -print0 | sort -z | cpio --null -o -H newc --owner=0:0 --quiet) > "$work/initramfs.cpio"
+log "initramfs $(($(stat -c %s "$work/initramfs.cpio") / 1024)) KiB"
+
+# ---------------------------------------------------------------- boot
+console=$work/console.log
+log "booting the guest (TCG, one CPU, time-out ${qemu_timeout}s)"
+set +e
+timeout --kill-after=10 "$qemu_timeout" \
+	qemu-system-x86_64 -accel tcg -M pc -cpu max -smp 1 -m 768M \
+	-nodefaults -no-user-config -display none -serial stdio -no-reboot \
+	-kernel "$kdir/vmlinux" -initrd "$work/initramfs.cpio" \
+	-append "console=ttyS0 quiet panic=-1" </dev/null 2>&1 | tr -d '\r' | tee "$console"
+qemu_rc=${PIPESTATUS[0]}
+set -e
+
+# ---------------------------------------------------------------- summary
+result=$(grep -m 1 '^VMTEST RESULT' "$console" || true)
+status=PASS
+[ "$qemu_rc" = 0 ] || status=FAIL
+[ -n "$result" ] || status=FAIL
+case "$result" in *FAIL*) status=FAIL ;; esac
+for s in usb_update access hotplug powerseq faults usbcan isotp usb_ratio; do
+	case "$result" in *" $s=PASS"*) ;; *) status=FAIL ;; esac
+done
+ratio=$(grep -m 1 'usb-ratio:' "$console" | sed 's/.*: //' || true)
+echo "vm-test: $status${result#VMTEST RESULT} qemu_rc=$qemu_rc wall=$((SECONDS - t_start))s${ratio:+ ($ratio)}"
+if [ "$status" = PASS ] && [ "${VM_KEEP:-0}" != 1 ]; then rm -rf "$work"; fi
+[ "$status" = PASS ]

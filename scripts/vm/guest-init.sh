@@ -1,0 +1,208 @@
+#!/bin/sh
+# /init of the virtual machine that scripts/vm-test.sh boots: loads the modules, starts udevd,
+# and runs every step through flashdesk, ecusim and libTrelink.so on real kernel devices
+# (a dummy_hcd USB gadget, vcan0, CAN_ISOTP). Prints "VMTEST step NAME PASS|FAIL" per step and
+# one "VMTEST RESULT" line, then powers off.
+export PATH=/bin:/sbin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mkdir -p /tmp /run
+say() { echo "VMTEST $*"; }
+up() { cut -d' ' -f1 /proc/uptime; }
+. /etc/vm-test.conf   # S1 S2 USB_ID WATCHDOG_S FAULT_STEPS
+say "init guest_uptime=$(up)"
+
+# Last resort: the host wraps QEMU in a time-out as well.
+( sleep "$WATCHDOG_S"; say "watchdog fired after $WATCHDOG_S s"; dmesg | tail -n 30; poweroff -f ) &
+
+for m in $(cat /etc/vm-modules); do
+	insmod "/lib/modules/$m.ko" || say "insmod failed: $m"
+done
+
+# udevd re-broadcasts the kernel's events; libusb's hot-plug listens to those.
+echo > /sys/kernel/uevent_helper 2>/dev/null
+SYSTEMD_LOG_TARGET=kmsg /lib/systemd/systemd-udevd --daemon --resolve-names=early
+timeout 30 udevadm control --ping -t 20 || say "udevd did not answer"
+mount -t configfs none /sys/kernel/config 2>/dev/null
+ip link add dev vcan0 type vcan && ip link set vcan0 up
+
+export TRELINK_DEVICE_DIR=/tmp/registry   # no virtual devices: only the real one is found
+export TRELINK_USB_IDS=$USB_ID
+export TRELINK_CAN_IF=vcan0
+PK=/work/packages
+RESULTS=""
+G=""   # pid of the running ecusim gadget
+
+# wait_for SECONDS COMMAND...: until the command succeeds
+wait_for() {
+	_n=$(( $1 * 10 )); shift
+	while [ $_n -gt 0 ]; do
+		"$@" && return 0
+		usleep 100000; _n=$((_n - 1))
+	done
+	return 1
+}
+# Whether a USB device of ours with this serial number is enumerated ("" = any of ours)
+usb_present() {
+	for d in /sys/bus/usb/devices/*; do
+		[ "$(cat "$d/idVendor" 2>/dev/null):$(cat "$d/idProduct" 2>/dev/null)" = "$USB_ID" ] || continue
+		[ -z "$1" ] || [ "$(cat "$d/serial" 2>/dev/null)" = "$1" ] || continue
+		return 0
+	done
+	return 1
+}
+usb_absent() { ! usb_present ""; }
+count() { grep -c "$2" "$1" 2>/dev/null || true; }
+at_least() { [ "$(count "$1" "$2")" -ge "$3" ]; }
+
+# gadget_start NAME SERIAL ARGS...: ecusim gadget, bound and enumerated
+gadget_start() {
+	_name=$1 _serial=$2; shift 2
+	ecusim gadget --name "$_name" --serial "$_serial" "$@" > "/tmp/$_name.log" 2>&1 &
+	G=$!
+	wait_for 20 grep -q "plugged in" "/tmp/$_name.log" && wait_for 20 usb_present "$_serial" && return 0
+	say "gadget $_name did not come up:"; cat "/tmp/$_name.log"
+	return 1
+}
+gadget_stop() {
+	[ -n "$G" ] || return 0
+	kill "$G" 2>/dev/null; wait "$G" 2>/dev/null; G=""
+	wait_for 10 usb_absent
+}
+
+step() {
+	_name=$1; shift
+	_t0=$(up)
+	if "$@"; then _r=PASS; else _r=FAIL; fi
+	gadget_stop
+	say "step $_name $_r ($(up) - $_t0 s)"
+	RESULTS="$RESULTS $_name=$_r"
+}
+
+# flashdesk ecu info and update --once against the gadget; every block arrived.
+usb_update() {
+	gadget_start ecu1 "$S1" --mode boot --state /tmp/s1.json || return 1
+	cd "$PK"
+	timeout 60 flashdesk ecu info > /tmp/info.log 2>&1; _rc=$?
+	cat /tmp/info.log
+	[ $_rc = 0 ] && grep -q "serial_number: $S1" /tmp/info.log || return 1
+	timeout 120 flashdesk update --folder . --once > /tmp/update.log 2>&1; _rc=$?
+	grep -E '^(main|progress):' /tmp/update.log | tail -n 3
+	cd /
+	gadget_stop
+	[ $_rc = 0 ] && ecusim check-update --serial "$S1" --state /tmp/s1.json
+}
+
+# A technician in plugdev reads the ECU through the node the udev rule opened to the group.
+access() {
+	gadget_start ecu1 "$S1" --mode app || return 1
+	_node=$(for d in /sys/bus/usb/devices/*; do
+		[ "$(cat "$d/idVendor" 2>/dev/null):$(cat "$d/idProduct" 2>/dev/null)" = "$USB_ID" ] &&
+			printf '/dev/bus/usb/%03d/%03d\n' "$(cat "$d/busnum")" "$(cat "$d/devnum")"
+	done | head -n 1)
+	wait_for 10 test "$(stat -c %a:%G "$_node" 2>/dev/null)" = 660:plugdev
+	ls -l "$_node"
+	su -s /bin/sh technician -c "id; flashdesk ecu info" > /tmp/access.log 2>&1; _rc=$?
+	cat /tmp/access.log
+	[ "$(stat -c %a:%G "$_node")" = 660:plugdev ] && [ $_rc = 0 ] && grep -q "serial_number: $S1" /tmp/access.log
+}
+
+# flashdesk update without --once: an arrival, an update, a removal, and a second ECU.
+hotplug() {
+	cd "$PK"
+	flashdesk update --folder . > /tmp/hotplug.log 2>&1 &
+	_fd=$!
+	cd /
+	_ok=1
+	wait_for 20 grep -q "Waiting for ECU connection" /tmp/hotplug.log || _ok=0
+	[ $_ok = 1 ] && gadget_start ecu1 "$S1" --mode boot --state /tmp/h1.json || _ok=0
+	[ $_ok = 1 ] && wait_for 90 at_least /tmp/hotplug.log "Update Success! (100%)" 1 || _ok=0
+	# the ECU leaves: libusb hot-plug reports the removal, the dialog waits for the next one
+	[ $_ok = 1 ] && ecusim unplug --name ecu1 && wait_for 10 usb_absent || _ok=0
+	gadget_stop
+	[ $_ok = 1 ] && gadget_start ecu2 "$S2" --mode boot --state /tmp/h2.json || _ok=0
+	[ $_ok = 1 ] && wait_for 90 at_least /tmp/hotplug.log "Update Success! (100%)" 2 || _ok=0
+	gadget_stop
+	kill $_fd 2>/dev/null; wait $_fd 2>/dev/null
+	grep -E '^(main|progress):' /tmp/hotplug.log | uniq | tail -n 12
+	[ $_ok = 1 ] && ecusim check-update --serial "$S1" --state /tmp/h1.json &&
+		ecusim check-update --serial "$S2" --state /tmp/h2.json
+}
+
+# The power sequence: the running ECU resets, the gadget leaves and comes back as a boot loader.
+powerseq() {
+	gadget_start ecu1 "$S1" --mode app --state /tmp/p.json || return 1
+	cd "$PK"
+	timeout 120 flashdesk powerseq "${S1}_firmware.pak" > /tmp/powerseq.log 2>&1; _rc=$?
+	cd /
+	tail -n 4 /tmp/powerseq.log
+	[ $_rc = 0 ] && grep -q "successful" /tmp/powerseq.log
+}
+
+# The device leaves before answering command k: a failure text, no success, no hang.
+faults() {
+	_all=1
+	for k in $FAULT_STEPS; do
+		gadget_start ecuf "$S1" --mode boot --faults "n=$k:unplug" || { _all=0; continue; }
+		cd "$PK"
+		timeout 60 flashdesk update --folder . --once > /tmp/fault.log 2>&1; _rc=$?
+		cd /
+		gadget_stop
+		_last=$(grep '^main:' /tmp/fault.log | tail -n 1)
+		if [ $_rc != 0 ] && [ $_rc != 124 ] && ! grep -q "Update Success" /tmp/fault.log &&
+			grep -q "Update Failure\|Error\|Could not" /tmp/fault.log; then
+			say "fault n=$k:unplug: exit $_rc, $_last"
+		else
+			say "fault n=$k:unplug: WRONG (exit $_rc): $_last"; _all=0
+		fi
+	done
+	[ $_all = 1 ]
+}
+
+# The USB-CAN link over SocketCAN: GET_TARGET_VERSION and a 1 MB log file.
+usbcan() {
+	ecusim can --if vcan0 --mode app --serial "$S1" --log-file /work/big.bin > /tmp/can.log 2>&1 &
+	_c=$!
+	_ok=0
+	if wait_for 10 grep -q "CAN interface" /tmp/can.log &&
+		timeout 60 flashdesk --link usb-can ecu info > /tmp/caninfo.log 2>&1 &&
+		grep -q "transferstructs_version: 95" /tmp/caninfo.log &&
+		timeout 150 flashdesk --link usb-can logs get 0 /tmp/big.out > /tmp/canlogs.log 2>&1 &&
+		cmp /work/big.bin /tmp/big.out; then
+		_ok=1
+	fi
+	cat /tmp/caninfo.log; tail -n 2 /tmp/canlogs.log
+	kill $_c; wait $_c 2>/dev/null
+	[ $_ok = 1 ]
+}
+
+# The link's segmentation against the kernel's own ISO-TP.
+isotp() {
+	isotp_peer vcan0 60 > /tmp/isotp.log 2>&1 &
+	_p=$!
+	wait_for 10 grep -q listening /tmp/isotp.log || return 1
+	timeout 60 trelink_probe usbcan-largest; _rc=$?
+	wait $_p; _prc=$?
+	cat /tmp/isotp.log
+	[ $_rc = 0 ] && [ $_prc = 0 ]
+}
+
+ratio() {
+	gadget_start ecu1 "$S1" --mode app || return 1
+	timeout 120 trelink_probe usb-ratio 15
+}
+
+step usb_update usb_update
+step access access
+step hotplug hotplug
+step powerseq powerseq
+step faults faults
+step usbcan usbcan
+step isotp isotp
+step usb_ratio ratio
+
+case "$RESULTS" in *FAIL*) dmesg | tail -n 25 ;; esac
+say "RESULT$RESULTS guest_uptime=$(up)"
+sync
+poweroff -f
