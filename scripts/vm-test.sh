@@ -161,7 +161,7 @@ timeout --kill-after=10 "$qemu_timeout" \
 	qemu-system-x86_64 -accel tcg -M pc -cpu max -smp 1 -m 768M \
 	-nodefaults -no-user-config -display none -serial stdio -no-reboot \
 	-kernel "$kdir/vmlinux" -initrd "$work/initramfs.cpio" \
-	-append "console=ttyS0 quiet panic=-1" </dev/null 2>&1 | tr -d '\r' | tee "$console"
+	-append "console=ttyS0 quiet panic=-1" </dev/null 2>&1 | sed -u 's/\r$//' | tee "$console"
 qemu_rc=${PIPESTATUS[0]}
 set -e
 

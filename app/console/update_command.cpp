@@ -8,6 +8,7 @@
 #include "app/console/console_link.h"
 #include "core/connection_manager.h"
 #include "platform/registry/device_registry.h"
+#include "platform/usb/usb_device.h"
 #include "platform/ui/console_renderer.h"
 #include "update/update_image_dlg.h"
 
@@ -27,8 +28,10 @@ protected:
         if (model().text(update_ids::main_status) != "Waiting for Path selection.") return;  // it is closing
         on_command(update_ids::browse);
         const std::string cls(platform::ecu_interface_class);
-        if (const auto path = platform::first_present_device(cls))
-            on_device_change({ui::device_event::arrival, 5, cls, *path});
+        // A registry device, or a real one that TRELINK_USB_IDS names: hot-plug reports only
+        // what arrives later.
+        if (const auto found = platform::usb::first_present_device(cls); found.outcome == platform::usb::device_search::found)
+            on_device_change({ui::device_event::arrival, 5, cls, found.path});
     }
 };
 

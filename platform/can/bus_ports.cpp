@@ -162,6 +162,12 @@ std::unique_ptr<bus_port> open_socketcan(const std::string& interface_name, int&
         return nullptr;
     }
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
+    // Room for a whole response's frames (a 4 KB packet is about 600): a virtual interface
+    // delivers them at once, and a full socket drops frames without a word. Beyond rmem_max
+    // only with CAP_NET_ADMIN; otherwise the kernel's limit holds.
+    const int room = 4 << 20;
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
     error = 0;
     return std::make_unique<socketcan_port>(fd);
 }

@@ -72,12 +72,12 @@ gadget_stop() {
 }
 
 step() {
-	_name=$1; shift
+	_step=$1; shift
 	_t0=$(up)
 	if "$@"; then _r=PASS; else _r=FAIL; fi
 	gadget_stop
-	say "step $_name $_r ($(up) - $_t0 s)"
-	RESULTS="$RESULTS $_name=$_r"
+	say "step $_step $_r ($(up) - $_t0 s)"
+	RESULTS="$RESULTS $_step=$_r"
 }
 
 # flashdesk ecu info and update --once against the gadget; every block arrived.
@@ -151,7 +151,7 @@ faults() {
 		gadget_stop
 		_last=$(grep '^main:' /tmp/fault.log | tail -n 1)
 		if [ $_rc != 0 ] && [ $_rc != 124 ] && ! grep -q "Update Success" /tmp/fault.log &&
-			grep -q "Update Failure\|Error\|Could not" /tmp/fault.log; then
+			grep -q "Update Failure\|Error\|Could not\|No ECU answered" /tmp/fault.log; then
 			say "fault n=$k:unplug: exit $_rc, $_last"
 		else
 			say "fault n=$k:unplug: WRONG (exit $_rc): $_last"; _all=0

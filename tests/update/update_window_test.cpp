@@ -61,6 +61,13 @@ stop when_main_lamp_red(std::string shot) {
             }};
 }
 
+// Enter once the worker has enabled Done: a loaded machine may photograph the last stop first.
+void press_enter_on_done(ui::qt::dialog_window& w) {
+    QWidget* done = w.control(id::done);
+    EXPECT_TRUE(QTest::qWaitFor([done] { return done && done->isEnabled(); }, 10000));
+    QTest::keyClick(&w, Qt::Key_Return);
+}
+
 class update_window : public ::testing::Test {
 protected:
     const std::string serial = "01020AFF";
@@ -185,7 +192,7 @@ TEST_F(update_window, an_update_from_opening_to_finish_and_enter_presses_done) {
     const int result = run({when_text("ecu_update_ready", update_rows[3].status, "Ready."),
                             when_text("ecu_update_updating", id::progress_text, "Firmware Update Complete... (50%)"),
                             when_text("ecu_update_finished", id::main_status, "Safe to disconnect ECU.")},
-                           [](ui::qt::dialog_window& w) { QTest::keyClick(&w, Qt::Key_Return); });
+                           press_enter_on_done);
     EXPECT_EQ(result, ui::IDOK);
     EXPECT_EQ(progress_shown["ecu_update_updating"], "Firmware Update Complete... (50%)");
     EXPECT_EQ(progress_shown["ecu_update_finished"], "Update Success! (100%)");
@@ -203,7 +210,7 @@ TEST_F(update_window, an_ecu_without_its_group_file_fails_identification_and_esc
 TEST_F(update_window, a_group_of_another_ecu_fails_its_rows) {
     write_group("0A0B0C0D");
     const int result = run({when_main_lamp_red("ecu_update_row_failure")},
-                           [](ui::qt::dialog_window& w) { QTest::keyClick(&w, Qt::Key_Return); });
+                           press_enter_on_done);
     EXPECT_EQ(result, ui::IDOK);
     EXPECT_TRUE(fs::exists(shots / "ecu_update_row_failure.png"));
 }
