@@ -56,6 +56,24 @@ constexpr std::optional<std::uint32_t> define_value(std::string_view ts_name, in
     return std::nullopt;
 }
 
+// The flash tags exist twice: in the tag table and as defines of the structures. Each define
+// that names a tag holds the tag's value.
+// -1 when a define differs; else how many tags have a define.
+constexpr int flash_tags_with_matching_defines() {
+    int matched = 0;
+    for (const flash_tag& t : flash_tags)
+        for (const structure& s : structures)
+            for (const named_text& d : s.defines) {
+                if (d.name != t.name) continue;
+                if (parse_number(d.text) != std::optional<std::uint32_t>(t.value)) return -1;
+                ++matched;
+            }
+    return matched;
+}
+// Every tag but FLASHTAG_UNRESOLVED_CHANNELS_BASE, whose define has another name.
+static_assert(flash_tags_with_matching_defines() == int(std::size(flash_tags)) - 1,
+              "the FLASHTAG_ defines and the flash tag table differ");
+
 struct shape {
     std::uint32_t size = 0;
     std::uint32_t align = 0;  // 0: unknown type
