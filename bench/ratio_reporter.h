@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace qx::bench {
 
 using benchmark_function = void (*)(benchmark::State&);
@@ -59,6 +61,9 @@ inline spread spread_of(std::vector<double> v) {
 
 class ratio_reporter : public benchmark::ConsoleReporter {
 public:
+    // Colours only on a terminal, so a saved report stays plain text.
+    ratio_reporter() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const auto& run : runs)
             if (!run.error_occurred && run.run_type == Run::RT_Iteration)
