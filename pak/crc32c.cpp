@@ -58,6 +58,16 @@ std::uint32_t crc32c_update_sliced(std::uint32_t reg, const void* data, std::siz
     return reg;
 }
 
+#if defined(__x86_64__)
+
+bool crc32c_hardware_available() {
+    static const bool available = [] {
+        __builtin_cpu_init();  // may run before the constructors that would otherwise do it
+        return __builtin_cpu_supports("sse4.2") != 0;
+    }();
+    return available;
+}
+
 namespace {
 
 // Multiplies two polynomials modulo the CRC polynomial, both in the reflected order of the
@@ -100,20 +110,6 @@ inline std::uint32_t shift(const shift_tables& t, std::uint32_t reg) {
 constexpr std::size_t long_lane = 4096, short_lane = 256;
 constexpr shift_tables shift_long = make_shift_tables(long_lane);
 constexpr shift_tables shift_short = make_shift_tables(short_lane);
-
-}  // namespace
-
-#if defined(__x86_64__)
-
-bool crc32c_hardware_available() {
-    static const bool available = [] {
-        __builtin_cpu_init();  // may run before the constructors that would otherwise do it
-        return __builtin_cpu_supports("sse4.2") != 0;
-    }();
-    return available;
-}
-
-namespace {
 
 __attribute__((target("sse4.2"))) inline std::uint64_t crc_word(std::uint64_t reg, const std::uint8_t* p) {
     std::uint64_t v;
