@@ -2,11 +2,13 @@
 // from the root, against inserting the same entries into one flat map of full key paths.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "protocol/description.h"
 
 namespace {
@@ -54,6 +56,20 @@ void flat_map_of_paths(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(description_tree)->Unit(benchmark::kMicrosecond);
-BENCHMARK(flat_map_of_paths)->Unit(benchmark::kMicrosecond);
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    qx::bench::register_pairs("description_tree", description_tree, "flat_map_of_paths", flat_map_of_paths,
+                              {.unit = benchmark::kMicrosecond});
+    qx::bench::ratio_reporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    std::printf("\nThe protocol description built as a tree against a flat map of its %zu paths (real time):\n",
+                entries().size());
+    const qx::bench::spread tree = reporter.time_of("description_tree");
+    if (tree.count > 0)
+        std::printf("description tree build: %.3f ms median of %zu runs (min %.3f, max %.3f)\n", tree.median / 1e3,
+                    tree.count, tree.min / 1e3, tree.max / 1e3);
+    qx::bench::print_ratio(reporter, "description tree", "description_tree", "flat_map_of_paths");
+    return 0;
+}

@@ -156,14 +156,13 @@ void bare_round_trips(benchmark::State& state) {
     state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(file_size));
 }
 
-BENCHMARK(dialog_download)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(bare_round_trips)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    qx::bench::register_pairs("dialog_download", dialog_download, "bare_round_trips", bare_round_trips,
+                              {.iterations = 3});
     qx::bench::ratio_reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

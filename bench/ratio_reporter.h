@@ -1,35 +1,105 @@
-// The console report of Google Benchmark that also keeps each benchmark's real time per
-// iteration, so a program can print the ratios it was written for.
+// Ratios that survive a noisy machine. A comparison is registered as interleaved runs of its two
+// sides (measured, baseline, measured, baseline, ...), so a disturbance lands on both sides of
+// a pair alike; the console report keeps each run's real time per iteration, and a ratio is
+// printed as the median of the per-pair ratios with their spread.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace qx::bench {
+
+using benchmark_function = void (*)(benchmark::State&);
+
+struct pair_options {
+    int pairs = 10;
+    benchmark::TimeUnit unit = benchmark::kMillisecond;
+    int iterations = 0;     // fixed iterations per run; 0 lets the library choose within min_time
+    double min_time = 0.1;  // seconds per run when the library chooses
+};
+
+// Registers `pairs` runs of each side, alternating. Every run of a side has the same name.
+inline void register_pairs(const char* measured, benchmark_function measured_fn, const char* baseline,
+                           benchmark_function baseline_fn, const pair_options& options = {}) {
+    for (int i = 0; i < options.pairs; ++i)
+        for (auto [name, fn] : {std::pair{measured, measured_fn}, std::pair{baseline, baseline_fn}}) {
+            auto* b = benchmark::RegisterBenchmark(name, fn)->Unit(options.unit)->UseRealTime();
+            if (options.iterations > 0)
+                b->Iterations(options.iterations);
+            else
+                b->MinTime(options.min_time);
+        }
+}
+
+// Median and spread of a sample; quartiles by the nearest rank.
+struct spread {
+    std::size_t count = 0;
+    double median = 0, min = 0, max = 0, lower_quartile = 0, upper_quartile = 0;
+};
+
+inline spread spread_of(std::vector<double> v) {
+    spread s;
+    if (v.empty()) return s;
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    s.count = n;
+    s.min = v.front();
+    s.max = v.back();
+    s.median = n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+    s.lower_quartile = v[(n - 1) / 4];
+    s.upper_quartile = v[n - 1 - (n - 1) / 4];
+    return s;
+}
 
 class ratio_reporter : public benchmark::ConsoleReporter {
 public:
+    // Colours only on a terminal, so a saved report stays plain text.
+    ratio_reporter() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const auto& run : runs)
             if (!run.error_occurred && run.run_type == Run::RT_Iteration)
-                times[run.run_name.function_name] = run.GetAdjustedRealTime();
+                times[run.run_name.function_name].push_back(run.GetAdjustedRealTime());
         ConsoleReporter::ReportRuns(runs);
     }
-    std::map<std::string, double> times;
+
+    // The i-th run of `measured` over the i-th run of `baseline`, for every pair both finished.
+    std::vector<double> pair_ratios(const std::string& measured, const std::string& baseline) const {
+        std::vector<double> ratios;
+        const auto a = times.find(measured), b = times.find(baseline);
+        if (a == times.end() || b == times.end()) return ratios;
+        for (std::size_t i = 0; i < std::min(a->second.size(), b->second.size()); ++i)
+            if (b->second[i] > 0) ratios.push_back(a->second[i] / b->second[i]);
+        return ratios;
+    }
+
+    // Real time per iteration of each run of `name`, in the benchmark's own unit.
+    spread time_of(const std::string& name) const {
+        const auto t = times.find(name);
+        return t == times.end() ? spread{} : spread_of(t->second);
+    }
+
+    std::map<std::string, std::vector<double>> times;
 };
 
-// "what: measured / baseline = 1.23", or "what: not measured".
+// "what: measured / baseline = 1.23 median of 10 pairs (min 1.10, max 1.40, quartiles 1.15-1.30)",
+// or "what: not measured". scripts/bench.sh reads this line.
 inline void print_ratio(const ratio_reporter& r, const char* what, const char* measured, const char* baseline) {
-    const auto a = r.times.find(measured), b = r.times.find(baseline);
-    if (a == r.times.end() || b == r.times.end() || b->second <= 0) {
+    const spread s = spread_of(r.pair_ratios(measured, baseline));
+    if (s.count == 0) {
         std::printf("%s: not measured\n", what);
         return;
     }
-    std::printf("%s: %s / %s = %.2f\n", what, measured, baseline, a->second / b->second);
+    std::printf("%s: %s / %s = %.3f median of %zu pairs (min %.3f, max %.3f, quartiles %.3f-%.3f)\n", what,
+                measured, baseline, s.median, s.count, s.min, s.max, s.lower_quartile, s.upper_quartile);
 }
 
 }  // namespace qx::bench

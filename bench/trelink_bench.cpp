@@ -134,16 +134,15 @@ void simulator_direct_call(benchmark::State& state) {
     ::dlclose(library);
 }
 
-BENCHMARK(usb_kes_send_command)->UseRealTime();
-BENCHMARK(usb_bare_round_trip)->UseRealTime();
-BENCHMARK(simulator_kes_send_command)->UseRealTime();
-BENCHMARK(simulator_direct_call)->UseRealTime();
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    qx::bench::register_pairs("usb_kes_send_command", usb_kes_send_command, "usb_bare_round_trip",
+                              usb_bare_round_trip, {.unit = benchmark::kNanosecond});
+    qx::bench::register_pairs("simulator_kes_send_command", simulator_kes_send_command, "simulator_direct_call",
+                              simulator_direct_call, {.unit = benchmark::kNanosecond});
     qx::bench::ratio_reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

@@ -184,12 +184,10 @@ void bare_round_trips(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(full_update)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
-BENCHMARK(bare_round_trips)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
-
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    qx::bench::register_pairs("full_update", full_update, "bare_round_trips", bare_round_trips, {.iterations = 5});
     qx::bench::ratio_reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

@@ -61,24 +61,94 @@ std::uint32_t crc32c_update_sliced(std::uint32_t reg, const void* data, std::siz
 #if defined(__x86_64__)
 
 bool crc32c_hardware_available() {
-    static const bool available = __builtin_cpu_supports("sse4.2");
+    static const bool available = [] {
+        __builtin_cpu_init();  // may run before the constructors that would otherwise do it
+        return __builtin_cpu_supports("sse4.2") != 0;
+    }();
     return available;
+}
+
+namespace {
+
+// Multiplies two polynomials modulo the CRC polynomial, both in the reflected order of the
+// register (bit 31 is x^0).
+constexpr std::uint32_t multiply_mod(std::uint32_t a, std::uint32_t b) {
+    std::uint32_t product = 0;
+    for (std::uint32_t m = 1u << 31; m != 0; m >>= 1) {
+        if (a & m) product ^= b;
+        b = (b >> 1) ^ ((b & 1) ? crc32c_polynomial : 0);
+    }
+    return product;
+}
+
+// x^(8 * bytes) modulo the polynomial: what feeding `bytes` zero bytes does to a register.
+constexpr std::uint32_t zero_bytes_operator(std::size_t bytes) {
+    std::uint32_t result = 1u << 31, power = 1u << 23;  // x^0 and x^8
+    for (; bytes != 0; bytes >>= 1) {
+        if (bytes & 1) result = multiply_mod(result, power);
+        power = multiply_mod(power, power);
+    }
+    return result;
+}
+
+using shift_tables = std::array<std::array<std::uint32_t, 256>, 4>;
+
+// The operator as four byte tables, so a register is advanced over a zero block in four lookups.
+constexpr shift_tables make_shift_tables(std::size_t bytes) {
+    const std::uint32_t op = zero_bytes_operator(bytes);
+    shift_tables t{};
+    for (std::uint32_t k = 0; k < 4; ++k)
+        for (std::uint32_t b = 0; b < 256; ++b) t[k][b] = multiply_mod(b << (8 * k), op);
+    return t;
+}
+
+inline std::uint32_t shift(const shift_tables& t, std::uint32_t reg) {
+    return t[0][reg & 0xFF] ^ t[1][(reg >> 8) & 0xFF] ^ t[2][(reg >> 16) & 0xFF] ^ t[3][reg >> 24];
+}
+
+// Lane lengths of the three-stream loop: long lanes for bulk data, short ones for what is left.
+constexpr std::size_t long_lane = 4096, short_lane = 256;
+constexpr shift_tables shift_long = make_shift_tables(long_lane);
+constexpr shift_tables shift_short = make_shift_tables(short_lane);
+
+__attribute__((target("sse4.2"))) inline std::uint64_t crc_word(std::uint64_t reg, const std::uint8_t* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);  // x86-64 is little-endian, as the reflected CRC wants
+    return _mm_crc32_u64(reg, v);
+}
+
+// Three lanes of `lane` bytes each, one instruction chain per lane, so three CRC32 instructions
+// are in flight at once; the lanes' registers are then joined by shifting over the lanes after them.
+__attribute__((target("sse4.2"))) inline std::uint32_t three_lanes(std::uint32_t reg, const std::uint8_t* p,
+                                                                   std::size_t lane, const shift_tables& t) {
+    std::uint64_t a = reg, b = 0, c = 0;
+    for (std::size_t i = 0; i < lane; i += 8) {
+        a = crc_word(a, p + i);
+        b = crc_word(b, p + lane + i);
+        c = crc_word(c, p + 2 * lane + i);
+    }
+    return shift(t, shift(t, std::uint32_t(a)) ^ std::uint32_t(b)) ^ std::uint32_t(c);
+}
+
+}  // namespace
+
+__attribute__((target("sse4.2"))) std::uint32_t crc32c_update_hardware_one_stream(std::uint32_t reg, const void* data,
+                                                                                   std::size_t size) {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    std::uint64_t r = reg;
+    for (; size >= 8; p += 8, size -= 8) r = crc_word(r, p);
+    reg = std::uint32_t(r);
+    while (size-- > 0) reg = _mm_crc32_u8(reg, *p++);
+    return reg;
 }
 
 __attribute__((target("sse4.2"))) std::uint32_t crc32c_update_hardware(std::uint32_t reg, const void* data,
                                                                         std::size_t size) {
     const auto* p = static_cast<const std::uint8_t*>(data);
-    std::uint64_t r = reg;
-    while (size >= 8) {
-        std::uint64_t v;
-        std::memcpy(&v, p, sizeof v);  // x86-64 is little-endian, as the reflected CRC wants
-        r = _mm_crc32_u64(r, v);
-        p += 8;
-        size -= 8;
-    }
-    reg = std::uint32_t(r);
-    while (size-- > 0) reg = _mm_crc32_u8(reg, *p++);
-    return reg;
+    for (; size >= 3 * long_lane; p += 3 * long_lane, size -= 3 * long_lane) reg = three_lanes(reg, p, long_lane, shift_long);
+    for (; size >= 3 * short_lane; p += 3 * short_lane, size -= 3 * short_lane)
+        reg = three_lanes(reg, p, short_lane, shift_short);
+    return crc32c_update_hardware_one_stream(reg, p, size);
 }
 
 #else
@@ -86,6 +156,10 @@ __attribute__((target("sse4.2"))) std::uint32_t crc32c_update_hardware(std::uint
 bool crc32c_hardware_available() { return false; }
 
 std::uint32_t crc32c_update_hardware(std::uint32_t reg, const void* data, std::size_t size) {
+    return crc32c_update_sliced(reg, data, size);
+}
+
+std::uint32_t crc32c_update_hardware_one_stream(std::uint32_t reg, const void* data, std::size_t size) {
     return crc32c_update_sliced(reg, data, size);
 }
 
