@@ -35,7 +35,7 @@ void add_link_option(CLI::App& app) {
 
 void report_absent_device(std::ostream& err) {
     const std::string spec = platform::environment::device();
-    if (spec.empty()) return;
+    if (spec.empty() || !connection_manager::link_missed()) return;
     const std::string cls(platform::ecu_interface_class);
     if (platform::usb::first_present_device(cls).outcome == platform::usb::device_search::found) return;
     err << "No such device: " << spec << " (flashdesk devices lists the ECUs plugged in)." << std::endl;

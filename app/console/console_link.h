@@ -15,7 +15,8 @@ namespace qx::console {
 void add_link_option(CLI::App& app);
 const link_choice& console_link();
 
-// After a failed command: when `--device` named a device that is not present, says so on err.
+// After a failed command that found no device to connect to: when `--device` named one that is
+// not present, says so on err.
 void report_absent_device(std::ostream& err);
 
 }  // namespace qx::console
