@@ -9,6 +9,7 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "ecusim/package_set.h"
 #include "tests/faults/bounded_process.h"
@@ -90,6 +91,16 @@ TEST_F(station, devices_lists_and_probes_every_ecu) {
         EXPECT_NE(listed.output.find(paths[i] + "  mode: boot  firmware_version: "), std::string::npos) << listed.output;
     EXPECT_NE(listed.output.find("serial_number: " + serials[0] + "\n" + paths[1]), std::string::npos) << listed.output;
     EXPECT_NE(listed.output.find("serial_number: " + serials[1] + "\n"), std::string::npos) << listed.output;
+
+    const process_end json = flashdesk({"devices", "--probe", "--json", "--root-cert", root_certificate()}, "devices.json");
+    ASSERT_EQ(json.exit_code, 0) << json.output;
+    const nlohmann::json all = nlohmann::json::parse(json.output);
+    ASSERT_EQ(all.size(), 2u) << json.output;
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(all[i]["path"], paths[i]);
+        EXPECT_EQ(all[i]["mode"], "boot");
+        EXPECT_EQ(all[i]["serial_number"], serials[i]);
+    }
 }
 
 TEST_F(station, a_device_that_is_not_present_is_never_replaced_by_another) {
