@@ -29,16 +29,16 @@ void add_link_option(CLI::App& app) {
            "the link to the ECU: usb (default) or usb-can")
         ->check(CLI::IsMember(links));
     app.add_option_function<std::string>(
-        "--device", [](const std::string& spec) { ::setenv(platform::environment::device_variable, spec.c_str(), 1); },
+        "--device", [](const std::string& selector) { ::setenv(platform::environment::device_variable, selector.c_str(), 1); },
         "use only this ECU: a registry device path, a USB bus-port path such as 1-2.3, or serial:XXXXXXXX");
 }
 
 void report_absent_device(std::ostream& err) {
-    const std::string spec = platform::environment::device();
-    if (spec.empty() || !connection_manager::link_missed()) return;
+    const std::string selector = platform::environment::device();
+    if (selector.empty() || !connection_manager::link_missed()) return;
     const std::string cls(platform::ecu_interface_class);
     if (platform::usb::first_present_device(cls).outcome == platform::usb::device_search::found) return;
-    err << "No such device: " << spec << " (flashdesk devices lists the ECUs plugged in)." << std::endl;
+    err << "No such device: " << selector << " (flashdesk devices lists the ECUs plugged in)." << std::endl;
 }
 
 const link_choice& console_link() { return chosen(); }

@@ -10,7 +10,7 @@
 
 namespace qx::console {
 
-// `--link usb|usb-can` and `--device SPEC` on the top-level command. `--device` hands SPEC to
+// `--link usb|usb-can` and `--device DEVICE` on the top-level command. `--device` hands DEVICE to
 // the library as TRELINK_DEVICE before the command runs.
 void add_link_option(CLI::App& app);
 const link_choice& console_link();

@@ -107,8 +107,8 @@ int run_devices(const devices_options& options, std::ostream& out, std::ostream&
     std::vector<usb::present_device> devices = usb::present_devices(platform::ecu_interface_class, true, error);
     // `--device` narrows the list as it narrows every command.
     if (const std::string wanted = platform::environment::device(); !wanted.empty()) {
-        const usb::device_spec spec = usb::device_spec::parse(wanted);
-        std::erase_if(devices, [&](const usb::present_device& d) { return !spec.matches(d); });
+        const usb::device_selector selector = usb::device_selector::parse(wanted);
+        std::erase_if(devices, [&](const usb::present_device& d) { return !selector.matches(d); });
     }
     std::vector<probe_result> probes;
     if (options.probe) {

@@ -43,13 +43,13 @@ bool same_text_any_case(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-device_spec device_spec::parse(std::string_view text) {
+device_selector device_selector::parse(std::string_view text) {
     if (text.starts_with(serial_prefix)) return {serial, std::string(text.substr(serial_prefix.size()))};
     if (is_bus_port(text)) return {bus_port, std::string(text)};
     return {path, std::string(text)};
 }
 
-bool device_spec::matches(const present_device& device) const {
+bool device_selector::matches(const present_device& device) const {
     switch (kind) {
         case serial:
             return !device.serial.empty() && same_text_any_case(device.serial, value);
@@ -86,10 +86,10 @@ device_search first_present_device(std::string_view interface_class) {
         if (interface_class == ecu_interface_class) return find_libusb_device();
         return {device_search::no_device, {}, ENODEV};
     }
-    const device_spec spec = device_spec::parse(wanted);
+    const device_selector selector = device_selector::parse(wanted);
     int error = 0;
-    for (const present_device& d : present_devices(interface_class, spec.kind == device_spec::serial, error))
-        if (spec.matches(d)) return {device_search::found, d.path, 0};
+    for (const present_device& d : present_devices(interface_class, selector.kind == device_selector::serial, error))
+        if (selector.matches(d)) return {device_search::found, d.path, 0};
     if (error != 0) return {device_search::enumeration_failed, {}, error};
     return {device_search::no_device, {}, ENODEV};
 }
@@ -97,10 +97,10 @@ device_search first_present_device(std::string_view interface_class) {
 bool chosen_device(std::string_view interface_class, const std::string& path) {
     const std::string wanted = environment::device();
     if (wanted.empty()) return true;
-    const device_spec spec = device_spec::parse(wanted);
+    const device_selector selector = device_selector::parse(wanted);
     int error = 0;
-    for (const present_device& d : present_devices(interface_class, spec.kind == device_spec::serial, error))
-        if (d.path == path) return spec.matches(d);
+    for (const present_device& d : present_devices(interface_class, selector.kind == device_selector::serial, error))
+        if (d.path == path) return selector.matches(d);
     return false;
 }
 

@@ -5,7 +5,7 @@
 //   1. the virtual device registry (platform/registry): a device is a SOCK_SEQPACKET socket;
 //   2. libusb: the devices named by TRELINK_USB_IDS=vvvv:pppp[,vvvv:pppp], for the ECU's
 //      interface class only. Their paths read "libusb:<bus>:<address>".
-// TRELINK_DEVICE narrows the search to one device (device_spec below).
+// TRELINK_DEVICE narrows the search to one device (device_selector below).
 //
 // Failures carry an errno value: ENODEV for a device that has gone away (also the end of a
 // registry connection), EMSGSIZE for a packet longer than the read asked for.
@@ -57,11 +57,11 @@ struct present_device {
 // Which device TRELINK_DEVICE names: "serial:XXXXXXXX" (the USB serial number, any case), a
 // bus-port path such as "1-2.3", else a device path (a registry socket, "libusb:<bus>:<address>").
 // Registry devices carry no USB strings, so only their path names them.
-struct device_spec {
+struct device_selector {
     enum kind_t { path, bus_port, serial } kind = path;
     std::string value;  // without "serial:"
 
-    static device_spec parse(std::string_view text);
+    static device_selector parse(std::string_view text);
     bool matches(const present_device& device) const;
 };
 

@@ -104,10 +104,10 @@ TEST_F(station, devices_lists_and_probes_every_ecu) {
 }
 
 TEST_F(station, a_device_that_is_not_present_is_never_replaced_by_another) {
-    for (const std::string& spec : std::vector<std::string>{"serial:FFFFFFFF", "3-1.4", (dir / "registry" / "gone").string()}) {
-        const process_end end = flashdesk({"--device", spec, "ecu", "info", "--root-cert", root_certificate()}, "info.out");
-        EXPECT_EQ(end.exit_code, 1) << spec << end.output;
-        EXPECT_NE(end.output.find("No such device: " + spec + " "), std::string::npos) << end.output;
+    for (const std::string& selector : std::vector<std::string>{"serial:FFFFFFFF", "3-1.4", (dir / "registry" / "gone").string()}) {
+        const process_end end = flashdesk({"--device", selector, "ecu", "info", "--root-cert", root_certificate()}, "info.out");
+        EXPECT_EQ(end.exit_code, 1) << selector << end.output;
+        EXPECT_NE(end.output.find("No such device: " + selector + " "), std::string::npos) << end.output;
         EXPECT_EQ(end.output.find("serial_number:"), std::string::npos) << end.output;
     }
 }
