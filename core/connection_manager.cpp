@@ -19,6 +19,7 @@ namespace {
 
 std::atomic<std::chrono::milliseconds::rep> answer_deadline_ms{0};
 std::atomic<bool> an_answer_missed{false};
+std::atomic<bool> a_link_missed{false};
 
 // Looked up at connect, in this order.
 constexpr const char* status_channel_names[] = {"ModChangeState [bool]", "ConfigurationDirty",
@@ -42,6 +43,10 @@ void connection_manager::set_answer_deadline(std::chrono::milliseconds deadline)
 
 bool connection_manager::answer_missed() {
     return an_answer_missed;
+}
+
+bool connection_manager::link_missed() {
+    return a_link_missed;
 }
 
 int connection_manager::library_exchange(std::uint32_t code, void* request, std::uint16_t request_size,
@@ -91,8 +96,10 @@ void connection_manager::connect() {
     if (interface_flags) throw exception_already_connected("Already connected");
     try {
         unsigned char* data = link_.data.empty() ? nullptr : link_.data.data();
-        if (KesInitializeInterfaces(link_.flags, data) != 0)
+        if (KesInitializeInterfaces(link_.flags, data) != 0) {
+            a_link_missed = true;
             throw exception_connection_failed("The specified interface is not connected");
+        }
         interface_flags = link_.flags;
 
         std::tie(transferstructs_version, firmware_version) = read_target_version();

@@ -73,6 +73,8 @@ public:
     // least that long failed for want of an answer, and any manager notes that for the process.
     static void set_answer_deadline(std::chrono::milliseconds deadline);
     static bool answer_missed();
+    // Whether a connect in this process found its link not connected (no device to open).
+    static bool link_missed();
     // (transferstructs version, firmware version)
     std::pair<std::uint32_t, std::uint32_t> read_target_version();
 

@@ -21,6 +21,7 @@ std::string com_port(unsigned number) { return value_of("TRELINK_COM" + std::to_
 std::string wcsc_card_port(unsigned index) { return value_of("TRELINK_WCSC_CARD" + std::to_string(index)); }
 std::string can_interface() { return value_of(can_interface_variable); }
 std::string virtual_can() { return value_of(virtual_can_variable); }
+std::string device() { return value_of(device_variable); }
 
 int answer_timeout_ms() {
     const std::string text = value_of(answer_timeout_variable);

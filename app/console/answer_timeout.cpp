@@ -16,13 +16,6 @@ namespace {
 
 double answer_timeout_seconds = 60;
 
-void fall_through(CLI::App& app) {
-    for (CLI::App* sub : app.get_subcommands({})) {
-        sub->fallthrough();
-        fall_through(*sub);
-    }
-}
-
 // Whole milliseconds, at least 1 for any time above zero; 0 for none.
 long long milliseconds_of(double seconds) {
     if (seconds <= 0) return 0;
@@ -44,7 +37,6 @@ void add_answer_timeout_option(CLI::App& app) {
                    "Seconds to wait for each answer of the ECU before giving up (0: no limit)")
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
-    fall_through(app);
     // Runs once parsing is done and before any command's own callback.
     app.parse_complete_callback(apply);
 }

@@ -7,7 +7,7 @@
 
 namespace qx::console {
 
-// Call once every subcommand has been added: the option may then follow any of them.
+// On the top-level command: share_top_options lets it follow any command.
 void add_answer_timeout_option(CLI::App& app);
 
 // The exit status for a parse or command failure: CLI11's, or 1 with the time-out's text when

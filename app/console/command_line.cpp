@@ -4,15 +4,26 @@
 #include <ostream>
 
 #include "app/console/answer_timeout.h"
+#include "app/console/console_link.h"
 
 namespace qx::console {
+
+void share_top_options(CLI::App& app) {
+    for (CLI::App* sub : app.get_subcommands({})) {
+        sub->fallthrough();
+        share_top_options(*sub);
+    }
+}
 
 int run_command_line(CLI::App& app, int argc, char** argv, std::ostream& err) {
     try {
         app.parse(argc, argv);
         return 0;
     } catch (const CLI::ParseError& e) {
-        return exit_status(app, e);  // usage errors, the commands' own exit statuses, a missed answer
+        const int status = exit_status(app, e);  // usage errors, the commands' own exit statuses, a missed answer
+        // A command that failed (not a usage error) may have failed for want of the named device.
+        if (status != 0 && dynamic_cast<const CLI::RuntimeError*>(&e)) report_absent_device(err);
+        return status;
     } catch (const std::exception& e) {
         err << "flashdesk: stopped by an unexpected failure: " << e.what() << std::endl;
     } catch (...) {

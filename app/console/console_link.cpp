@@ -1,7 +1,13 @@
 #include "app/console/console_link.h"
 
+#include <cstdlib>
 #include <map>
+#include <ostream>
 #include <string>
+
+#include "platform/environment.h"
+#include "platform/registry/device_registry.h"
+#include "platform/usb/usb_device.h"
 
 namespace qx::console {
 
@@ -22,6 +28,17 @@ void add_link_option(CLI::App& app) {
            "--link", [](const std::string& name) { chosen().flags = links.at(name); },
            "the link to the ECU: usb (default) or usb-can")
         ->check(CLI::IsMember(links));
+    app.add_option_function<std::string>(
+        "--device", [](const std::string& selector) { ::setenv(platform::environment::device_variable, selector.c_str(), 1); },
+        "use only this ECU: a registry device path, a USB bus-port path such as 1-2.3, or serial:XXXXXXXX");
+}
+
+void report_absent_device(std::ostream& err) {
+    const std::string selector = platform::environment::device();
+    if (selector.empty() || !connection_manager::link_missed()) return;
+    const std::string cls(platform::ecu_interface_class);
+    if (platform::usb::first_present_device(cls).outcome == platform::usb::device_search::found) return;
+    err << "No such device: " << selector << " (flashdesk devices lists the ECUs plugged in)." << std::endl;
 }
 
 const link_choice& console_link() { return chosen(); }

@@ -1,5 +1,8 @@
-// The link the console's tools connect through: USB, unless `flashdesk --link` names another.
+// The link the console's tools connect through: USB, unless `flashdesk --link` names another;
+// and the one USB device they may use when `--device` names it.
 #pragma once
+
+#include <iosfwd>
 
 #include <CLI/CLI.hpp>
 
@@ -7,8 +10,13 @@
 
 namespace qx::console {
 
-// `--link usb|usb-can` on the top-level command.
+// `--link usb|usb-can` and `--device DEVICE` on the top-level command. `--device` hands DEVICE to
+// the library as TRELINK_DEVICE before the command runs.
 void add_link_option(CLI::App& app);
 const link_choice& console_link();
+
+// After a failed command that found no device to connect to: when `--device` named one that is
+// not present, says so on err.
+void report_absent_device(std::ostream& err);
 
 }  // namespace qx::console

@@ -13,12 +13,6 @@ namespace qx::console {
 
 namespace {
 
-std::string hex8(std::uint32_t v) {
-    char text[11];
-    std::snprintf(text, sizeof text, "0x%08X", v);
-    return text;
-}
-
 // The root certificate a boot loader needs to tell its serial number.
 std::vector<std::uint8_t> read_certificate_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -28,24 +22,41 @@ std::vector<std::uint8_t> read_certificate_file(const std::string& path) {
 
 }  // namespace
 
-int run_ecu_info(connection_manager& manager, const ecu_info_options& options, std::ostream& out, std::ostream& err) {
+std::string hex8(std::uint32_t value) {
+    char text[11];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
+ecu_facts read_ecu_facts(connection_manager& manager, const std::string& root_certificate) {
     try {
         manager.connect();
         std::vector<std::uint8_t> certificate;
         if (manager.target_mode != connection_manager::mode_application)
-            certificate = read_certificate_file(options.root_certificate);
-        const std::string serial = manager.read_ecu_serial_number(certificate);
-        out << "target_mode: " << manager.target_mode << '\n'
-            << "transferstructs_version: " << manager.transferstructs_version << '\n'
-            << "firmware_version: " << hex8(manager.firmware_version) << '\n'
-            << "board_model: " << manager.board_model << '\n'
-            << "max_configuration_channels: " << manager.max_configuration_channels << '\n'
-            << "serial_number: " << serial << '\n';
+            certificate = read_certificate_file(root_certificate);
+        ecu_facts facts{manager.target_mode, manager.transferstructs_version, manager.firmware_version,
+                        manager.board_model, manager.max_configuration_channels, {}};
+        facts.serial_number = manager.read_ecu_serial_number(certificate);
         manager.disconnect();
+        return facts;
+    } catch (const qx::exception&) {
+        manager.disconnect();
+        throw;
+    }
+}
+
+int run_ecu_info(connection_manager& manager, const ecu_info_options& options, std::ostream& out, std::ostream& err) {
+    try {
+        const ecu_facts facts = read_ecu_facts(manager, options.root_certificate);
+        out << "target_mode: " << facts.target_mode << '\n'
+            << "transferstructs_version: " << facts.transferstructs_version << '\n'
+            << "firmware_version: " << hex8(facts.firmware_version) << '\n'
+            << "board_model: " << facts.board_model << '\n'
+            << "max_configuration_channels: " << facts.max_configuration_channels << '\n'
+            << "serial_number: " << facts.serial_number << '\n';
         return 0;
     } catch (const qx::exception& e) {
         err << e.message << '\n';
-        manager.disconnect();
         return 1;
     }
 }

@@ -1,6 +1,7 @@
 // `flashdesk ecu info`: connect once and print what the ECU reports about itself.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 
@@ -13,6 +14,22 @@ namespace qx::console {
 struct ecu_info_options {
     std::string root_certificate = "RootCertificate_tcert.der";
 };
+
+// What an ECU reports about itself.
+struct ecu_facts {
+    std::uint32_t target_mode = 0;
+    std::uint32_t transferstructs_version = 0;
+    std::uint32_t firmware_version = 0;
+    std::string board_model;
+    std::uint16_t max_configuration_channels = 0;
+    std::string serial_number;
+};
+
+// Connects, reads the facts and disconnects; a boot loader needs the root certificate to tell
+// its serial number. Throws qx::exception, disconnected.
+ecu_facts read_ecu_facts(connection_manager& manager, const std::string& root_certificate);
+// "0x0001020A".
+std::string hex8(std::uint32_t value);
 
 // One `key: value` line per fact on out; on failure the message on err. The exit status.
 int run_ecu_info(connection_manager& manager, const ecu_info_options& options, std::ostream& out, std::ostream& err);

@@ -7,6 +7,7 @@
 #include "app/console/command_line.h"
 #include "app/console/console_link.h"
 #include "app/console/describe_command.h"
+#include "app/console/devices_command.h"
 #include "app/console/ecu_command.h"
 #include "app/console/imagetool_command.h"
 #include "app/console/logs_command.h"
@@ -25,6 +26,8 @@ int main(int argc, char** argv) {
     qx::console::add_imagetool_commands(app);
     qx::console::add_update_command(app);
     qx::console::add_logs_command(app);
+    qx::console::add_devices_command(app);
     qx::console::add_answer_timeout_option(app);
+    qx::console::share_top_options(app);
     return qx::console::run_command_line(app, argc, argv, std::cerr);
 }

@@ -33,6 +33,11 @@ protected:
         if (const auto found = platform::usb::first_present_device(cls); found.outcome == platform::usb::device_search::found)
             on_device_change({ui::device_event::arrival, 5, cls, found.path});
     }
+    // With `--device`, an ECU plugged in elsewhere is none of this station's business.
+    void on_device_change(const ui::device_event& e) override {
+        if (e.kind == ui::device_event::arrival && !platform::usb::chosen_device(e.interface_class, e.path)) return;
+        CUpdateImageDlg::on_device_change(e);
+    }
 };
 
 }  // namespace

@@ -27,7 +27,7 @@ std::string registry_class_dir(std::string_view interface_class) {
     return registry_root() + "/" + guid;
 }
 
-std::optional<std::string> first_present_device(std::string_view interface_class) {
+std::vector<std::string> present_devices(std::string_view interface_class) {
     std::error_code ec;
     std::vector<std::string> sockets;
     for (const auto& entry : std::filesystem::directory_iterator(registry_class_dir(interface_class), ec)) {
@@ -35,8 +35,14 @@ std::optional<std::string> first_present_device(std::string_view interface_class
         if (::lstat(entry.path().c_str(), &st) == 0 && S_ISSOCK(st.st_mode))
             sockets.push_back(entry.path().string());
     }
+    std::sort(sockets.begin(), sockets.end());
+    return sockets;
+}
+
+std::optional<std::string> first_present_device(std::string_view interface_class) {
+    const std::vector<std::string> sockets = present_devices(interface_class);
     if (sockets.empty()) return std::nullopt;
-    return *std::min_element(sockets.begin(), sockets.end());
+    return sockets.front();
 }
 
 }  // namespace qx::platform

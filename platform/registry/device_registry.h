@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qx::platform {
 
@@ -16,6 +17,8 @@ inline constexpr std::string_view ecu_interface_class = "{4B916034-47F5-4765-BEC
 std::string registry_root();
 // The folder of an interface class (the GUID is upper-cased).
 std::string registry_class_dir(std::string_view interface_class);
+// The paths of the present devices of the class, by name in byte order.
+std::vector<std::string> present_devices(std::string_view interface_class);
 // The path of the first present device of the class by name in byte order, if any.
 std::optional<std::string> first_present_device(std::string_view interface_class);
 

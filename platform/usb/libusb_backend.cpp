@@ -131,6 +131,26 @@ std::optional<bulk_interface> usable_interface(libusb_device* device,
     return chosen;
 }
 
+// A string descriptor in ASCII; empty when the device has none or cannot tell.
+std::string string_of(libusb_device_handle* handle, std::uint8_t index) {
+    unsigned char text[256];
+    if (index == 0) return {};
+    const int n = libusb_get_string_descriptor_ascii(handle, index, text, sizeof text);
+    return n > 0 ? std::string(reinterpret_cast<const char*>(text), std::size_t(n)) : std::string();
+}
+
+// Manufacturer, product and serial number, when the device can be opened (opening claims
+// nothing, so a device in use elsewhere still tells them).
+void read_strings(libusb_device* device, present_device& into) {
+    libusb_device_descriptor descriptor{};
+    libusb_device_handle* handle = nullptr;
+    if (libusb_get_device_descriptor(device, &descriptor) != 0 || libusb_open(device, &handle) != 0) return;
+    into.manufacturer = string_of(handle, descriptor.iManufacturer);
+    into.product = string_of(handle, descriptor.iProduct);
+    into.serial = string_of(handle, descriptor.iSerialNumber);
+    libusb_close(handle);
+}
+
 class libusb_pipe final : public pipe {
 public:
     libusb_pipe(libusb_context* context, libusb_device_handle* handle, bulk_interface chosen)
@@ -244,6 +264,38 @@ std::optional<bus_address> parse_libusb_device_path(std::string_view path) {
     const auto address = parse_decimal<std::uint8_t>(path.substr(colon + 1));
     if (!bus || !address) return std::nullopt;
     return bus_address{*bus, *address};
+}
+
+std::string bus_port_path(std::uint8_t bus, const std::uint8_t* ports, int count) {
+    std::string path = std::to_string(bus);
+    for (int i = 0; i < count; ++i) path += (i == 0 ? "-" : ".") + std::to_string(ports[i]);
+    return path;
+}
+
+std::vector<present_device> list_libusb_devices(bool with_strings, int& error) {
+    error = 0;
+    std::vector<present_device> found;
+    const auto ids = configured_ids(error);
+    if (!ids) {
+        if (error == ENODEV) error = 0;  // no ids: no devices to look for
+        return found;
+    }
+    device_list devices;
+    if (devices.status() != 0) {
+        error = errno_of(devices.status());
+        return found;
+    }
+    for (libusb_device* device : devices) {
+        if (!usable_interface(device, *ids)) continue;
+        present_device d;
+        d.path = libusb_device_path(libusb_get_bus_number(device), libusb_get_device_address(device));
+        std::uint8_t ports[8];
+        const int depth = libusb_get_port_numbers(device, ports, sizeof ports);
+        if (depth > 0) d.bus_port = bus_port_path(libusb_get_bus_number(device), ports, depth);
+        if (with_strings) read_strings(device, d);
+        found.push_back(std::move(d));
+    }
+    return found;
 }
 
 device_search find_libusb_device() {

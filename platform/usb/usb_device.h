@@ -5,6 +5,7 @@
 //   1. the virtual device registry (platform/registry): a device is a SOCK_SEQPACKET socket;
 //   2. libusb: the devices named by TRELINK_USB_IDS=vvvv:pppp[,vvvv:pppp], for the ECU's
 //      interface class only. Their paths read "libusb:<bus>:<address>".
+// TRELINK_DEVICE narrows the search to one device (device_selector below).
 //
 // Failures carry an errno value: ENODEV for a device that has gone away (also the end of a
 // registry connection), EMSGSIZE for a packet longer than the read asked for.
@@ -14,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qx::platform::usb {
 
@@ -44,9 +46,36 @@ struct device_search {
     int error = 0;     // errno value otherwise
 };
 
+// A present device of the ECU's class.
+struct present_device {
+    std::string path;      // what open_device takes
+    std::string bus_port;  // libusb devices: "<bus>-<port>[.<port>...]"
+    // The USB strings, where known (libusb devices that could be opened to ask).
+    std::string manufacturer, product, serial;
+};
+
+// Which device TRELINK_DEVICE names: "serial:XXXXXXXX" (the USB serial number, any case), a
+// bus-port path such as "1-2.3", else a device path (a registry socket, "libusb:<bus>:<address>").
+// Registry devices carry no USB strings, so only their path names them.
+struct device_selector {
+    enum kind_t { path, bus_port, serial } kind = path;
+    std::string value;  // without "serial:"
+
+    static device_selector parse(std::string_view text);
+    bool matches(const present_device& device) const;
+};
+
+// Every present device of the class, registry devices first, TRELINK_DEVICE not applied. The
+// USB strings are asked for only when `with_strings`. `error` is set (EINVAL for a malformed
+// TRELINK_USB_IDS, else from libusb) when libusb could not list its devices.
+std::vector<present_device> present_devices(std::string_view interface_class, bool with_strings, int& error);
+
 // The first present device of the class: a registry device if there is one, else the first
-// libusb device that TRELINK_USB_IDS names and that has a usable bulk interface.
+// libusb device that TRELINK_USB_IDS names and that has a usable bulk interface. With
+// TRELINK_DEVICE set, the first that it names, and no_device when none is present.
 device_search first_present_device(std::string_view interface_class);
+// Whether TRELINK_DEVICE, when set, names the present device at `path`.
+bool chosen_device(std::string_view interface_class, const std::string& path);
 
 // Opens a device path from first_present_device. Null with `error` set on failure.
 std::unique_ptr<pipe> open_device(const std::string& path, int& error);

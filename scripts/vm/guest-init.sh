@@ -94,6 +94,21 @@ usb_update() {
 	[ $_rc = 0 ] && ecusim check-update --serial "$S1" --state /tmp/s1.json
 }
 
+# --device: the gadget by its USB serial number and by its bus-port path; another serial
+# number names no device and is never answered by this one.
+device_choice() {
+	gadget_start ecu1 "$S1" --mode app || return 1
+	timeout 60 flashdesk devices --probe > /tmp/devices.log 2>&1; _rc=$?
+	cat /tmp/devices.log
+	_port=$(sed -n 's/.*bus-port: \([0-9.-]*\).*/\1/p' /tmp/devices.log | head -n 1)
+	[ $_rc = 0 ] && [ -n "$_port" ] && grep -q "serial: $S1  mode: app .*serial_number: $S1" /tmp/devices.log || return 1
+	timeout 60 flashdesk ecu info --device "serial:$S1" | grep -q "serial_number: $S1" || return 1
+	timeout 60 flashdesk ecu info --device "$_port" | grep -q "serial_number: $S1" || return 1
+	timeout 60 flashdesk ecu info --device "serial:$S2" > /tmp/absent.log 2>&1; _rc=$?
+	cat /tmp/absent.log
+	[ $_rc = 1 ] && grep -q "No such device: serial:$S2 " /tmp/absent.log && ! grep -q serial_number /tmp/absent.log
+}
+
 # A technician in plugdev reads the ECU through the node the udev rule opened to the group.
 access() {
 	gadget_start ecu1 "$S1" --mode app || return 1
@@ -194,6 +209,7 @@ ratio() {
 }
 
 step usb_update usb_update
+step device_choice device_choice
 step access access
 step hotplug hotplug
 step powerseq powerseq

@@ -121,5 +121,48 @@ TEST_F(registry_pipe, malformed_usb_ids_fail_the_enumeration) {
     ::unsetenv("TRELINK_USB_IDS");
 }
 
+TEST_F(registry_pipe, the_named_device_is_the_only_one_found) {
+    qx::test::fake_usb_device first("ecu-a");
+    qx::test::fake_usb_device second("ecu-b");
+    for (const std::string& selector : std::vector<std::string>{second.path(), "serial:1A2B3C4D", "1-2", registry_root() + "/ecu-a"}) {
+        ::setenv("TRELINK_DEVICE", selector.c_str(), 1);
+        const device_search found = first_present_device(ecu_interface_class);
+        const bool named = selector == second.path();  // registry devices carry no serial or bus-port
+        EXPECT_EQ(found.outcome, named ? device_search::found : device_search::no_device) << selector;
+        EXPECT_EQ(found.path, named ? second.path() : "") << selector;
+        EXPECT_EQ(chosen_device(ecu_interface_class, second.path()), named) << selector;
+        EXPECT_FALSE(chosen_device(ecu_interface_class, first.path())) << selector;
+    }
+    ::unsetenv("TRELINK_DEVICE");
+    EXPECT_TRUE(chosen_device(ecu_interface_class, second.path()));
+}
+
+struct selector_case {
+    const char* selector;
+    device_selector::kind_t kind;
+    bool matches;  // the libusb device below
+};
+
+TEST(device_selector, names_a_device_by_path_bus_port_or_serial) {
+    const present_device real{"libusb:1:7", "1-2.3", "ecusim", "ECU", "0A0B0C0D"};
+    const selector_case cases[] = {
+        {"serial:0a0b0c0d", device_selector::serial, true}, {"serial:0A0B0C0E", device_selector::serial, false},
+        {"serial:", device_selector::serial, false},        {"1-2.3", device_selector::bus_port, true},
+        {"1-2", device_selector::bus_port, false},          {"1-2.3.4", device_selector::bus_port, false},
+        {"libusb:1:7", device_selector::path, true},        {"1-", device_selector::path, false},
+        {"1-2..3", device_selector::path, false},           {"-2.3", device_selector::path, false},
+        {"1.2-3", device_selector::path, false},
+    };
+    for (const selector_case& c : cases) {
+        const device_selector selector = device_selector::parse(c.selector);
+        EXPECT_EQ(selector.kind, c.kind) << c.selector;
+        EXPECT_EQ(selector.matches(real), c.matches) << c.selector;
+    }
+    // Paths compare in their normal form.
+    present_device registry_device;
+    registry_device.path = "/r/ecu0";
+    EXPECT_TRUE(device_selector::parse("/r/./ecu0").matches(registry_device));
+}
+
 }  // namespace
 }  // namespace qx::platform::usb

@@ -3,12 +3,15 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <future>
+#include <thread>
 #include <new>
 #include <sstream>
 #include <stdexcept>
 
 #include "app/console/command_line.h"
 #include "app/console/update_command.h"
+#include "platform/registry/device_registry.h"
 #include "tests/update/update_fixture.h"
 
 namespace qx::testing {
@@ -56,6 +59,34 @@ TEST_F(update_command, an_ecu_that_never_answers_ends_the_run_with_exit_1) {
     EXPECT_EQ(run(false, cfg), 1);  // also without --once
     EXPECT_NE(out.str().find("No ECU answered after 12 connection attempts.\n"), std::string::npos) << out.str();
     EXPECT_EQ(state().commands, 12u);
+}
+
+TEST_F(update_command, bound_to_one_device_it_leaves_other_arrivals_alone) {
+    write_group({package(serial, 0)});
+    ecusim::ecu_config cfg;
+    cfg.mode = ecusim::ecu_mode::boot;
+    cfg.serial = *ecusim::parse_serial(serial);
+    ecu = std::make_unique<ecusim::virtual_ecu>(cfg);  // another station's ECU
+    ecu->device().unplug();
+    const std::string class_dir = platform::registry_class_dir(platform::ecu_interface_class);
+    ::setenv("TRELINK_DEVICE", (class_dir + "/named").c_str(), 1);
+    console::update_options o;
+    o.folder = folder.string();
+    o.root_certificate = (folder / "RootCertificate_tcert.der").string();
+    o.once = true;
+    o.connect_pause = std::chrono::milliseconds(5);  // an attempt on its arrival would give up at once
+    auto run = std::async(std::launch::async, [&] { return console::run_update(o, out); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ecu->device().plug();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ecusim::usb_device named(cfg, class_dir, "named");
+    named.start();
+    const int status = run.get();
+    ::unsetenv("TRELINK_DEVICE");
+    EXPECT_EQ(status, 0) << out.str();
+    EXPECT_GT(named.inspect([](ecusim::ecu& e) { return e.state().commands; }), 0u);
+    EXPECT_EQ(state().commands, 0u);
+    named.stop();
 }
 
 TEST_F(update_command, what_cannot_start_is_refused_with_exit_2) {
