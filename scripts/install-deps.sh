@@ -18,10 +18,26 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# One line per step; the package manager's own output goes to a log, shown only on failure.
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all ${#packages[@]} packages present"
+  exit 0
 fi
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+log=$(mktemp /tmp/install-deps.XXXXXX.log)
+step() {
+  echo "install-deps: $1"
+  shift
+  if ! "$@" >>"$log" 2>&1; then
+    echo "install-deps: failed; the last lines of $log:" >&2
+    tail -n 20 "$log" >&2
+    exit 1
+  fi
+}
+step "updating the package lists" $SUDO apt-get update -qq
+step "installing ${#missing[@]} packages: ${missing[*]}" \
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+rm -f "$log"
+echo "install-deps: done"

@@ -9,9 +9,16 @@ scripts/install-deps.sh
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(default asan)
 jobs=$(nproc)
+summary=()
+results=$(mktemp)
+trap 'rm -f "$results"' EXIT
 for p in "${presets[@]}"; do
   echo "== preset $p"
+  start=$SECONDS
   cmake --preset "$p" >/dev/null
   cmake --build --preset "$p" -j "$jobs"
-  ctest --preset "$p" -j "$jobs"
+  ctest --preset "$p" -j "$jobs" | tee "$results"
+  summary+=("$p: $(grep -m1 'tests passed' "$results"), $((SECONDS - start)) s")
 done
+echo "== summary"
+printf '%s\n' "${summary[@]}"
