@@ -12,6 +12,7 @@ inline constexpr const char* usb_ids_variable = "TRELINK_USB_IDS";
 inline constexpr const char* can_interface_variable = "TRELINK_CAN_IF";
 inline constexpr const char* virtual_can_variable = "TRELINK_VCAN";
 inline constexpr const char* answer_timeout_variable = "TRELINK_ANSWER_TIMEOUT_MS";
+inline constexpr const char* trace_variable = "TRELINK_TRACE";
 inline constexpr const char* device_variable = "TRELINK_DEVICE";
 
 // The registry root.
@@ -29,6 +30,9 @@ std::string virtual_can();
 // The one device the USB link may pick: a registry device path, a libusb bus-port path
 // ("1-2.3") or "serial:" and the device's USB serial number.
 std::string device();
+
+// The exchange trace file.
+std::string trace_file();
 
 // How long one read waits for the ECU, in milliseconds: a whole number above 0. -1 (no limit)
 // when unset, 0 or not such a number.

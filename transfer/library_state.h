@@ -1,9 +1,13 @@
 // The library's one state per process, shared by the exports and the links.
 #pragma once
 
+#include <memory>
+
 #include <cstdint>
 
 #include "transfer/link.h"
+
+#include "transfer/trace.h"
 
 namespace qx::transfer {
 
@@ -29,6 +33,7 @@ struct library_state {
     TrelinkCommandHeader command_header{};
     TrelinkResponseHeader response_header{};
     std::uint32_t transport_status = 0;
+    std::unique_ptr<exchange_trace> trace;  // TRELINK_TRACE; null: no trace, no cost
 };
 
 library_state& state();

@@ -2,6 +2,7 @@
 #include "transfer/trelink.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "protocol/codec.h"
@@ -9,6 +10,7 @@
 #include "protocol/status.h"
 #include "transfer/library_state.h"
 #include "transfer/messages.h"
+#include "platform/environment.h"
 
 namespace qx::transfer {
 
@@ -70,6 +72,10 @@ int EnableErrorMessages(int enable) {
 
 int KesInitializeInterfaces(unsigned flags, unsigned char* data) {
     library_state& s = state();
+    if (const std::string path = qx::platform::environment::trace_file(); !path.empty())
+        s.trace = exchange_trace::open(path);
+    else
+        s.trace.reset();
     fill_command_port(s.command_port, flags);
     const link_kind kind = choose_link(flags);
     if (kind != link_kind::none) {
@@ -100,9 +106,30 @@ int KesAppendPlayback(const void* playback, uint32_t size) {
     return s.link->append_playback(playback, size);
 }
 
+static int send_command(unsigned command_code, void* command_data, uint16_t command_data_size,
+                        void* response_data, uint16_t response_data_buffer_size,
+                        uint16_t* returned_size);
+
 int KesSendCommand(unsigned command_code, void* command_data, uint16_t command_data_size,
                    void* response_data, uint16_t response_data_buffer_size,
                    uint16_t* returned_size) {
+    exchange_trace* trace = state().trace.get();
+    if (!trace)
+        return send_command(command_code, command_data, command_data_size, response_data,
+                            response_data_buffer_size, returned_size);
+    std::uint16_t returned = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const int result = send_command(command_code, command_data, command_data_size, response_data,
+                                    response_data_buffer_size, &returned);
+    trace->record(command_code, command_data ? command_data_size : 0, returned, result,
+                  std::chrono::steady_clock::now() - start);
+    if (returned_size) *returned_size = returned;
+    return result;
+}
+
+static int send_command(unsigned command_code, void* command_data, uint16_t command_data_size,
+                        void* response_data, uint16_t response_data_buffer_size,
+                        uint16_t* returned_size) {
     library_state& s = state();
     if (!s.link) {
         show_error("KesSendCommand Error ! No interface initialized");

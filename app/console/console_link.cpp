@@ -31,6 +31,9 @@ void add_link_option(CLI::App& app) {
     app.add_option_function<std::string>(
         "--device", [](const std::string& selector) { ::setenv(platform::environment::device_variable, selector.c_str(), 1); },
         "use only this ECU: a registry device path, a USB bus-port path such as 1-2.3, or serial:XXXXXXXX");
+    app.add_option_function<std::string>(
+        "--trace", [](const std::string& file) { ::setenv(platform::environment::trace_variable, file.c_str(), 1); },
+        "append one line per exchange with the ECU to FILE (flashdesk trace show FILE sums it up)");
 }
 
 void report_absent_device(std::ostream& err) {

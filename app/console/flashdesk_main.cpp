@@ -13,6 +13,7 @@
 #include "app/console/logs_command.h"
 #include "app/console/pak_command.h"
 #include "app/console/structs_command.h"
+#include "app/console/trace_command.h"
 #include "app/console/update_command.h"
 
 int main(int argc, char** argv) {
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
     qx::console::add_update_command(app);
     qx::console::add_logs_command(app);
     qx::console::add_devices_command(app);
+    qx::console::add_trace_command(app);
     qx::console::add_answer_timeout_option(app);
     qx::console::share_top_options(app);
     return qx::console::run_command_line(app, argc, argv, std::cerr);

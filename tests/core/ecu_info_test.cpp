@@ -1,9 +1,16 @@
 // `flashdesk ecu info` against the virtual ECU.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <sstream>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app/console/ecu_command.h"
+#include "app/console/trace_command.h"
 #include "tests/core/ecu_fixture.h"
 
 namespace qx::testing {
@@ -50,6 +57,43 @@ TEST(ecu_info, failures_print_the_message_and_exit_1) {
     r = ecu_info("--mode boot", "/nonexistent/RootCertificate_tcert.der");
     EXPECT_EQ(r.rc, 1);
     EXPECT_EQ(r.err, "Cannot read root certificate /nonexistent/RootCertificate_tcert.der\n");
+}
+
+// TRELINK_TRACE: a line per exchange, and `trace show` sums them per command.
+TEST(ecu_info, a_trace_holds_every_exchange_and_sums_up_per_command) {
+    const std::string file = (std::filesystem::temp_directory_path() / ("trace-" + std::to_string(::getpid()))).string();
+    std::filesystem::remove(file);
+    ::setenv("TRELINK_TRACE", file.c_str(), 1);
+    const auto r = ecu_info("--serial 0a0b0c0d", "");
+    ::unsetenv("TRELINK_TRACE");
+    ASSERT_EQ(r.rc, 0) << r.err;
+    std::ifstream in(file);
+    std::vector<std::string> names;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string when, name, status;
+        unsigned request = 0, response = 0;
+        long long us = -1;
+        fields >> when >> name >> request >> response >> status >> us;
+        ASSERT_TRUE(fields && when.ends_with("Z") && us >= 0) << line;
+        names.push_back(name);
+        if (name == "GET_TARGET_VERSION") {
+            EXPECT_EQ(request, 0u);
+            EXPECT_EQ(response, 8u);
+            EXPECT_EQ(status, "00000000");
+        }
+    }
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ(names.front(), "GET_TARGET_VERSION");
+
+    std::ifstream again(file);
+    std::ostringstream out, err;
+    ASSERT_TRUE(console::summarise_trace(again, out, err)) << err.str();
+    EXPECT_NE(out.str().find("GET_TARGET_VERSION"), std::string::npos) << out.str();
+    std::istringstream damaged("2026-01-01T00:00:00.000Z\tGET_TARGET_VERSION\tx\n");
+    EXPECT_FALSE(console::summarise_trace(damaged, out, err));
+    EXPECT_NE(err.str().find("line 1"), std::string::npos);
+    std::filesystem::remove(file);
 }
 
 }  // namespace
