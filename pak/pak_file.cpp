@@ -24,7 +24,7 @@ constexpr std::array<std::string_view, 6> type_names = {
 // One package read: the stream, the checksum register and the two records being filled.
 // The body bytes are read in pieces of this size and each piece is checksummed while it is
 // still in the cache.
-constexpr std::size_t piece_size = 256 * 1024;
+constexpr std::size_t piece_size = 1024 * 1024;
 
 // One package read: the stream, the checksum register and the records being filled. Without
 // an image record the body passes through one reused piece buffer and only its sizes are kept.
@@ -39,7 +39,7 @@ public:
     package_reader(const package_reader&) = delete;
     package_reader& operator=(const package_reader&) = delete;
     ~package_reader() {
-        if (piece_) ::explicit_bzero(piece_.get(), piece_size);
+        if (piece_) ::explicit_bzero(piece_.get(), piece_used_);
     }
 
     void layout1_header() {
@@ -180,6 +180,7 @@ private:
     // Reads and checksums `size` bytes through the piece buffer.
     void pass(std::size_t size) {
         if (!piece_) piece_ = std::make_unique_for_overwrite<std::uint8_t[]>(piece_size);
+        piece_used_ = std::max(piece_used_, std::min(size, piece_size));
         for (std::size_t done = 0; done < size; done += piece_size)
             bytes(piece_.get(), std::min<std::size_t>(piece_size, size - done));
     }
@@ -189,6 +190,7 @@ private:
     pak_body_sizes& sizes_;
     pak_source source_;
     std::unique_ptr<std::uint8_t[]> piece_;
+    std::size_t piece_used_ = 0;  // the bytes of the piece that held package data
     std::uint32_t reg_ = 0xFFFFFFFF;  // raw CRC-32C register; the first byte starts from the initial value
 };
 

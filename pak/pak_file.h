@@ -66,7 +66,7 @@ public:
     void read_layout1(std::istream& stream, std::streamoff position, pak_image& image);
     void read_layout2(std::istream& stream, std::streamoff position, pak_image& image);
     // The same read and checks, but the body is not kept: it passes through one buffer of
-    // 256 KB and only its sizes are stored.
+    // 1 MB and only its sizes are stored.
     void check_layout1(std::istream& stream, std::streamoff position, pak_body_sizes& sizes);
     void check_layout2(std::istream& stream, std::streamoff position, pak_body_sizes& sizes);
 
