@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <new>
 #include <string.h>  // explicit_bzero
 
 #include "pak/crc32c.h"
@@ -20,6 +21,7 @@ constexpr std::array<std::string_view, 6> type_names = {
     "Firmware", "Fixed Model", "Dynamic Model", "Boot Module", "Power Control Module", "Play Back Module"};
 
 [[noreturn]] void invalid() { throw pak_file::exception_invalid("Pak file invalid."); }
+[[noreturn]] void out_of_memory() { throw pak_file::exception_out_of_memory("Cannot allocate enough memory."); }
 
 // One package read: the stream, the checksum register and the two records being filled.
 // The body bytes are read in pieces of this size and each piece is checksummed while it is
@@ -171,15 +173,24 @@ private:
             source_.exhaust();
             invalid();
         }
-        if (!into) return pass(size);
-        if (!into->allocate(size)) throw pak_file::exception_out_of_memory("Cannot allocate enough memory.");
+        if (!into) {
+            // A body too large to hold fails as it would when kept: the same allocation is
+            // made and released untouched, so it costs no resident memory.
+            std::uint8_t* trial = new (std::nothrow) std::uint8_t[size];
+            asm volatile("" : : "r"(trial) : "memory");  // the allocation must not be left out
+            if (!trial) out_of_memory();
+            delete[] trial;
+            return pass(size);
+        }
+        if (!into->allocate(size)) out_of_memory();
         for (std::size_t done = 0; done < size; done += piece_size)
             bytes(into->data() + done, std::min<std::size_t>(piece_size, size - done));
     }
 
     // Reads and checksums `size` bytes through the piece buffer.
     void pass(std::size_t size) {
-        if (!piece_) piece_ = std::make_unique_for_overwrite<std::uint8_t[]>(piece_size);
+        if (!piece_) piece_.reset(new (std::nothrow) std::uint8_t[piece_size]);
+        if (!piece_) out_of_memory();
         piece_used_ = std::max(piece_used_, std::min(size, piece_size));
         for (std::size_t done = 0; done < size; done += piece_size)
             bytes(piece_.get(), std::min<std::size_t>(piece_size, size - done));
