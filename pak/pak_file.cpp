@@ -1,8 +1,12 @@
 #include "pak/pak_file.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <fstream>
+#include <memory>
+#include <new>
+#include <string.h>  // explicit_bzero
 
 #include "pak/crc32c.h"
 #include "pak/pak_source.h"
@@ -17,14 +21,27 @@ constexpr std::array<std::string_view, 6> type_names = {
     "Firmware", "Fixed Model", "Dynamic Model", "Boot Module", "Power Control Module", "Play Back Module"};
 
 [[noreturn]] void invalid() { throw pak_file::exception_invalid("Pak file invalid."); }
+[[noreturn]] void out_of_memory() { throw pak_file::exception_out_of_memory("Cannot allocate enough memory."); }
 
 // One package read: the stream, the checksum register and the two records being filled.
+// The body bytes are read in pieces of this size and each piece is checksummed while it is
+// still in the cache.
+constexpr std::size_t piece_size = 1024 * 1024;
+
+// One package read: the stream, the checksum register and the records being filled. Without
+// an image record the body passes through one reused piece buffer and only its sizes are kept.
 class package_reader {
 public:
-    package_reader(pak_file& header, pak_image& image, std::istream& stream, std::streamoff position)
-        : header_(header), image_(image), source_(stream, position) {
+    package_reader(pak_file& header, pak_image* image, pak_body_sizes& sizes, std::istream& stream,
+                   std::streamoff position)
+        : header_(header), image_(image), sizes_(sizes), source_(stream, position) {
         if (!source_.positioned())
             throw pak_file::exception_out_of_bounds("Position in file is invalid.");
+    }
+    package_reader(const package_reader&) = delete;
+    package_reader& operator=(const package_reader&) = delete;
+    ~package_reader() {
+        if (piece_) ::explicit_bzero(piece_.get(), piece_used_);
     }
 
     void layout1_header() {
@@ -51,20 +68,26 @@ public:
     }
 
     void body() {
-        buffer(image_.certificate);
-        buffer(image_.aux_data);
+        sizes_.certificate = fed_word();
+        body_buffer(image_ ? &image_->certificate : nullptr, sizes_.certificate);
+        sizes_.aux_data = fed_word();
+        body_buffer(image_ ? &image_->aux_data : nullptr, sizes_.aux_data);
         fed_word();  // reserved
-        for (auto& block : image_.key_blocks) {
+        for (std::size_t i = 0; i < pak_key_block_count; ++i) {
             if (fed_word() != pak_key_block_size) invalid();
-            bytes(block.data(), block.size());
+            if (image_)
+                bytes(image_->key_blocks[i].data(), pak_key_block_size);
+            else
+                pass(pak_key_block_size);
         }
         const std::uint32_t image_size = word();
         if (image_size % pak_image_block_size != 0) invalid();
         feed_word(image_size);
-        sized_buffer(image_.image_data, image_size);
+        sizes_.image_data = image_size;
+        body_buffer(image_ ? &image_->image_data : nullptr, image_size);
         if (header_.has_checksum && header_.running_checksum != header_.stored_checksum)
             throw pak_file::exception_invalid("Pak file checksum error.");
-        image_.layout = header_.layout;
+        if (image_) image_->layout = header_.layout;
     }
 
 private:
@@ -142,39 +165,82 @@ private:
         }
     }
 
-    void buffer(pak_buffer& into) { sized_buffer(into, fed_word()); }
-
-    void sized_buffer(pak_buffer& into, std::uint32_t size) {
+    // A body buffer of `size` bytes: into `into`, or through the piece buffer when it is null.
+    void body_buffer(pak_buffer* into, std::uint32_t size) {
         // A size beyond the end of the file cannot be read: refuse it before allocating, and
         // leave the stream as the short read would have.
         if (size > source_.remaining()) {
             source_.exhaust();
             invalid();
         }
-        if (!into.allocate(size)) throw pak_file::exception_out_of_memory("Cannot allocate enough memory.");
-        bytes(into.data(), size);
+        if (!into) {
+            // A body too large to hold fails as it would when kept: the same allocation is
+            // made and released untouched, so it costs no resident memory.
+            std::uint8_t* trial = new (std::nothrow) std::uint8_t[size];
+            asm volatile("" : : "r"(trial) : "memory");  // the allocation must not be left out
+            if (!trial) out_of_memory();
+            delete[] trial;
+            return pass(size);
+        }
+        if (!into->allocate(size)) out_of_memory();
+        for (std::size_t done = 0; done < size; done += piece_size)
+            bytes(into->data() + done, std::min<std::size_t>(piece_size, size - done));
+    }
+
+    // Reads and checksums `size` bytes through the piece buffer.
+    void pass(std::size_t size) {
+        if (!piece_) piece_.reset(new (std::nothrow) std::uint8_t[piece_size]);
+        if (!piece_) out_of_memory();
+        piece_used_ = std::max(piece_used_, std::min(size, piece_size));
+        for (std::size_t done = 0; done < size; done += piece_size)
+            bytes(piece_.get(), std::min<std::size_t>(piece_size, size - done));
     }
 
     pak_file& header_;
-    pak_image& image_;
+    pak_image* image_;
+    pak_body_sizes& sizes_;
     pak_source source_;
+    std::unique_ptr<std::uint8_t[]> piece_;
+    std::size_t piece_used_ = 0;  // the bytes of the piece that held package data
     std::uint32_t reg_ = 0xFFFFFFFF;  // raw CRC-32C register; the first byte starts from the initial value
 };
 
-void begin(pak_file& header, std::istream& stream, pak_image& image) {
-    image.release();
+void clear(pak_image& image) { image.release(); }
+void clear(pak_body_sizes& sizes) { sizes = {}; }
+
+template <typename Body>
+void begin(pak_file& header, std::istream& stream, Body& body) {
+    clear(body);
     header.reset();
     if (!pak_detail::stream_is_open(stream)) throw pak_file::exception_file_not_found("File not opened.");
 }
 
-std::ifstream open_package(const std::string& path, pak_file& header, pak_image& image) {
+pak_image* image_record(pak_image& image) { return &image; }
+pak_image* image_record(pak_body_sizes&) { return nullptr; }
+pak_body_sizes& sizes_record(pak_image&, pak_body_sizes& scratch) { return scratch; }
+pak_body_sizes& sizes_record(pak_body_sizes& sizes, pak_body_sizes&) { return sizes; }
+
+template <typename Body>
+void read_package(pak_file& header, std::istream& stream, std::streamoff position, Body& body, int layout) {
+    begin(header, stream, body);
+    pak_body_sizes scratch;
+    package_reader reader(header, image_record(body), sizes_record(body, scratch), stream, position);
+    if (layout == 1)
+        reader.layout1_header();
+    else
+        reader.layout2_header();
+    reader.body();
+}
+
+template <typename Body>
+void load_package(pak_file& header, const std::string& path, Body& body, int layout) {
     std::ifstream file(path, std::ios::binary);
     if (!file.is_open()) {
-        image.release();
+        clear(body);
         header.reset();
         throw pak_file::exception_file_not_found("Cannot open pak file '" + path + "'.");
     }
-    return file;
+    read_package(header, file, 0, body, layout);
 }
 
 }  // namespace
@@ -191,27 +257,21 @@ std::string_view image_type_display_name(std::uint32_t code) {
 void pak_file::reset() { *this = pak_file{}; }
 
 void pak_file::read_layout1(std::istream& stream, std::streamoff position, pak_image& image) {
-    begin(*this, stream, image);
-    package_reader reader(*this, image, stream, position);
-    reader.layout1_header();
-    reader.body();
+    read_package(*this, stream, position, image, 1);
 }
-
 void pak_file::read_layout2(std::istream& stream, std::streamoff position, pak_image& image) {
-    begin(*this, stream, image);
-    package_reader reader(*this, image, stream, position);
-    reader.layout2_header();
-    reader.body();
+    read_package(*this, stream, position, image, 2);
+}
+void pak_file::check_layout1(std::istream& stream, std::streamoff position, pak_body_sizes& sizes) {
+    read_package(*this, stream, position, sizes, 1);
+}
+void pak_file::check_layout2(std::istream& stream, std::streamoff position, pak_body_sizes& sizes) {
+    read_package(*this, stream, position, sizes, 2);
 }
 
-void pak_file::load_layout1(const std::string& path, pak_image& image) {
-    std::ifstream file = open_package(path, *this, image);
-    read_layout1(file, 0, image);
-}
-
-void pak_file::load_layout2(const std::string& path, pak_image& image) {
-    std::ifstream file = open_package(path, *this, image);
-    read_layout2(file, 0, image);
-}
+void pak_file::load_layout1(const std::string& path, pak_image& image) { load_package(*this, path, image, 1); }
+void pak_file::load_layout2(const std::string& path, pak_image& image) { load_package(*this, path, image, 2); }
+void pak_file::check_file_layout1(const std::string& path, pak_body_sizes& sizes) { load_package(*this, path, sizes, 1); }
+void pak_file::check_file_layout2(const std::string& path, pak_body_sizes& sizes) { load_package(*this, path, sizes, 2); }
 
 }  // namespace qx

@@ -36,6 +36,13 @@ std::string_view image_type_name(std::uint32_t code);
 // The name the update dialog shows: as above, but "Boot Loader" for 3; empty above 3.
 std::string_view image_type_display_name(std::uint32_t code);
 
+// The sizes of a package's body, for a read that checks the whole package but keeps no body.
+struct pak_body_sizes {
+    std::uint32_t certificate = 0;
+    std::uint32_t aux_data = 0;
+    std::uint32_t image_data = 0;
+};
+
 class pak_file : public pak_file_exceptions {
 public:
     std::uint32_t layout = 0;  // 1 or 2 once a header of that layout was read completely
@@ -58,10 +65,16 @@ public:
     // record and `image`. On success the stream stands right after the image data.
     void read_layout1(std::istream& stream, std::streamoff position, pak_image& image);
     void read_layout2(std::istream& stream, std::streamoff position, pak_image& image);
+    // The same read and checks, but the body is not kept: it passes through one buffer of
+    // 1 MB and only its sizes are stored.
+    void check_layout1(std::istream& stream, std::streamoff position, pak_body_sizes& sizes);
+    void check_layout2(std::istream& stream, std::streamoff position, pak_body_sizes& sizes);
 
-    // Open the file, read it at position 0 in that layout, close it.
+    // Open the file, read or check it at position 0 in that layout, close it.
     void load_layout1(const std::string& path, pak_image& image);
     void load_layout2(const std::string& path, pak_image& image);
+    void check_file_layout1(const std::string& path, pak_body_sizes& sizes);
+    void check_file_layout2(const std::string& path, pak_body_sizes& sizes);
 };
 
 }  // namespace qx

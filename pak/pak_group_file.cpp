@@ -50,15 +50,14 @@ private:
 };
 
 // Reads the embedded package at `position`, layout 2 first; false when it is invalid in both.
-bool read_package(std::istream& stream, std::streamoff position, pak_file& header) {
-    pak_image scratch;
+bool read_package(std::istream& stream, std::streamoff position, pak_file& header, pak_body_sizes& body) {
     try {
-        header.read_layout2(stream, position, scratch);
+        header.check_layout2(stream, position, body);
         return true;
     } catch (const pak_file::exception_invalid&) {
     }
     try {
-        header.read_layout1(stream, position, scratch);
+        header.check_layout1(stream, position, body);
         return true;
     } catch (const pak_file::exception_invalid&) {
         return false;
@@ -125,7 +124,7 @@ void pak_group_file::load(std::istream& stream) {
         e.entry_type = in.word();
         e.entry_word = in.word();
         e.package_position = std::streamoff(stream.tellg());
-        if (!read_package(stream, e.package_position, e.header)) continue;  // dropped
+        if (!read_package(stream, e.package_position, e.header, e.body)) continue;  // dropped
         if (group_serial.empty()) group_serial = e.header.serial_number;
         if (e.entry_type != e.header.image_type) invalid();
         if (e.header.serial_number != group_serial) invalid();

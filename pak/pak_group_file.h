@@ -28,6 +28,7 @@ inline constexpr std::uint32_t pak_group_name_max = 64;
 
 struct pak_group_entry {
     pak_file header;  // its layout says which reader reads the package again
+    pak_body_sizes body;  // the body is checked but not kept
     std::string name;
     std::uint32_t entry_type = 0;  // equals header.image_type
     std::uint32_t entry_word = 0;

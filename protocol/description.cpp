@@ -18,30 +18,65 @@ namespace cat = catalogue;
 // One step of a key path: a name or a number.
 struct key {
     std::variant<std::string_view, std::uint32_t> k;
+    key() : k(std::uint32_t(0)) {}
     key(std::string_view s) : k(s) {}
     key(const char* s) : k(std::string_view(s)) {}
     key(const std::string& s) : k(std::string_view(s)) {}
     key(std::uint32_t n) : k(n) {}
 };
 
-// Writes each entry by walking its key path from the root.
+// Writes each entry by walking its key path from a node.
 class entry_writer {
 public:
     explicit entry_writer(dynamic_map& root) : root_(root) {}
 
     template <class Value>
     void operator()(std::initializer_list<key> path, const Value& value) {
-        dynamic_map* node = &root_;
-        for (const key& k : path)
-            node = std::visit([&](auto v) -> dynamic_map* { return &node->child(v); }, k.k);
-        node->assign(value);
+        write(root_, path, value);
+    }
+    template <class Value>
+    void write(dynamic_map& from, std::initializer_list<key> path, const Value& value) {
+        walk(from, path.begin(), path.end()).assign(value);
         ++entries_;
     }
+    static dynamic_map& walk(dynamic_map& from, const key* begin, const key* end) {
+        dynamic_map* node = &from;
+        for (const key* k = begin; k != end; ++k)
+            node = std::visit([&](auto v) -> dynamic_map* { return &node->child(v); }, k->k);
+        return *node;
+    }
+    dynamic_map& root() { return root_; }
     std::size_t entries() const { return entries_; }
 
 private:
     dynamic_map& root_;
     std::size_t entries_ = 0;
+};
+
+// A node under which many entries are written, found once. It is made by its first write, so
+// a branch that receives nothing leaves the tree as it was. Nothing may be assigned to the
+// node or its parents while the branch is in use.
+class branch {
+public:
+    branch(entry_writer& w, branch* parent, std::initializer_list<key> path) : w_(w), parent_(parent) {
+        for (const key& k : path) path_[size_++] = k;
+    }
+    template <class Value>
+    void operator()(std::initializer_list<key> rest, const Value& value) {
+        w_.write(node(), rest, value);
+    }
+    entry_writer& w() { return w_; }
+    dynamic_map& node() {
+        if (!node_) node_ = &entry_writer::walk(parent_ ? parent_->node() : w_.root(), path_.data(), path_.data() + size_);
+        return *node_;
+    }
+
+private:
+    entry_writer& w_;
+    branch* parent_;
+    std::array<key, 3> path_;
+    std::size_t size_ = 0;
+    dynamic_map* node_ = nullptr;
 };
 
 // The four views of an item structure and of the item header.
@@ -90,63 +125,65 @@ bool consecutive(const Values& values, std::uint32_t step, Get value_of) {
     return !values.empty();
 }
 
-void write_field(entry_writer& w, const std::string& structure, const cat::field& f, const view* v) {
-    const std::string& s = structure;
-    const std::string_view fn = f.name;
-    w({"structs", s, "fields", fn, "type"}, type_text(f, v));
-    for (const auto& e : f.values) {
-        w({"structs", s, "fields", fn, "values", e.name, "value"}, e.value);
-        w({"structs", s, "fields", fn, "values", e.name, "description"}, e.description);
-        for (std::size_t c = 0; c < f.extra_columns.size() && c < e.extra.size(); ++c)
-            w({"structs", s, "fields", fn, "values", e.name, f.extra_columns[c]}, e.extra[c]);
+void write_field(branch& structure, const cat::field& f, const view* v) {
+    branch field(structure.w(), &structure, {"fields", f.name});
+    field({"type"}, type_text(f, v));
+    if (!f.values.empty()) {
+        branch values(structure.w(), &field, {"values"});
+        for (const auto& e : f.values) {
+            branch value(structure.w(), &values, {e.name});
+            value({"value"}, e.value);
+            value({"description"}, e.description);
+            for (std::size_t c = 0; c < f.extra_columns.size() && c < e.extra.size(); ++c)
+                value({f.extra_columns[c]}, e.extra[c]);
+        }
     }
-    if (consecutive(f.values, 1, [](const cat::enum_value& e) { return e.value; }))
-        w({"structs", s, "fields", fn, "consecutive"}, "1");
+    if (consecutive(f.values, 1, [](const cat::enum_value& e) { return e.value; })) field({"consecutive"}, "1");
     for (const auto& b : f.bitfields) {
-        w({"structs", s, "fields", fn, "bitfields", b.name, "mask"}, b.mask);
+        branch bits(structure.w(), &field, {"bitfields", b.name});
+        bits({"mask"}, b.mask);
         const std::uint32_t mask = cat::parse_number(b.mask).value_or(0);
-        if (b.values.empty() && mask && (mask & (mask - 1)) == 0)
-            w({"structs", s, "fields", fn, "bitfields", b.name, "values", "on"}, std::to_string(mask));
-        for (const auto& bv : b.values)
-            w({"structs", s, "fields", fn, "bitfields", b.name, "values", bv.name}, bv.text);
+        if (b.values.empty() && mask && (mask & (mask - 1)) == 0) bits({"values", "on"}, std::to_string(mask));
+        for (const auto& bv : b.values) bits({"values", bv.name}, bv.text);
         if (consecutive(b.values, mask & (~mask + 1), [](const cat::named_text& t) { return t.text; }))
-            w({"structs", s, "fields", fn, "bitfields", b.name, "consecutive"}, "1");
+            bits({"consecutive"}, "1");
     }
     static constexpr std::pair<cat::attribute, std::string_view> attribute_keys[] = {
         {cat::modifiable, "modifiable"},         {cat::modifiable_ro, "modifiable_ro"},
         {cat::in_ram, "in_ram"},                 {cat::no_modify_func, "no_modify_func"},
         {cat::no_compare_func, "no_compare_func"}};
     for (const auto& [bit, word] : attribute_keys)
-        if (f.attributes & bit) w({"structs", s, "fields", fn, word}, "1");
+        if (f.attributes & bit) field({word}, "1");
 }
 
-void write_structure(entry_writer& w, const cat::structure& st, const view* v) {
+void write_structure(entry_writer& w, branch& structs, const cat::structure& st, const view* v) {
     const std::string name = v ? view_name(st, *v) : std::string(st.name);
+    branch s(w, &structs, {name});
     for (const auto& f : st.fields)
-        if (!v || f.type == header_name || v->keeps(f.attributes)) write_field(w, name, f, v);
-    if (name.ends_with("_DTS")) w({"structs", name, "dts"}, "1");
+        if (!v || f.type == header_name || v->keeps(f.attributes)) write_field(s, f, v);
+    if (name.ends_with("_DTS")) s({"dts"}, "1");
     if (v) {
         const bool header = st.name == header_name;
-        w({"structs", name, header ? std::string(v->word) + "_header" : std::string(v->word)}, "1");
+        s({header ? std::string(v->word) + "_header" : std::string(v->word)}, "1");
         return;
     }
-    for (const auto& d : st.defines) w({"structs", name, "defines", d.name}, d.text);
-    if (!st.description.empty()) w({"structs", name, "description"}, st.description);
+    for (const auto& d : st.defines) s({"defines", d.name}, d.text);
+    if (!st.description.empty()) s({"description"}, st.description);
     if (st.name == "TokenStack_DTS") {
         std::uint32_t position = 0;
         for (const auto& t : cat::tokens) {
-            w({"structs", name, "tokens", t.name, "position"}, std::to_string(position++));
-            if (t.has_func) w({"structs", name, "tokens", t.name, "has_func"}, "1");
-            if (!t.keyword.empty()) w({"structs", name, "tokens", t.name, "keyword"}, t.keyword);
-            if (t.has_stack_use)
-                w({"structs", name, "tokens", t.name, "stack_use"}, std::to_string(t.stack_use));
-            if (t.children) w({"structs", name, "tokens", t.name, "children"}, std::to_string(t.children));
+            branch token(w, &s, {"tokens", t.name});
+            token({"position"}, std::to_string(position++));
+            if (t.has_func) token({"has_func"}, "1");
+            if (!t.keyword.empty()) token({"keyword"}, t.keyword);
+            if (t.has_stack_use) token({"stack_use"}, std::to_string(t.stack_use));
+            if (t.children) token({"children"}, std::to_string(t.children));
         }
     }
-    if (st.flags & cat::flag_cfgitem) w({"structs", name, "cfgitem"}, "1");
-    if (st.flags & cat::flag_cfgitem_header) w({"structs", name, "cfgitem_header"}, "1");
+    if (st.flags & cat::flag_cfgitem) s({"cfgitem"}, "1");
+    if (st.flags & cat::flag_cfgitem_header) s({"cfgitem_header"}, "1");
     for (const auto& f : cat::item_flag_names)
-        if (st.flags & f.flag) w({"structs", name, f.name}, "1");
+        if (st.flags & f.flag) s({f.name}, "1");
 }
 
 }  // namespace
@@ -155,27 +192,33 @@ std::size_t build_description(dynamic_map& root) {
     entry_writer w(root);
     for (const auto& d : protocol_defines) w({"defines", d.name}, d.text);
 
+    branch structs(w, nullptr, {"structs"});
     for (const auto& st : cat::structures) {
-        write_structure(w, st, nullptr);
+        write_structure(w, structs, st, nullptr);
         if (is_item_or_header(st))
-            for (const auto& v : views) write_structure(w, st, &v);
+            for (const auto& v : views) write_structure(w, structs, st, &v);
     }
 
     for (const auto& c : commands) {
-        w({"commands", c.name, "request"}, c.request.name);
-        w({"commands", c.name, "response"}, c.response.name);
+        branch command(w, nullptr, {"commands", c.name});
+        command({"request"}, c.request.name);
+        command({"response"}, c.response.name);
     }
 
     for (const auto& t : cat::flash_tags) {
-        w({"flash_tags", t.name, "tag"}, std::uint32_t(t.value));
-        w({"flash_tags", t.name, "struct", "type"}, t.structure.empty() ? "NULL" : t.structure);
+        branch tag(w, nullptr, {"flash_tags", t.name});
+        tag({"tag"}, std::uint32_t(t.value));
+        tag({"struct", "type"}, t.structure.empty() ? "NULL" : t.structure);
     }
 
+    branch by_name(w, nullptr, {"item_types_by_name"});
+    branch by_number(w, nullptr, {"item_types_by_number"});
+    branch structs_by_number(w, nullptr, {"item_structs_by_number"});
     for (const auto& t : cat::item_types) {
         const std::uint32_t n = t.number;
-        w({"item_types_by_name", t.name}, n);
-        w({"item_types_by_number", n}, t.name);
-        w({"item_structs_by_number", n}, t.structure);
+        by_name({t.name}, n);
+        by_number({n}, t.name);
+        structs_by_number({n}, t.structure);
     }
     return w.entries();
 }

@@ -12,13 +12,16 @@ void dynamic_map::become_map() {
 
 dynamic_map& dynamic_map::child(std::string_view name) {
     become_map();
-    if (auto it = names.find(name); it != names.end()) return *children.at(it->second);
-    // A numbered child may already hold next_index; never overwrite it.
-    while (children.count(next_index)) ++next_index;
+    const auto named = names.lower_bound(name);
+    if (named != names.end() && named->first == name) return *children.at(named->second);
+    // A numbered child may already hold next_index; never overwrite it. Usually every index
+    // is below it, and the new child goes at the end of both index maps.
+    if (!children.empty() && children.rbegin()->first >= next_index)
+        while (children.count(next_index)) ++next_index;
     const std::uint32_t index = next_index++;
-    names.emplace(std::string(name), index);
-    index_names.emplace(index, std::string(name));
-    return *children.emplace(index, std::make_unique<dynamic_map>()).first->second;
+    names.emplace_hint(named, name, index);
+    index_names.emplace_hint(index_names.end(), index, name);
+    return *children.emplace_hint(children.end(), index, std::make_unique<dynamic_map>())->second;
 }
 
 dynamic_map& dynamic_map::child(std::uint32_t index) {

@@ -38,7 +38,7 @@ bool is_group_file(const std::string& path) {
     return word == pak_group_tag::MAGIC_1;
 }
 
-json package_fields(const pak_file& p, const pak_image& image) {
+json package_fields(const pak_file& p, const pak_body_sizes& body) {
     json j;
     j["layout"] = p.layout;
     j["serial_number"] = p.serial_number;
@@ -47,9 +47,9 @@ json package_fields(const pak_file& p, const pak_image& image) {
     j["description"] = p.description;
     j["version"] = p.version;
     j["image_type"] = {{"code", p.image_type}, {"name", std::string(image_type_name(p.image_type))}};
-    j["certificate_size"] = image.certificate.size();
-    j["aux_size"] = image.aux_data.size();
-    j["image_size"] = image.image_data.size();
+    j["certificate_size"] = body.certificate;
+    j["aux_size"] = body.aux_data;
+    j["image_size"] = body.image_data;
     j["checksum"] = p.has_checksum ? "ok" : "absent";
     return j;
 }
@@ -78,19 +78,19 @@ void print_text(const json& j, std::ostream& out, const std::string& indent) {
 
 json package_info(const std::string& path) {
     pak_file package;
-    pak_image image;
+    pak_body_sizes body;
     try {
-        package.load_layout2(path, image);
+        package.check_file_layout2(path, body);
     } catch (const pak_file::exception_invalid& layout2) {
         try {
-            package.load_layout1(path, image);
+            package.check_file_layout1(path, body);
         } catch (const pak_file::exception_invalid&) {
             // A package that reached its checksum in layout 2 is a layout-2 package.
             if (layout2.message == "Pak file checksum error.") throw layout2;
             throw;
         }
     }
-    return package_fields(package, image);
+    return package_fields(package, body);
 }
 
 json group_info(const std::string& path) {
@@ -101,21 +101,13 @@ json group_info(const std::string& path) {
     j["declared_count"] = group.declared_count;
     j["dropped_count"] = group.declared_count - group.entries.size();
     j["entries"] = json::array();
-    std::ifstream file(path, std::ios::binary);
     for (const auto& e : group.entries) {
-        // The body is not kept by the group: read it again for its sizes.
-        pak_file package;
-        pak_image image;
-        if (e.header.layout == 2)
-            package.read_layout2(file, e.package_position, image);
-        else
-            package.read_layout1(file, e.package_position, image);
         json entry;
         entry["name"] = e.name;
         entry["entry_type"] = e.entry_type;
         entry["layout"] = e.header.layout;
         entry["package_position"] = e.package_position;
-        const json fields = package_fields(package, image);
+        const json fields = package_fields(e.header, e.body);
         for (const auto& [key, value] : fields.items())
             if (key != "layout") entry[key] = value;
         j["entries"].push_back(std::move(entry));

@@ -426,3 +426,63 @@ TEST_F(pak_file_files, loads_both_layouts_from_files) {
 }
 
 }  // namespace
+
+namespace {
+
+// A body larger than the reader's pieces, read whole and checked without keeping it: both
+// must agree on every outcome, and the kept image must be the written one.
+struct large_body_case {
+    const char* name;
+    void (*corrupt)(pak_bytes& written);
+};
+
+class large_body : public ::testing::TestWithParam<std::tuple<std::uint32_t, large_body_case>> {};
+
+TEST_P(large_body, reading_and_checking_agree) {
+    const auto& [layout, c] = GetParam();
+    const pak_spec spec = sample_pak_spec(layout, "01020AFF", 1, 1100, 9);  // 2.2 MB of image
+    pak_bytes written = write_pak(spec);
+    c.corrupt(written);
+
+    pak_file read_header;
+    pak_image image;
+    const std::string read = read_message(layout, written.data, read_header, image);
+
+    pak_file checked_header;
+    qx::pak_body_sizes sizes;
+    std::string checked;
+    auto stream = stream_of(written.data);
+    try {
+        if (layout == 1)
+            checked_header.check_layout1(stream, 0, sizes);
+        else
+            checked_header.check_layout2(stream, 0, sizes);
+    } catch (const pak_file::exception& e) {
+        checked = e.message;
+    }
+
+    EXPECT_EQ(checked, read);
+    EXPECT_EQ(checked_header.running_checksum, read_header.running_checksum);
+    EXPECT_EQ(checked_header.author, read_header.author);
+    if (!read.empty()) return;
+    EXPECT_EQ(sizes.certificate, image.certificate.size());
+    EXPECT_EQ(sizes.aux_data, image.aux_data.size());
+    EXPECT_EQ(sizes.image_data, image.image_data.size());
+    const auto kept = image.image_data.bytes();
+    EXPECT_TRUE(std::equal(kept.begin(), kept.end(), spec.image_data.begin(), spec.image_data.end()));
+}
+
+const large_body_case large_body_cases[] = {
+    {"intact", [](pak_bytes&) {}},
+    {"byte_flipped_in_a_later_piece", [](pak_bytes& w) { w.data[w.image_at + 2'000'000] ^= 0x40; }},
+    {"last_byte_missing", [](pak_bytes& w) { w.data.pop_back(); }},
+};
+
+INSTANTIATE_TEST_SUITE_P(pak_file, large_body,
+                         ::testing::Combine(::testing::Values(1u, 2u), ::testing::ValuesIn(large_body_cases)),
+                         [](const auto& p) {
+                             return "layout" + std::to_string(std::get<0>(p.param)) + "_" +
+                                    std::get<1>(p.param).name;
+                         });
+
+}  // namespace
