@@ -62,9 +62,12 @@ stop when_main_lamp_red(std::string shot) {
 }
 
 // Enter once the worker has enabled Done: a loaded machine may photograph the last stop first.
+// Focus leaves the other buttons first: on a focused push button (Browse, once re-enabled)
+// Enter presses that button, as in any dialog.
 void press_enter_on_done(ui::qt::dialog_window& w) {
     QWidget* done = w.control(id::done);
     EXPECT_TRUE(QTest::qWaitFor([done] { return done && done->isEnabled(); }, 10000));
+    w.control(id::serial_number)->setFocus();
     QTest::keyClick(&w, Qt::Key_Return);
 }
 
