@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the .deb of the default preset, unpacks it into a scratch root (never installs it on
 # this machine) and runs the unpacked flashdesk: --version, and pak info on a package that the
-# unpacked ecusim made. Exits 0 only if both work.
+# unpacked ecusim made; a C program builds against the unpacked trelink.pc. Exits 0 only if
+# all of it works.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -37,6 +38,15 @@ for program in "$bin"/*; do
 done
 ldd "$bin/flashdesk" | grep -q "libTrelink.so => $root/" ||
   { echo "deb-test: FAIL flashdesk does not load the unpacked libTrelink.so" >&2; exit 1; }
+
+# A C program builds against the unpacked trelink.h and libTrelink.so through trelink.pc.
+printf '#include <trelink.h>\nint main(void) { return EnableErrorMessages(0) == EnableErrorMessages(0) ? 0 : 1; }\n' >"$root/use.c"
+if ! cc "$root/use.c" -o "$root/use" $(PKG_CONFIG_SYSROOT_DIR="$root" \
+      PKG_CONFIG_PATH="$LD_LIBRARY_PATH/pkgconfig" pkg-config --cflags --libs trelink) || ! "$root/use"; then
+  echo "deb-test: FAIL a program using trelink.pc" >&2
+  exit 1
+fi
+echo "deb-test: pass a C program builds and runs with trelink.pc"
 
 "$bin/ecusim" make-packages --serial 0A0B0C0D --out "$root/packages" >/dev/null
 pak=$(find "$root/packages" -name '*.pak' | sort | head -n 1)
