@@ -20,7 +20,8 @@ dpkg-deb -x "$deb" "$root"
 export LD_LIBRARY_PATH="$root/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
 bin="$root/usr/bin"
 
-version=$(sed -n 's/^project(Flashdesk VERSION \([^ )]*\).*/\1/p' CMakeLists.txt)
+# The package and the program carry the same version, both from project(VERSION).
+version=$(dpkg-deb -f "$deb" Version)
 out=$("$bin/flashdesk" --version)
 if [ "$out" != "flashdesk $version" ]; then
   echo "deb-test: FAIL flashdesk --version printed '$out', not 'flashdesk $version'" >&2
