@@ -27,6 +27,7 @@
 #include "ecusim/serial_peer.h"
 #include "ecusim/usb_device.h"
 #include "ecusim/usb_gadget.h"
+#include "flashdesk_version.h"
 #include "platform/registry/device_registry.h"
 
 namespace {
@@ -133,6 +134,7 @@ int signal_device(const std::string& name, int s) {
 int main(int argc, char** argv) {
     CLI::App app("ecusim: a virtual ECU");
     app.require_subcommand(1);
+    app.set_version_flag("--version", "ecusim " FLASHDESK_VERSION);
 
     ecusim::ecu_options options;
     std::string name = "ecusim0";

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential g++ cmake ninja-build pkg-config
+  build-essential g++ cmake ninja-build pkg-config dpkg-dev
   clang libclang-rt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev

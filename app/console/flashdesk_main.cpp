@@ -15,10 +15,12 @@
 #include "app/console/structs_command.h"
 #include "app/console/trace_command.h"
 #include "app/console/update_command.h"
+#include "flashdesk_version.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"flashdesk: ECU service and programming tool (console)"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "flashdesk " FLASHDESK_VERSION);
     qx::console::add_link_option(app);
     qx::console::add_structs_command(app);
     qx::console::add_describe_command(app);
