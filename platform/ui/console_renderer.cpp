@@ -2,7 +2,10 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <iostream>
+
+#include "platform/ui/progress_text.h"
 
 namespace qx::ui {
 
@@ -49,10 +52,12 @@ void console_renderer::on_change(dialog& d, int id) {
     }
     if (terminal_ && progress_.count(key)) {
         const control_state s = d.model().state(id);
-        const int span = s.range_high - s.range_low;
-        const int done = span > 0 ? (s.position - s.range_low) * 40 / span : 0;
-        bar_ << "\r[" << std::string(std::size_t(std::clamp(done, 0, 40)), '#')
-             << std::string(std::size_t(40 - std::clamp(done, 0, 40)), '.') << "]" << std::flush;
+        // Each bar's clock starts again whenever it is back at its start (a new image, a new file).
+        const auto now = std::chrono::steady_clock::now();
+        auto& started = bar_started_[key];
+        if (s.position <= s.range_low || started == std::chrono::steady_clock::time_point{}) started = now;
+        const double elapsed = std::chrono::duration<double>(now - started).count();
+        bar_ << "\r\033[K" << progress_text(s.range_low, s.range_high, s.position, elapsed) << std::flush;
         bar_shown_ = true;
     }
 }

@@ -3,6 +3,7 @@
 // a terminal. Prompts are answered from the command line's options.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -57,6 +58,7 @@ private:
     std::map<std::pair<int, int>, std::string> labels_;
     std::map<std::pair<int, int>, std::string> last_;
     std::map<std::pair<int, int>, bool> progress_;
+    std::map<std::pair<int, int>, std::chrono::steady_clock::time_point> bar_started_;
     std::map<dialog*, int> listeners_;
 };
 

@@ -117,7 +117,7 @@ TEST(logs_command, get_draws_its_progress_on_a_terminal_only) {
     ecusim::virtual_ecu ecu(ecusim::config_from_text("--log-file " + s.file("trip.log", pattern(20000))));
     const auto [on_terminal, rc] = flashdesk_logs_get(s.path("a.log"), true);
     EXPECT_EQ(rc, 0) << on_terminal;
-    EXPECT_THAT(on_terminal, ::testing::HasSubstr("\r[" + std::string(40, '#') + "]"));
+    EXPECT_THAT(on_terminal, ::testing::HasSubstr("\r\033[K[" + std::string(40, '#') + "] 100%"));
     EXPECT_THAT(on_terminal, ::testing::HasSubstr("\r\033[K"));
     EXPECT_EQ(read_bytes(s.path("a.log")), pattern(20000));
     const auto [piped, piped_rc] = flashdesk_logs_get(s.path("b.log"), false);

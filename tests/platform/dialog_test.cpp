@@ -17,6 +17,7 @@
 #include "platform/ui/console_renderer.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/headless_renderer.h"
+#include "platform/ui/progress_text.h"
 
 namespace qx::ui {
 namespace {
@@ -124,6 +125,25 @@ TEST(headless_renderer, records_prompts_and_answers_from_the_script) {
     EXPECT_EQ(p[0].caption, "Question");
     EXPECT_EQ(p[0].style, MB_YESNO | MB_ICONQUESTION);
     EXPECT_EQ(p[3].kind, "folder");
+}
+
+// The terminal's progress bar: cells and percentage always, rate and time left once measurable.
+TEST(console_renderer, progress_text_shows_share_rate_and_time_left) {
+    const std::string empty(40, '.');
+    const struct {
+        int low, high, position;
+        double elapsed;
+        std::string text;
+    } cases[] = {
+        {0, 200, 0, 0.0, "[" + empty + "]   0%"},
+        {0, 200, 50, 2.0, "[" + std::string(10, '#') + std::string(30, '.') + "]  25%  12.5 %/s  6 s left"},
+        {0, 200, 50, 0.1, "[" + std::string(10, '#') + std::string(30, '.') + "]  25%"},  // too soon to tell
+        {10, 20, 20, 9.0, "[" + std::string(40, '#') + "] 100%"},
+        {0, 0, 5, 3.0, "[" + empty + "]   0%"},        // no range
+        {0, 100, 150, 3.0, "[" + std::string(40, '#') + "] 100%"},  // past the end
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(progress_text(c.low, c.high, c.position, c.elapsed), c.text) << c.position << "/" << c.high;
 }
 
 TEST(console_renderer, prints_watched_texts_once_per_change_and_message_boxes) {
