@@ -298,34 +298,6 @@ std::vector<present_device> list_libusb_devices(bool with_strings, int& error) {
     return found;
 }
 
-device_search find_libusb_device() {
-    device_search result;
-    int error = 0;
-    const auto ids = configured_ids(error);
-    if (!ids) {
-        result.outcome =
-            error == EINVAL ? device_search::enumeration_failed : device_search::no_device;
-        result.error = error;
-        return result;
-    }
-    device_list devices;
-    if (devices.status() != 0) {
-        result.outcome = device_search::enumeration_failed;
-        result.error = errno_of(devices.status());
-        return result;
-    }
-    for (libusb_device* device : devices) {
-        if (!usable_interface(device, *ids)) continue;
-        result.outcome = device_search::found;
-        result.path =
-            libusb_device_path(libusb_get_bus_number(device), libusb_get_device_address(device));
-        return result;
-    }
-    result.outcome = device_search::no_device;
-    result.error = ENODEV;
-    return result;
-}
-
 std::unique_ptr<pipe> open_libusb_device(const std::string& path, int& error) {
     const auto where = parse_libusb_device_path(path);
     const auto ids = configured_ids(error);

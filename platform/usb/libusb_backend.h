@@ -52,9 +52,7 @@ bool is_libusb_device_path(std::string_view path);
 // "<bus>-<port>[.<port>...]" from the bus number and the port numbers from the root down.
 std::string bus_port_path(std::uint8_t bus, const std::uint8_t* ports, int count);
 
-// The first device named by TRELINK_USB_IDS that has a usable bulk interface.
-device_search find_libusb_device();
-// All of them, in enumeration order, with their USB strings when `with_strings`. None, with
+// The devices named by TRELINK_USB_IDS that have a usable bulk interface, in enumeration order, with their USB strings when `with_strings`. None, with
 // `error` 0, when TRELINK_USB_IDS is unset.
 std::vector<present_device> list_libusb_devices(bool with_strings, int& error);
 std::unique_ptr<pipe> open_libusb_device(const std::string& path, int& error);

@@ -83,7 +83,11 @@ device_search first_present_device(std::string_view interface_class) {
     if (wanted.empty()) {
         if (auto path = qx::platform::first_present_device(interface_class))
             return {device_search::found, *path, 0};
-        if (interface_class == ecu_interface_class) return find_libusb_device();
+        if (interface_class != ecu_interface_class) return {device_search::no_device, {}, ENODEV};
+        int error = 0;
+        const std::vector<present_device> real = list_libusb_devices(false, error);
+        if (!real.empty()) return {device_search::found, real.front().path, 0};
+        if (error != 0) return {device_search::enumeration_failed, {}, error};
         return {device_search::no_device, {}, ENODEV};
     }
     const device_selector selector = device_selector::parse(wanted);

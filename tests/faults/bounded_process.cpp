@@ -1,6 +1,7 @@
 #include "tests/faults/bounded_process.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -161,6 +162,12 @@ void ecusim_server::stop() {
     }
     if (out_fd_ >= 0) ::close(out_fd_);
     out_fd_ = -1;
+}
+
+std::filesystem::path make_short_temp_dir(const std::string& prefix) {
+    std::string tmpl = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
+    return tmpl;
 }
 
 }  // namespace qx::faults

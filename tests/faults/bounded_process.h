@@ -13,6 +13,10 @@
 
 namespace qx::faults {
 
+// A new folder under the temporary directory, its name short enough that the registry's socket
+// paths below it fit a Unix socket address.
+std::filesystem::path make_short_temp_dir(const std::string& prefix);
+
 struct process_end {
     std::optional<int> exit_code;  // empty when it was killed or died of a signal
     bool over_bound = false;       // still running at the bound: killed

@@ -257,10 +257,7 @@ void write_file(const fs::path& p, const std::string& data) {
 class fault_run : public ::testing::Test {
 protected:
     void SetUp() override {
-        // Short: the registry's socket paths must fit a Unix socket address.
-        std::string tmpl = (fs::temp_directory_path() / "fdf-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
-        dir = tmpl;
+        dir = make_short_temp_dir("fdf");
         fs::create_directories(dir / "registry");
         ecusim::make_packages(serial, (dir / "packages").string(), 1);
         std::string r8c(0x4800, '\0');

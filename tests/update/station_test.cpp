@@ -27,10 +27,7 @@ const std::array<std::string, 2> serials = {"0A0B0C0D", "1A2B3C4D"};
 class station : public ::testing::Test {
 protected:
     void SetUp() override {
-        // Short: the registry's socket paths must fit a Unix socket address.
-        std::string tmpl = (fs::temp_directory_path() / "fds-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
-        dir = tmpl;
+        dir = make_short_temp_dir("fds");
         env = {{"TRELINK_DEVICE_DIR", (dir / "registry").string()}};
         for (std::size_t i = 0; i < serials.size(); ++i) {
             ecusim::make_packages(serials[i], (dir / serials[i]).string(), 1);
