@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QPushButton>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -67,7 +68,13 @@ stop when_main_lamp_red(std::string shot) {
 void press_enter_on_done(ui::qt::dialog_window& w) {
     QWidget* done = w.control(id::done);
     EXPECT_TRUE(QTest::qWaitFor([done] { return done && done->isEnabled(); }, 10000));
-    w.control(id::serial_number)->setFocus();
+    w.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&w, 5000));
+    QWidget* edit = w.control(id::serial_number);
+    edit->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(QTest::qWaitFor([edit] { return edit->hasFocus(); }, 5000)) << "focus stays elsewhere";
+    for (QPushButton* b : w.findChildren<QPushButton*>())
+        EXPECT_EQ(b->isDefault(), b == done) << b->text().toStdString() << " is the default button";
     QTest::keyClick(&w, Qt::Key_Return);
 }
 
@@ -159,7 +166,7 @@ protected:
                 finish(w);
             }
         });
-        QTimer::singleShot(60000, [&] {  // a run that goes wrong must still end
+        QTimer::singleShot(60000, &poll, [&] {  // a run that goes wrong must still end
             {
                 std::lock_guard lock(mutex);
                 paused = false;
