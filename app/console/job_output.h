@@ -27,13 +27,13 @@ public:
     std::string progress_line(const std::string& label, const ui::control_state& s) const override;
 };
 
+// A job's own lines and verdict, in the form chosen.
 class job_output {
 public:
     // out: standard output, where the JSON form writes everything.
     job_output(std::ostream& out, bool json);
 
     bool json() const { return json_; }
-    std::ostream& out() const { return out_; }
     // The renderer's line format and its stream (`text_stream` in the text form).
     const ui::console_format* format() const;
     std::ostream& lines(std::ostream& text_stream) const { return json_ ? out_ : text_stream; }
