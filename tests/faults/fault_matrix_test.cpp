@@ -574,6 +574,7 @@ INSTANTIATE_TEST_SUITE_P(
                       json_case{"update", "n=12:mute", false, false, "No answer from the ECU within 0.5 s."},
                       json_case{"program", "", false, true, "Firmware loaded succesfully"},
                       json_case{"erase_dynamic", "", false, true, "Dynamic model data erased succesfully"},
+                      json_case{"powerseq", "", false, true, "OnBnClickedButtonImagedlPowerseqdlfile Firmware download"},
                       json_case{"r8c", "", false, true, "Firmware Updated Successfully!"},
                       json_case{"logs_get_files", "", false, true, "REPORT.TXT -> "}),
     [](const ::testing::TestParamInfo<json_case>& p) { return p.param.job + std::to_string(p.index); });
