@@ -41,10 +41,18 @@ void add_answer_timeout_option(CLI::App& app) {
     app.parse_complete_callback(apply);
 }
 
+std::string missed_answer_text() {
+    if (!connection_manager::answer_missed()) return {};
+    char text[64];
+    std::snprintf(text, sizeof text, "No answer from the ECU within %g s.", answer_timeout_seconds);
+    return text;
+}
+
 int exit_status(CLI::App& app, const CLI::ParseError& failure) {
     const int status = app.exit(failure);
-    if (status == 0 || !connection_manager::answer_missed()) return status;
-    std::fprintf(stderr, "No answer from the ECU within %g s.\n", answer_timeout_seconds);
+    const std::string missed = status == 0 ? std::string() : missed_answer_text();
+    if (missed.empty()) return status;
+    std::fprintf(stderr, "%s\n", missed.c_str());
     return 1;
 }
 

@@ -3,6 +3,8 @@
 // command that failed because the ECU did not answer in time says so and exits 1.
 #pragma once
 
+#include <string>
+
 #include <CLI/CLI.hpp>
 
 namespace qx::console {
@@ -13,5 +15,8 @@ void add_answer_timeout_option(CLI::App& app);
 // The exit status for a parse or command failure: CLI11's, or 1 with the time-out's text when
 // an exchange ran out of time.
 int exit_status(CLI::App& app, const CLI::ParseError& failure);
+
+// "No answer from the ECU within N s." once an exchange ran out of time, else empty.
+std::string missed_answer_text();
 
 }  // namespace qx::console

@@ -36,12 +36,16 @@ void add_link_option(CLI::App& app) {
         "append one line per exchange with the ECU to FILE (flashdesk trace show FILE sums it up)");
 }
 
-void report_absent_device(std::ostream& err) {
+std::string absent_device_text() {
     const std::string selector = platform::environment::device();
-    if (selector.empty() || !connection_manager::link_missed()) return;
+    if (selector.empty() || !connection_manager::link_missed()) return {};
     const std::string cls(platform::ecu_interface_class);
-    if (platform::usb::first_present_device(cls).outcome == platform::usb::device_search::found) return;
-    err << "No such device: " << selector << " (flashdesk devices lists the ECUs plugged in)." << std::endl;
+    if (platform::usb::first_present_device(cls).outcome == platform::usb::device_search::found) return {};
+    return "No such device: " + selector + " (flashdesk devices lists the ECUs plugged in).";
+}
+
+void report_absent_device(std::ostream& err) {
+    if (const std::string text = absent_device_text(); !text.empty()) err << text << std::endl;
 }
 
 const link_choice& console_link() { return chosen(); }

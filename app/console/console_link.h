@@ -3,6 +3,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <string>
 
 #include <CLI/CLI.hpp>
 
@@ -18,5 +19,7 @@ const link_choice& console_link();
 // After a failed command that found no device to connect to: when `--device` named one that is
 // not present, says so on err.
 void report_absent_device(std::ostream& err);
+// That text, or empty.
+std::string absent_device_text();
 
 }  // namespace qx::console

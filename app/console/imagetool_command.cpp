@@ -1,6 +1,7 @@
 #include "app/console/imagetool_command.h"
 
 #include "app/console/console_link.h"
+#include "app/console/job_output.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -145,24 +146,25 @@ std::pair<std::string, std::string> success_message(imagetool_job job) {
 }  // namespace
 
 int run_imagetool(connection_manager& manager, imagetool_job job, const imagetool_options& options, std::ostream& out) {
+    job_output report(out, options.json);
     const bool boot_job =
         job == imagetool_job::program || job == imagetool_job::erase_dynamic || job == imagetool_job::erase_fixed;
     try {
         manager.connect();
     } catch (const qx::exception& e) {
-        out << "Error: " << e.message << std::endl;
-        return 1;
+        report.fail(out, e.message);
+        return report.end(1);
     }
     std::vector<std::uint8_t> root;
     if (boot_job) {
         if (manager.target_mode != connection_manager::mode_boot_loader) {
-            out << "Error: " << firmware_tool_mode_warning << std::endl;
-            return 1;
+            report.fail(out, firmware_tool_mode_warning);
+            return report.end(1);
         }
         std::ifstream in(options.root_certificate, std::ios::binary);
         if (!in) {
-            out << "Error: Failed to open Root certificate: " << options.root_certificate << std::endl;
-            return 1;
+            report.fail(out, "Failed to open Root certificate: " + options.root_certificate);
+            return report.end(1);
         }
         root.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
@@ -170,7 +172,7 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
     ui::console_answers answers;
     answers.yes = options.yes;
     if (!options.file.empty()) answers.file = options.file;
-    recording_renderer renderer(out, answers);
+    recording_renderer renderer(out, answers, nullptr, report.format());
     renderer.watch_text(IDD_IMAGE_DOWNLOADER, IDC_ECU_SERIAL, "ECU serial number");
     renderer.watch_text(IDD_IMAGE_DOWNLOADER, IDC_PAK_FILE, "package");
     renderer.watch_text(IDD_IMAGE_DOWNLOADER, IDC_AUTHOR, "author");
@@ -202,18 +204,24 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
     timer.request_stop();
     if (timer.joinable()) timer.join();
     const auto [caption, text] = success_message(job);
-    if (renderer.showed(caption, text)) return 0;
+    if (renderer.showed(caption, text)) {
+        report.set_verdict(text);
+        return report.end(0);
+    }
     // Some failures end the dialog's work without a box of their own: the verdict is said here.
-    out << "Error: the job did not complete." << std::endl;
-    return 1;
+    // The result object tells the failure the last box showed.
+    report.fail(out, "the job did not complete.");
+    if (const std::string shown = renderer.last_message(); !shown.empty()) report.set_verdict(shown);
+    return report.end(1);
 }
 
 void add_imagetool_commands(CLI::App& app) {
     auto options = std::make_shared<imagetool_options>();
     auto run = [options](imagetool_job job) {
-        auto manager = std::make_unique<connection_manager>(console_link());
-        const int rc = run_imagetool(*manager, job, *options, std::cout);
-        if (rc != 0) throw CLI::RuntimeError(rc);
+        run_job(options->json, [&] {
+            auto manager = std::make_unique<connection_manager>(console_link());
+            return run_imagetool(*manager, job, *options, std::cout);
+        });
     };
     auto add_root = [options](CLI::App* c) {
         c->add_option("--root-cert", options->root_certificate, "root certificate (DER) of the boot loader")
@@ -223,23 +231,27 @@ void add_imagetool_commands(CLI::App& app) {
     CLI::App* program = app.add_subcommand("program", "program one package (.pak) into the ECU's boot loader");
     program->add_option("file", options->file, "the package")->required()->check(CLI::ExistingFile);
     add_root(program);
+    add_json_flag(*program, options->json);
     program->callback([run] { run(imagetool_job::program); });
 
     auto area = std::make_shared<std::string>();
     CLI::App* erase = app.add_subcommand("erase", "erase the dynamic model data or the fixed model");
     erase->add_option("area", *area, "dynamic or fixed")->required()->check(CLI::IsMember({"dynamic", "fixed"}));
     add_root(erase);
+    add_json_flag(*erase, options->json);
     erase->callback([run, area] { run(*area == "dynamic" ? imagetool_job::erase_dynamic : imagetool_job::erase_fixed); });
 
     CLI::App* powerseq =
         app.add_subcommand("powerseq", "load a package, restart the running ECU into its boot loader and program it");
     powerseq->add_option("file", options->file, "the package")->required()->check(CLI::ExistingFile);
     powerseq->add_option("--timeout", options->timeout, "seconds to wait for the ECU to come back; a download that has begun runs to its end")->capture_default_str();
+    add_json_flag(*powerseq, options->json);
     powerseq->callback([run] { run(imagetool_job::powerseq); });
 
     CLI::App* r8c = app.add_subcommand("r8c", "upgrade the peripheral R8C from a firmware image (.bin)");
     r8c->add_option("file", options->file, "the firmware image")->required()->check(CLI::ExistingFile);
     r8c->add_flag("--yes", options->yes, "confirm the upgrade without asking");
+    add_json_flag(*r8c, options->json);
     r8c->callback([run] { run(imagetool_job::r8c); });
 }
 

@@ -22,6 +22,7 @@ struct imagetool_options {
     std::string file;      // the package or the R8C image
     bool yes = false;      // answer the upgrade's confirmation with OK
     unsigned timeout = 120;  // powerseq: seconds to wait for the ECU to come back
+    bool json = false;       // JSON lines ending in a result object (job_output.h)
 };
 
 // Connects, runs the job and returns the exit status: 0 when the job's success message was

@@ -1,6 +1,7 @@
 #include "app/console/logs_command.h"
 
 #include "app/console/console_link.h"
+#include "app/console/job_output.h"
 
 #include <condition_variable>
 #include <functional>
@@ -66,23 +67,24 @@ private:
     unsigned errors_ = 0, successes_ = 0, unresolved_ = 0;
 };
 
-// Connects, runs the dialog, hands it to `script` and closes it again. progress: where the
-// download's progress bar goes on a terminal.
-int with_dialog(connection_manager& manager, ui::console_answers answers, std::ostream& err,
+// Connects, runs the dialog, hands it to `script` and closes it again. err: where the text form
+// prints the boxes and errors; progress: where the download's progress bar goes on a terminal.
+// A failure leaves its text as the report's verdict.
+int with_dialog(connection_manager& manager, ui::console_answers answers, job_output& report, std::ostream& err,
                 const std::function<int(LogTestDlg&, session_renderer&)>& script, std::ostream* progress = nullptr) {
     try {
         if (!manager.is_connected()) manager.connect();
     } catch (const qx::exception& e) {
-        err << "Error: " << e.message << '\n';
+        report.fail(err, e.message);
         return 1;
     }
     // The log commands are the application's: a boot loader answers none of them.
     if (manager.target_mode != connection_manager::mode_application) {
-        err << "Error: " << usb_file_tool_mode_error << '\n';
+        report.fail(err, usb_file_tool_mode_error);
         manager.disconnect();
         return 1;
     }
-    session_renderer r(err, std::move(answers), progress);
+    session_renderer r(report.lines(err), std::move(answers), progress, report.format());
     if (progress) r.watch_progress(filetool::IDD_LOGTEST, filetool::IDC_PROGRESS);
     int rc = 0;
     {
@@ -95,6 +97,9 @@ int with_dialog(connection_manager& manager, ui::console_answers answers, std::o
     }
     // Closing the dialog stops the logging it started: an error there fails the command too.
     if (rc == 0 && r.unresolved_errors() != 0) rc = 1;
+    // A failure the script did not word itself is the last box's.
+    if (rc != 0 && r.errors() != 0 && (report.verdict().empty() || r.unresolved_errors() != 0))
+        report.set_verdict(r.last_message());
     manager.disconnect();
     return rc;
 }
@@ -107,99 +112,118 @@ void settle(LogTestDlg& d) {
     handled.wait();
 }
 
-void print_entries(const LogTestDlg& d, std::ostream& out) {
+void print_entries(const LogTestDlg& d, const job_output& report, std::ostream& out) {
     for (std::size_t i = 0; i < d.entry_count(); ++i) {
         const auto e = d.entry_at(i);
-        if (e) out << i << '\t' << e->short_name << '\t' << e->long_name << '\t' << e->size << '\n';
+        if (!e) continue;
+        if (report.json())
+            report.object({{"type", "file"}, {"index", i}, {"short_name", e->short_name}, {"name", e->long_name}, {"size", e->size}});
+        else
+            out << i << '\t' << e->short_name << '\t' << e->long_name << '\t' << e->size << '\n';
     }
 }
 
 }  // namespace
 
-int run_logs_list(connection_manager& manager, std::ostream& out, std::ostream& err) {
-    return with_dialog(manager, {}, err, [&](LogTestDlg& d, session_renderer& r) {
+int run_logs_list(connection_manager& manager, std::ostream& out, std::ostream& err, bool json) {
+    job_output report(out, json);
+    const int rc = with_dialog(manager, {}, report, err, [&](LogTestDlg& d, session_renderer& r) {
         d.click(filetool::IDC_GETDIRLISTING);
         settle(d);
-        print_entries(d, out);
+        print_entries(d, report, out);
+        report.set_verdict(std::to_string(d.entry_count()) + " entries listed");
         return r.errors() == 0 ? 0 : 1;
     });
+    return report.end(rc);
 }
 
 int run_logs_get(connection_manager& manager, int index, const std::string& outfile, std::ostream& out,
-                 std::ostream& err) {
+                 std::ostream& err, bool json) {
+    job_output report(out, json);
     // Refused before anything is sent: the download would replace a link, a device or a folder.
     if (const std::string reason = filetool::unusable_target(outfile); !reason.empty()) {
-        err << "Error: " << reason << '\n';
-        return 1;
+        report.fail(err, reason);
+        return report.end(1);
     }
     ui::console_answers answers;
     answers.file = outfile;
-    std::string name;
+    std::string copied;
     const int rc = with_dialog(
-        manager, answers, err,
+        manager, answers, report, err,
         [&](LogTestDlg& d, session_renderer& r) {
             d.click(filetool::IDC_GETDIRLISTING);
             settle(d);
             if (index < 0 || std::size_t(index) >= d.entry_count()) {
-                err << "Error: No log file " << index << " (" << d.entry_count() << " listed)\n";
+                report.fail(err, "No log file " + std::to_string(index) + " (" + std::to_string(d.entry_count()) +
+                                     " listed)");
                 return 1;
             }
             d.select(index);
             d.click(filetool::ID_UPLOADTOHOST);
             settle(d);
             if (r.successes() == 0) return 1;
-            name = d.entry_at(std::size_t(index))->long_name;
+            copied = d.entry_at(std::size_t(index))->long_name + " -> " + outfile;
+            report.set_verdict(copied);
             // The file is whole; an error after it (closing the file, stopping the logging)
             // still fails the command.
             return 0;
         },
         &out);
     // After the dialog: its progress bar has made room for the line.
-    if (!name.empty()) out << name << " -> " << outfile << '\n';
-    return rc;
+    if (!copied.empty() && !report.json()) out << copied << '\n';
+    return report.end(rc);
 }
 
-int run_logs_format(connection_manager& manager, std::ostream& out, std::ostream& err) {
-    return with_dialog(manager, {}, err, [&](LogTestDlg& d, session_renderer&) {
+int run_logs_format(connection_manager& manager, std::ostream& out, std::ostream& err, bool json) {
+    job_output report(out, json);
+    const int rc = with_dialog(manager, {}, report, err, [&](LogTestDlg& d, session_renderer&) {
         d.click(filetool::IDC_FORMAT_RAW);
         settle(d);
         const auto result = d.last_format_result();
         if (!result || *result != 0) {
-            err << filetool::printf_text("LOG_FORMAT_RAW failed: %08x\n", result.value_or(0xFFFFFFFFu));
+            report.say(err, filetool::printf_text("LOG_FORMAT_RAW failed: %08x", result.value_or(0xFFFFFFFFu)));
             return 1;
         }
-        out << "Raw log disk formatted\n";
+        report.say(out, "Raw log disk formatted");
         return 0;
     });
+    return report.end(rc);
 }
 
-int run_logs_diagnose(connection_manager& manager, const std::string& outfile, std::ostream& out, std::ostream& err) {
+int run_logs_diagnose(connection_manager& manager, const std::string& outfile, std::ostream& out, std::ostream& err,
+                      bool json) {
+    job_output report(out, json);
     ui::console_answers answers;
     answers.file = outfile;
-    return with_dialog(manager, answers, err, [&](LogTestDlg& d, session_renderer& r) {
+    const int rc = with_dialog(manager, answers, report, err, [&](LogTestDlg& d, session_renderer& r) {
         if (manager.logging_mode() == 0) {
-            err << "The ECU logs to its USB storage device, not to its raw log disk\n";
+            report.say(err, "The ECU logs to its USB storage device, not to its raw log disk");
             return 1;
         }
         d.model().set_checked(filetool::IDC_DIAGNOSTICS, true);
         d.click(filetool::IDC_GETDIRLISTING);
         settle(d);
-        print_entries(d, out);
+        print_entries(d, report, out);
+        report.set_verdict("diagnostics written to " + outfile);
         return r.errors() == 0 ? 0 : 1;
     });
+    return report.end(rc);
 }
 
 void add_logs_command(CLI::App& app) {
     CLI::App* logs = app.add_subcommand("logs", "the ECU's log files (USB file tool)");
     logs->require_subcommand(1);
-    auto run = [](const std::function<int(connection_manager&)>& step) {
-        auto manager = std::make_unique<connection_manager>(console_link());
-        const int rc = step(*manager);
-        if (rc != 0) throw CLI::RuntimeError(rc);
+    auto json = std::make_shared<bool>(false);
+    auto run = [json](const std::function<int(connection_manager&, bool)>& step) {
+        run_job(*json, [&] {
+            auto manager = std::make_unique<connection_manager>(console_link());
+            return step(*manager, *json);
+        });
     };
 
-    logs->add_subcommand("list", "list the log files")->callback([run] {
-        run([](connection_manager& m) { return run_logs_list(m, std::cout, std::cerr); });
+    CLI::App* list = logs->add_subcommand("list", "list the log files");
+    list->callback([run] {
+        run([](connection_manager& m, bool j) { return run_logs_list(m, std::cout, std::cerr, j); });
     });
 
     auto index = std::make_shared<int>(0);
@@ -208,19 +232,21 @@ void add_logs_command(CLI::App& app) {
     get->add_option("INDEX", *index, "index of the file in `logs list`")->required();
     get->add_option("OUTFILE", *get_file, "file to write")->required();
     get->callback([run, index, get_file] {
-        run([&](connection_manager& m) { return run_logs_get(m, *index, *get_file, std::cout, std::cerr); });
+        run([&](connection_manager& m, bool j) { return run_logs_get(m, *index, *get_file, std::cout, std::cerr, j); });
     });
 
-    logs->add_subcommand("format", "erase the raw log disk")->callback([run] {
-        run([](connection_manager& m) { return run_logs_format(m, std::cout, std::cerr); });
+    CLI::App* format = logs->add_subcommand("format", "erase the raw log disk");
+    format->callback([run] {
+        run([](connection_manager& m, bool j) { return run_logs_format(m, std::cout, std::cerr, j); });
     });
 
     auto diagnose_file = std::make_shared<std::string>();
     CLI::App* diagnose = logs->add_subcommand("diagnose", "check every header of the raw log disk");
     diagnose->add_option("OUTFILE", *diagnose_file, "file for the diagnostics text")->required();
     diagnose->callback([run, diagnose_file] {
-        run([&](connection_manager& m) { return run_logs_diagnose(m, *diagnose_file, std::cout, std::cerr); });
+        run([&](connection_manager& m, bool j) { return run_logs_diagnose(m, *diagnose_file, std::cout, std::cerr, j); });
     });
+    for (CLI::App* step : {list, get, format, diagnose}) add_json_flag(*step, *json);
 }
 
 }  // namespace qx::console

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/console/console_link.h"
+#include "app/console/job_output.h"
 #include "core/connection_manager.h"
 #include "platform/registry/device_registry.h"
 #include "platform/usb/usb_device.h"
@@ -43,15 +44,16 @@ protected:
 }  // namespace
 
 int run_update(const update_options& o, std::ostream& out) {
+    job_output job(out, o.json);
     ui::console_answers answers;
     answers.folder = o.folder;
-    ui::console_renderer r(out, answers);
+    ui::console_renderer r(out, answers, nullptr, job.format());
     r.watch_text(update_ids::dialog, update_ids::serial_number, "ECU serial number");
     r.watch_text(update_ids::dialog, update_ids::main_status, "main");
     r.watch_text(update_ids::dialog, update_ids::progress_text, "progress");
     for (const image_row_ids& row : update_rows) {
         r.watch_text(update_ids::dialog, row.status, row.name);
-        r.watch_progress(update_ids::dialog, row.progress);
+        r.watch_progress(update_ids::dialog, row.progress, row.name);
     }
     auto manager = std::make_unique<connection_manager>(console_link());
     CUpdateImageDlg::options opts;
@@ -66,14 +68,22 @@ int run_update(const update_options& o, std::ostream& out) {
     console_update_dlg dlg(*manager, opts);
     self = &dlg;
     dlg.run_modal(r);
-    if (dlg.device_watch_failed()) return update_cannot_start;
-    if (no_answer) {
-        out << "No ECU answered after " << opts.connect_attempts << " connection attempts." << std::endl;
-        return 1;
+    const std::string main = r.last_text(update_ids::dialog, update_ids::main_status);
+    const std::string progress = r.last_text(update_ids::dialog, update_ids::progress_text);
+    if (dlg.device_watch_failed()) {
+        job.set_verdict(main);
+        return job.end(update_cannot_start);
     }
-    const bool updated = r.last_text(update_ids::dialog, update_ids::progress_text) == "Update Success! (100%)" &&
-                         r.last_text(update_ids::dialog, update_ids::main_status) == "Safe to disconnect ECU.";
-    return updated ? 0 : 1;
+    if (no_answer) {
+        job.say(out, "No ECU answered after " + std::to_string(opts.connect_attempts) + " connection attempts.");
+        return job.end(1);
+    }
+    const bool served = main == "Safe to disconnect ECU.";
+    const bool updated = served && progress == "Update Success! (100%)";
+    // An ECU that was served ends in the progress text; one that was not, in the main status
+    // ("Could not find update file ..."), or in a box when the dialog could not start.
+    job.set_verdict(served ? progress : main.empty() || main == "Waiting for Path selection." ? r.last_message() : main);
+    return job.end(updated ? 0 : 1);
 }
 
 void add_update_command(CLI::App& app) {
@@ -82,14 +92,17 @@ void add_update_command(CLI::App& app) {
     cmd->add_option("--folder", o->folder, "folder of the package groups (SERIAL.pakgrp)")->required();
     cmd->add_option("--root-cert", o->root_certificate, "root certificate (DER)")->capture_default_str();
     cmd->add_flag("--once", o->once, "stop after the first ECU; exit 0 only if its update succeeded");
+    add_json_flag(*cmd, o->json);
     cmd->callback([o] {
-        std::error_code ec;
-        if (!std::filesystem::is_directory(o->folder, ec)) {
-            std::cerr << "flashdesk update: '" << o->folder << "' is not a folder." << std::endl;
-            throw CLI::RuntimeError(update_cannot_start);
-        }
-        const int rc = run_update(*o, std::cout);
-        if (rc != 0) throw CLI::RuntimeError(rc);
+        run_job(o->json, [o] {
+            std::error_code ec;
+            if (!std::filesystem::is_directory(o->folder, ec)) {
+                job_output job(std::cout, o->json);
+                job.say(std::cerr, "flashdesk update: '" + o->folder + "' is not a folder.");
+                return job.end(update_cannot_start);
+            }
+            return run_update(*o, std::cout);
+        });
     });
 }
 

@@ -13,6 +13,7 @@ struct update_options {
     std::string folder;
     std::string root_certificate = "RootCertificate_tcert.der";
     bool once = false;
+    bool json = false;  // JSON lines ending in a result object (job_output.h)
     std::chrono::milliseconds connect_pause{1000};  // between the connection attempts
 };
 
@@ -21,6 +22,7 @@ inline constexpr int update_cannot_start = 2;
 
 // Runs the ECU Update dialog with the console renderer until it ends (with --once after the
 // first ECU, or when no ECU answered its connection attempts) and returns the exit status.
+// `--folder` must name a folder (checked by the command).
 int run_update(const update_options& o, std::ostream& out);
 
 void add_update_command(CLI::App& app);

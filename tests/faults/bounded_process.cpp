@@ -43,9 +43,9 @@ std::vector<char*> pointers(std::vector<std::string>& words) {
     return p;
 }
 
-// Starts argv[0] with both output streams on `out_fd`.
+// Starts argv[0] with its standard output on `out_fd`, its standard error on `err_fd`.
 pid_t spawn(std::vector<std::string> argv, const std::map<std::string, std::string>& env,
-            int out_fd) {
+            int out_fd, int err_fd) {
     std::vector<std::string> envp = environment_with(env);
     auto arg_ptrs = pointers(argv);
     auto env_ptrs = pointers(envp);
@@ -53,7 +53,7 @@ pid_t spawn(std::vector<std::string> argv, const std::map<std::string, std::stri
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out_fd, STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err_fd, STDERR_FILENO);
     pid_t pid = -1;
     const int rc =
         posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, arg_ptrs.data(), env_ptrs.data());
@@ -92,12 +92,19 @@ std::string read_all(const std::filesystem::path& p) {
 
 process_end run_bounded(const std::vector<std::string>& argv,
                         const std::map<std::string, std::string>& env,
-                        const std::filesystem::path& out_file, std::chrono::milliseconds bound) {
-    const int out_fd = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (out_fd < 0) throw std::runtime_error("cannot write " + out_file.string());
+                        const std::filesystem::path& out_file, std::chrono::milliseconds bound,
+                        const std::filesystem::path& err_file) {
+    const auto open_file = [](const std::filesystem::path& p) {
+        const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) throw std::runtime_error("cannot write " + p.string());
+        return fd;
+    };
+    const int out_fd = open_file(out_file);
+    const int err_fd = err_file.empty() ? out_fd : open_file(err_file);
     const auto start = clock::now();
-    const pid_t pid = spawn(argv, env, out_fd);
+    const pid_t pid = spawn(argv, env, out_fd, err_fd);
     ::close(out_fd);
+    if (err_fd != out_fd) ::close(err_fd);
     process_end end;
     std::optional<int> status = wait_until(pid, start + bound);
     if (!status) {
@@ -110,6 +117,7 @@ process_end run_bounded(const std::vector<std::string>& argv,
     }
     end.took = std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - start);
     end.output = read_all(out_file);
+    if (!err_file.empty()) end.errors = read_all(err_file);
     return end;
 }
 
@@ -120,7 +128,7 @@ ecusim_server::ecusim_server(const std::string& program, const std::vector<std::
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
     try {
-        pid_ = spawn(argv, env, fds[1]);
+        pid_ = spawn(argv, env, fds[1], fds[1]);
     } catch (...) {
         ::close(fds[0]);
         ::close(fds[1]);

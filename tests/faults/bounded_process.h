@@ -22,13 +22,16 @@ struct process_end {
     bool over_bound = false;       // still running at the bound: killed
     std::chrono::milliseconds took{0};
     std::string output;  // standard output and standard error, interleaved
+    std::string errors;  // standard error, when it went to a file of its own
 };
 
-// Runs `argv` with `env` added to this process's environment, its output into `out_file`;
-// kills it when it has not ended after `bound`.
+// Runs `argv` with `env` added to this process's environment, its output into `out_file`
+// (standard error into `err_file` when one is given); kills it when it has not ended after
+// `bound`.
 process_end run_bounded(const std::vector<std::string>& argv,
                         const std::map<std::string, std::string>& env,
-                        const std::filesystem::path& out_file, std::chrono::milliseconds bound);
+                        const std::filesystem::path& out_file, std::chrono::milliseconds bound,
+                        const std::filesystem::path& err_file = {});
 
 // `ecusim usb ...` as a process of its own; started once it printed that it is plugged in.
 // Stopped (SIGTERM, which writes its state file) by stop() or at destruction.

@@ -1,8 +1,9 @@
 // Every console job against `ecusim usb`, both as processes of their own: once without faults
 // (the job completes, with the exchanges of its table), then with the ECU failing at each
-// exchange k in turn. A faulted job must end within its bound and either complete, with its
-// work verifiably done, or exit non-zero with a failure text as its last word and no success
-// shown; an update must never call an image "Loaded successfully." that did not arrive whole.
+// exchange k in turn; and with `--json`, its stream of JSON lines. A faulted job must end
+// within its bound and either complete, with its work verifiably done, or exit non-zero with a
+// failure text as its last word and no success shown; an update must never call an image
+// "Loaded successfully." that did not arrive whole.
 #include <stdlib.h>
 
 #include <algorithm>
@@ -284,7 +285,8 @@ protected:
         bool all_programmed = false;
     };
 
-    outcome run(const job& j, const std::string& fault_plan) {
+    // json: with `--json`, its standard error apart from the output.
+    outcome run(const job& j, const std::string& fault_plan, bool json = false) {
         const std::map<std::string, std::string> env{
             {"TRELINK_DEVICE_DIR", (dir / "registry").string()}};
         std::vector<std::string> sim_args{"usb", "--serial", serial, "--state",
@@ -297,7 +299,8 @@ protected:
             std::vector<std::string> argv{FLASHDESK_PATH};
             for (const auto& a : j.command) argv.push_back(at(a));
             argv.insert(argv.end(), {"--answer-timeout", answer_timeout});
-            o.flashdesk = run_bounded(argv, env, dir / "flashdesk.out", j.bound);
+            if (json) argv.push_back("--json");
+            o.flashdesk = run_bounded(argv, env, dir / "flashdesk.out", j.bound, json ? dir / "flashdesk.err" : fs::path());
         }
         o.state = nlohmann::json::parse(read_file(dir / "state.json"));
         std::ostringstream check;
@@ -494,6 +497,87 @@ FAULT_MATRIX(powerseq);
 FAULT_MATRIX(r8c);
 FAULT_MATRIX(logs_get_files);
 FAULT_MATRIX(logs_get_raw);
+
+// With --json a job prints nothing but JSON objects, one per line, the last of them its only
+// result object, which tells how it ended.
+struct json_case {
+    const char* job;
+    const char* plan;    // the ECU's fault plan
+    bool without_group;  // the ECU's package group removed
+    bool ok;
+    std::string result;  // how the result's text begins
+};
+
+void PrintTo(const json_case& c, std::ostream* out) { *out << c.job << " \"" << c.plan << "\" " << c.result; }
+
+class json_stream : public fault_run, public ::testing::WithParamInterface<json_case> {};
+
+TEST_P(json_stream, holds_only_json_lines_and_ends_in_the_result) {
+    const json_case& c = GetParam();
+    if (c.without_group) fs::remove(dir / "packages" / (serial + ".pakgrp"));
+    const outcome o = run(job_named(c.job), c.plan, true);
+    const std::string& out = o.flashdesk.output;
+    ASSERT_TRUE(o.flashdesk.exit_code.has_value()) << out << o.flashdesk.errors;
+    std::vector<nlohmann::json> objects;
+    for (const std::string& line : lines_of(out)) {
+        ASSERT_TRUE(nlohmann::json::accept(line)) << line;
+        objects.push_back(nlohmann::json::parse(line));
+    }
+    ASSERT_FALSE(objects.empty());
+    std::map<std::string, unsigned> kinds;
+    std::map<std::string, nlohmann::json> last_progress;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        const nlohmann::json& j = objects[i];
+        const std::string type = j.at("type");
+        ++kinds[type];
+        EXPECT_EQ(type == "result", i + 1 == objects.size()) << j.dump();
+        if (type == "text") {
+            EXPECT_FALSE(j.at("control").get<std::string>().empty()) << j.dump();
+            EXPECT_FALSE(j.at("text").get<std::string>().empty()) << j.dump();
+        } else if (type == "progress") {
+            const int position = j.at("position"), low = j.at("range")[0], high = j.at("range")[1];
+            EXPECT_TRUE(position >= low && position <= high) << j.dump();
+            // No flood: a line only when the control moved to another percent or range.
+            const auto percent = [](const nlohmann::json& p) {
+                const int lo = p["range"][0], span = int(p["range"][1]) - lo;
+                return std::pair{p["range"], span > 0 ? (int(p["position"]) - lo) * 100 / span : 0};
+            };
+            auto& last = last_progress[j.at("control")];
+            EXPECT_TRUE(last.is_null() || percent(last) != percent(j)) << last.dump() << " then " << j.dump();
+            last = j;
+        } else if (type == "message") {
+            EXPECT_TRUE(j.at("caption").is_string() && j.at("text").is_string()) << j.dump();
+            EXPECT_TRUE(j.at("answer") == "ok" || j.at("answer") == "yes" || j.at("answer") == "no" ||
+                        j.at("answer") == "cancel") << j.dump();
+        } else {
+            EXPECT_EQ(type, "result") << j.dump();
+        }
+    }
+    const nlohmann::json& result = objects.back();
+    EXPECT_EQ(result.at("ok"), c.ok) << out;
+    EXPECT_EQ(result.at("exit"), *o.flashdesk.exit_code) << out;
+    EXPECT_EQ(c.ok, o.flashdesk.exit_code == 0) << out;
+    EXPECT_TRUE(result.at("text").get<std::string>().starts_with(c.result)) << result.dump();
+    if (c.ok) {
+        EXPECT_GT(kinds["text"] + kinds["message"], 0u) << out;
+        if (std::string(c.job) != "erase_dynamic") {
+            EXPECT_GT(kinds["progress"], 0u) << out;
+        }
+        expect_done(job_named(c.job), o);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    jobs, json_stream,
+    ::testing::Values(json_case{"update", "", false, true, "Update Success! (100%)"},
+                      json_case{"update", "", true, false, "Could not find update file for connected ECU."},
+                      json_case{"update", "n=12:mute", false, false, "No answer from the ECU within 0.5 s."},
+                      json_case{"program", "", false, true, "Firmware loaded succesfully"},
+                      json_case{"erase_dynamic", "", false, true, "Dynamic model data erased succesfully"},
+                      json_case{"powerseq", "", false, true, "OnBnClickedButtonImagedlPowerseqdlfile Firmware download"},
+                      json_case{"r8c", "", false, true, "Firmware Updated Successfully!"},
+                      json_case{"logs_get_files", "", false, true, "REPORT.TXT -> "}),
+    [](const ::testing::TestParamInfo<json_case>& p) { return p.param.job + std::to_string(p.index); });
 
 }  // namespace
 }  // namespace qx::faults

@@ -51,7 +51,8 @@ TEST(logs_command, every_step_needs_the_application_and_sends_no_log_command_to_
     ecusim::virtual_ecu ecu(ecusim::config_from_text("--mode boot"));
     scratch s;
     const std::function<int(connection_manager&, std::ostream&, std::ostream&)> steps[] = {
-        console::run_logs_list, console::run_logs_format,
+        [](connection_manager& m, std::ostream& o, std::ostream& e) { return console::run_logs_list(m, o, e); },
+        [](connection_manager& m, std::ostream& o, std::ostream& e) { return console::run_logs_format(m, o, e); },
         [&](connection_manager& m, std::ostream& o, std::ostream& e) { return console::run_logs_get(m, 0, s.path("x"), o, e); },
         [&](connection_manager& m, std::ostream& o, std::ostream& e) { return console::run_logs_diagnose(m, s.path("d"), o, e); }};
     for (const auto& step : steps) {

@@ -162,6 +162,38 @@ TEST(console_renderer, prints_watched_texts_once_per_change_and_message_boxes) {
     EXPECT_EQ(out.str(), "main: ready\nmain: two  blanks.\nERROR!: No root certificate found.  Cannot continue.\n");
 }
 
+// A line format with progress lines: one when a bar reaches another percent (back at its start
+// included) or range, never one per step.
+TEST(console_renderer, progress_lines_come_once_per_percent) {
+    struct position_lines : console_format {
+        bool progress_lines() const override { return true; }
+        std::string progress_line(const std::string& label, const control_state& s) const override {
+            return label + " " + std::to_string(s.position) + "/" + std::to_string(s.range_high);
+        }
+    } format;
+    std::ostringstream out;
+    console_renderer r(out, {}, nullptr, &format);
+    parent_dialog d;
+    r.watch_text(100, 11, "main");
+    r.watch_progress(100, 12, "bar");
+    std::thread runner([&] { d.run_modal(r); });
+    while (r.last_text(100, 11) != "ready") std::this_thread::yield();
+    d.model().set_range(12, 0, 1000);
+    for (int p = 0; p <= 1000; ++p) d.model().set_position(12, p);
+    d.model().set_position(12, 0);
+    d.cancel();
+    runner.join();
+    std::vector<std::string> lines;
+    std::istringstream in(out.str());
+    for (std::string l; std::getline(in, l);)
+        if (l.starts_with("bar ")) lines.push_back(l);
+    ASSERT_EQ(lines.size(), 102u) << out.str();
+    EXPECT_EQ(lines[0], "bar 0/1000");
+    EXPECT_EQ(lines[1], "bar 10/1000");
+    EXPECT_EQ(lines[100], "bar 1000/1000");
+    EXPECT_EQ(lines[101], "bar 0/1000");
+}
+
 // A device socket in a registry of the test's own.
 class registry_folder {
 public:

@@ -1,0 +1,100 @@
+#include "app/console/job_output.h"
+
+#include <exception>
+#include <iostream>
+#include <ostream>
+
+#include "app/console/answer_timeout.h"
+#include "app/console/console_link.h"
+#include "app/console/json_output.h"
+
+namespace qx::console {
+
+namespace {
+
+const json_line_format json_lines;
+
+std::string line_of(const nlohmann::ordered_json& j) { return json_text(j, -1); }
+
+const char* answer_name(int answer) {
+    switch (answer) {
+        case ui::IDYES: return "yes";
+        case ui::IDNO: return "no";
+        case ui::IDCANCEL: return "cancel";
+        default: return "ok";
+    }
+}
+
+}  // namespace
+
+std::string json_line_format::text_line(const std::string& label, const std::string& text) const {
+    return line_of({{"type", "text"}, {"control", label}, {"text", text}});
+}
+
+std::string json_line_format::message_line(const ui::message_box_request& r, int answer) const {
+    return line_of({{"type", "message"}, {"caption", r.caption}, {"text", r.text}, {"answer", answer_name(answer)}});
+}
+
+std::string json_line_format::progress_line(const std::string& label, const ui::control_state& s) const {
+    return line_of({{"type", "progress"},
+                    {"control", label},
+                    {"position", s.position},
+                    {"range", {s.range_low, s.range_high}}});
+}
+
+job_output::job_output(std::ostream& out, bool json) : out_(out), json_(json) {}
+
+const ui::console_format* job_output::format() const { return json_ ? &json_lines : nullptr; }
+
+void job_output::say(std::ostream& text_stream, const std::string& text) {
+    verdict_ = text;
+    if (!json_) text_stream << text << '\n';
+}
+
+void job_output::fail(std::ostream& text_stream, const std::string& text) {
+    verdict_ = text;
+    if (!json_) text_stream << "Error: " << text << '\n';
+}
+
+void job_output::object(const nlohmann::ordered_json& j) const {
+    if (json_) out_ << line_of(j) << '\n';
+}
+
+int job_output::end(int exit) const {
+    if (!json_) return exit;
+    std::string text = verdict_;
+    if (exit != 0) {
+        // What the text form adds on standard error after the job is the truer reason.
+        if (std::string missed = missed_answer_text(); !missed.empty()) text = std::move(missed);
+        else if (std::string absent = absent_device_text(); !absent.empty()) text = std::move(absent);
+    }
+    out_ << line_of({{"type", "result"}, {"ok", exit == 0}, {"exit", exit}, {"text", text}}) << std::endl;
+    return exit;
+}
+
+void add_json_flag(CLI::App& command, bool& json) {
+    command.add_flag("--json", json, "print one JSON object per line (status texts, progress, messages) ending in a result object");
+}
+
+void run_job(bool json, const std::function<int()>& job) {
+    // The command line says the same on standard error and exits 1.
+    const auto unexpected = [json](const std::string& text) {
+        if (!json) return;
+        job_output o(std::cout, true);
+        o.set_verdict("stopped by an unexpected failure" + text);
+        o.end(1);
+    };
+    int rc = 0;
+    try {
+        rc = job();
+    } catch (const std::exception& e) {
+        unexpected(std::string(": ") + e.what());
+        throw;
+    } catch (...) {
+        unexpected(".");
+        throw;
+    }
+    if (rc != 0) throw CLI::RuntimeError(rc);
+}
+
+}  // namespace qx::console
