@@ -80,6 +80,7 @@ struct ecu_config {
     bytes device_certificate;
     std::vector<bytes> trusted_certificates;  // root and package certificates it accepts
     unsigned reset_replug_ms = 300;  // absence after the power-sequence reset
+    std::map<std::uint32_t, bytes> memory;  // contents at start, by address; the rest reads 0xFF
     fault_plan faults;
 };
 
@@ -128,7 +129,9 @@ struct ecu_state {
     std::optional<bytes> key_block;
     std::optional<bytes> first_block;
     std::vector<security_block> blocks;  // sub-functions 8 and 9 in arrival order
-    std::map<std::uint32_t, bytes> flash;  // 2048-byte blocks programmed by sub-function 9
+    // Memory by address: the contents given at start and the 2048-byte blocks programmed by
+    // sub-functions 8 and 9.
+    std::map<std::uint32_t, bytes> flash;
     std::vector<std::uint8_t> dump_sections;  // key0 of sub-function 12
     std::vector<std::uint32_t> dump_reads;    // address of each sub-function 13 piece
     std::vector<io_control_record> io_controls;

@@ -60,6 +60,7 @@ ecu::ecu(ecu_config cfg) : cfg_(std::move(cfg)) {
         if (std::find(cfg_.absent_channels.begin(), cfg_.absent_channels.end(), name) == cfg_.absent_channels.end())
             channels_.push_back({name, 0.0f});
     st_.mode = cfg_.mode;
+    st_.flash = cfg_.memory;
     st_.configuration_running = cfg_.configuration_running;
     st_.r8c.current_block = cfg_.r8c.current_block;
     st_.r8c.ram.assign(cfg_.r8c.buffer_size, 0);

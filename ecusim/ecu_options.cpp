@@ -104,6 +104,9 @@ void add_ecu_options(CLI::App& app, ecu_options& o) {
                    "PATH[,open][,index=N][,bad-mark=GROUP][,blocks=N][,cfg-version=N][,channels=N]");
     app.add_option("--raw-group-blocks", o.raw_group_blocks, "data blocks per group on the raw disk (1 to 7)");
     app.add_option("--log-dir", o.log_dirs, "a directory entry on the USB storage device (repeatable)");
+    app.add_option("--memory", o.memory,
+                   "HEXADDRESS=FILE: the file's bytes in the ECU's memory at that address (repeatable); "
+                   "memory not given reads 0xFF");
     app.add_flag("--raw-logging", o.raw_logging, "log to the raw disk (LoggingMode 1)");
     app.add_flag("--no-usb-storage", o.no_usb_storage, "no USB storage device present");
     app.add_flag("--stopped", o.stopped, "configuration not running at start");
@@ -153,6 +156,17 @@ ecu_config make_config(const ecu_options& o) {
         c.log_files.push_back(std::move(d));
     }
     for (const std::string& spec : o.raw_files) c.raw_files.push_back(raw_file_of(spec));
+    for (const std::string& spec : o.memory) {
+        const auto eq = spec.find('=');
+        if (eq == std::string::npos) throw std::invalid_argument("--memory: not HEXADDRESS=FILE: " + spec);
+        c.memory[hex_value(spec.substr(0, eq), "--memory", 0xFFFFFFFF)] = read_file(spec.substr(eq + 1));
+    }
+    std::uint64_t free_from = 0;  // the regions are read by address: none may overlap the next
+    for (const auto& [at, data] : c.memory) {
+        if (at < free_from) throw std::invalid_argument("--memory: regions overlap at " + hex32(at));
+        free_from = std::uint64_t(at) + data.size();
+        if (free_from > 0x100000000u) throw std::invalid_argument("--memory: region at " + hex32(at) + " passes 4 GB");
+    }
     if (o.raw_group_blocks < 1 || o.raw_group_blocks > 7)
         throw std::invalid_argument("--raw-group-blocks: not 1 to 7");
     c.raw_group_blocks = o.raw_group_blocks;

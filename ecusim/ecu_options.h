@@ -26,6 +26,7 @@ struct ecu_options {
     std::vector<std::string> log_files;  // files of the USB storage device
     std::vector<std::string> raw_files;  // files of the raw log disk, with their faults
     std::vector<std::string> log_dirs;   // directory entries of the USB storage device
+    std::vector<std::string> memory;     // HEXADDRESS=FILE: memory contents at start
     std::uint32_t raw_group_blocks = 7;
     bool raw_logging = false;
     bool no_usb_storage = false;

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 #include "imagetool/image_programming.h"
 #include "platform/registry/device_registry.h"
@@ -38,6 +39,19 @@ constexpr auto size_8byte = std::uint8_t(*protocol::catalogue::define_value("TS_
 constexpr const char* powerseq_error = "OnBnClickedButtonImagedlPowerseqdlfile Error: ";
 constexpr const char* powerseq_no_package = "OnBnClickedButtonImagedlPowerseqdlfile Error: No package loaded!";
 constexpr const char* erase_failed_text = "OnBnClickedButtonImagedlDownloadfile Error: the erase before the download failed";
+
+// "0A0B0C0D" as its four bytes; nullopt for a serial number not shown in that form.
+std::optional<std::array<std::uint8_t, 4>> serial_bytes(const std::string& text) {
+    if (text.size() != 8) return std::nullopt;
+    std::array<std::uint8_t, 4> out{};
+    for (std::size_t i = 0; i < 8; ++i) {
+        const char c = char(std::toupper(static_cast<unsigned char>(text[i])));
+        const int v = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (v < 0) return std::nullopt;
+        out[i / 2] = std::uint8_t(out[i / 2] << 4 | v);
+    }
+    return out;
+}
 
 bool same_class(const std::string& a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -474,6 +488,8 @@ void CImageDownloaderDlg::on_end() {
 // ---- Core dump --------------------------------------------------------------------------
 
 void CImageDownloaderDlg::core_dump_save() {
+    const bool keep = bool(core_dump_sink_);
+    core_dump dump;
     try {
         std::array<std::uint8_t, dump_sections * 8> table{};
         for (std::size_t i = 0; i < dump_sections; ++i) {
@@ -484,7 +500,12 @@ void CImageDownloaderDlg::core_dump_save() {
         cm::security_request prepare;
         prepare.sub_function = 12;
         prepare.key0 = table;
-        connection_.security_command(prepare, returned);
+        dump.time = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+        const std::size_t answered = connection_.security_command(prepare, returned);
+        if (keep) {
+            dump.prepare_answer.assign(returned.begin(), returned.begin() + std::ptrdiff_t(std::min(answered, returned.size())));
+            if (const auto serial = serial_bytes(ecu_serial_number_)) dump.serial_number = *serial;
+        }
 
         auto blank = [this](std::uint32_t address, std::uint8_t size) {
             protocol::EepromBlankCheckRequest_TS request{};
@@ -494,9 +515,11 @@ void CImageDownloaderDlg::core_dump_save() {
             connection_.send_command(protocol::EEPROM_BLANK_CHECK_BLOCK, &request, sizeof request, &response, sizeof response);
             return response.status == 0;
         };
-        for (const auto& section : dump_table) {
-            const std::uint32_t address = section[0], size = section[1];
+        for (const auto& entry : dump_table) {
+            const std::uint32_t address = entry[0], size = entry[1];
             if (address == dump_end) break;
+            core_dump_section section;
+            section.address = address;
             if (address == flash::dynamic_model_start || address == flash::external_start) {
                 // One byte per flash byte: 0x00 blank, 0xFF written.
                 std::vector<std::uint8_t> map(blank_map_size, 0x00);
@@ -507,23 +530,36 @@ void CImageDownloaderDlg::core_dump_save() {
                         if (!blank(address + at + piece, size_8byte) && at + piece + blank_piece <= map.size())
                             std::fill_n(map.begin() + std::ptrdiff_t(at + piece), blank_piece, 0xFF);
                 }
+                if (keep) {
+                    map.resize(std::min<std::size_t>(map.size(), size));
+                    section.blank_map = std::move(map);
+                }
             }
+            if (keep) section.data.reserve(size);
             for (std::uint32_t at = 0; at < size; at += dump_piece) {
                 cm::security_request read;
                 read.sub_function = 13;
                 read.size = dump_piece;
                 read.address = address + at;
                 returned.fill(0);
-                connection_.security_command(read, returned);
+                const std::size_t got = connection_.security_command(read, returned);
+                if (!keep) continue;
+                // A piece the ECU did not send whole is not kept as memory.
+                const std::size_t wanted = std::min<std::size_t>(dump_piece, size - at);
+                if (got < wanted) throw cm::exception_communication_error("Core dump piece of " + std::to_string(got) + " bytes");
+                section.data.insert(section.data.end(), returned.begin(), returned.begin() + std::ptrdiff_t(wanted));
             }
+            if (keep) dump.sections.push_back(std::move(section));
         }
-        // Nothing is stored: the dump has no file format of its own yet.
     } catch (const cm::exception_command_error& e) {
         error_box("OnBnClickedButtonCoredumpSave SECURITY_COMMAND SECURITY_TEST_FUNCTION_PREPARE_DUMP ERROR=" + status_text(e.code));
+        return;
     } catch (const qx::exception& e) {
         error_box("OnBnClickedButtonCoredumpSave KesSendCommand SECURITY_COMMAND SECURITY_TEST_FUNCTION_PREPARE_DUMP ERROR=" +
                   status_text(e.code));
+        return;
     }
+    if (keep) core_dump_sink_(std::move(dump));
 }
 
 }  // namespace qx

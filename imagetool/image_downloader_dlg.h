@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "core/connection_manager.h"
+#include "imagetool/core_dump_file.h"
 #include "imagetool/image_downloader_template.h"
 #include "pak/pak_file.h"
 #include "platform/ui/dialog.h"
@@ -38,6 +40,10 @@ public:
     std::uint32_t r8c_image_length() const { return r8c_length_; }
     // Peripheral image bytes [address, address + n).
     std::vector<std::uint8_t> r8c_image(std::uint32_t address, std::uint32_t n) const;
+
+    // What "Save" read goes to `sink` (on the dialog's thread), once every section is read and
+    // never after a failure; without one nothing is kept. Set before the dialog runs.
+    void keep_core_dumps(std::function<void(imagetool::core_dump&&)> sink) { core_dump_sink_ = std::move(sink); }
 
     static constexpr int max_mismatch_restarts = 3;
     static constexpr int max_connect_attempts = 12;
@@ -102,6 +108,8 @@ private:
     std::jthread worker_;
     std::mutex worker_mutex_;
     std::condition_variable_any worker_wake_;
+
+    std::function<void(imagetool::core_dump&&)> core_dump_sink_;
 
     std::unique_ptr<std::array<std::uint8_t, 65536>> r8c_image_;
     std::uint32_t r8c_length_ = 0;

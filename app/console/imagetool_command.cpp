@@ -13,7 +13,9 @@
 #include <thread>
 #include <utility>
 
+#include "app/console/coredump_command.h"
 #include "app/launcher/mode_texts.h"
+#include "filetool/pc_file.h"
 #include "imagetool/image_downloader_dlg.h"
 #include "platform/ui/console_renderer.h"
 
@@ -60,6 +62,7 @@ protected:
                            : job_ == imagetool_job::erase_dynamic ? IDC_ERASE_DYNAMIC_MODEL
                            : job_ == imagetool_job::erase_fixed   ? IDC_ERASE_FIXED_MODEL
                            : job_ == imagetool_job::powerseq      ? IDC_POWERSEQ_DOWNLOAD
+                           : job_ == imagetool_job::coredump      ? IDC_COREDUMP_SAVE
                                                                   : IDC_R8C_DOWNLOAD_FILE;
         if (!model().enabled(needed)) {
             ui().message_box(nullptr, {"Error", "\"" + layout_text(needed) + "\" is not available with the ECU in this mode.",
@@ -81,6 +84,17 @@ protected:
             case imagetool_job::powerseq:
                 post([this] { power_sequence(); });
                 return;  // the worker ends the run
+            case imagetool_job::coredump:
+                // The dump names its ECU: a boot loader told its serial number above (or showed
+                // why not), the application is asked here.
+                if (model().text(IDC_ECU_SERIAL).empty() &&
+                    (connection_.target_mode != connection_manager::mode_application || !show_application_serial()))
+                    break;
+                // The group is hidden in the desktop program; the console shows it to click Save.
+                model().set_visible(IDC_GROUP_COREDUMP, true);
+                model().set_visible(IDC_COREDUMP_SAVE, true);
+                click(IDC_COREDUMP_SAVE);
+                break;
         }
         post_close();
     }
@@ -111,16 +125,20 @@ private:
         return {};
     }
 
-    // The package goes in before the reset: the application tells its serial number itself.
-    void power_sequence() {
+    // The application tells its serial number itself (no certificate); false when it did not.
+    bool show_application_serial() {
         try {
             show_ecu_serial_number(connection_.read_ecu_serial_number({}));
+            return true;
         } catch (const qx::exception& e) {
             ui().message_box(nullptr, {"Error", e.message, ui::MB_OK | ui::MB_ICONSTOP, false});
-            post_close();
-            return;
+            return false;
         }
-        if (!load_package(file_) || !start_power_sequence()) post_close();
+    }
+
+    // The package goes in before the reset, matched to the serial number of the application.
+    void power_sequence() {
+        if (!show_application_serial() || !load_package(file_) || !start_power_sequence()) post_close();
     }
 
     connection_manager& connection_;
@@ -139,6 +157,7 @@ std::pair<std::string, std::string> success_message(imagetool_job job) {
             return {"Success!",
                     "OnBnClickedButtonImagedlPowerseqdlfile Firmware download successful ... please turn the ignition switch off"};
         case imagetool_job::r8c: return {"Success!", "Firmware Updated Successfully! Please reset system."};
+        case imagetool_job::coredump: break;  // no message: the file written is the verdict
     }
     return {};
 }
@@ -149,6 +168,13 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
     job_output report(out, options.json);
     const bool boot_job =
         job == imagetool_job::program || job == imagetool_job::erase_dynamic || job == imagetool_job::erase_fixed;
+    // Refused before anything is sent: the dump would replace a link, a device or a folder.
+    if (job == imagetool_job::coredump) {
+        if (const std::string reason = filetool::unusable_target(options.file); !reason.empty()) {
+            report.fail(out, reason);
+            return report.end(1);
+        }
+    }
     try {
         manager.connect();
     } catch (const qx::exception& e) {
@@ -156,11 +182,13 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
         return report.end(1);
     }
     std::vector<std::uint8_t> root;
-    if (boot_job) {
-        if (manager.target_mode != connection_manager::mode_boot_loader) {
-            report.fail(out, firmware_tool_mode_warning);
-            return report.end(1);
-        }
+    if (boot_job && manager.target_mode != connection_manager::mode_boot_loader) {
+        report.fail(out, firmware_tool_mode_warning);
+        return report.end(1);
+    }
+    // A boot loader tells its serial number only against the root certificate.
+    if (manager.target_mode == connection_manager::mode_boot_loader &&
+        (boot_job || job == imagetool_job::coredump)) {
         std::ifstream in(options.root_certificate, std::ios::binary);
         if (!in) {
             report.fail(out, "Failed to open Root certificate: " + options.root_certificate);
@@ -181,6 +209,9 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
     renderer.watch_progress(IDD_IMAGE_DOWNLOADER, IDC_PROGRESS);
 
     console_tool tool(manager, root, job, options.file);
+    bool dump_kept = false;
+    if (job == imagetool_job::coredump)
+        tool.keep_core_dumps([&](imagetool::core_dump&& dump) { dump_kept = save_core_dump(options.file, dump, out); });
     // The power sequence waits for the ECU to come back; the wait is given up after the
     // timeout, a download that has begun is not.
     std::mutex m;
@@ -204,8 +235,8 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
     timer.request_stop();
     if (timer.joinable()) timer.join();
     const auto [caption, text] = success_message(job);
-    if (renderer.showed(caption, text)) {
-        report.set_verdict(text);
+    if (job == imagetool_job::coredump ? dump_kept : renderer.showed(caption, text)) {
+        report.set_verdict(job == imagetool_job::coredump ? "Core dump saved: " + options.file : text);
         return report.end(0);
     }
     // Some failures end the dialog's work without a box of their own: the verdict is said here.
@@ -253,6 +284,23 @@ void add_imagetool_commands(CLI::App& app) {
     r8c->add_flag("--yes", options->yes, "confirm the upgrade without asking");
     add_json_flag(*r8c, options->json);
     r8c->callback([run] { run(imagetool_job::r8c); });
+
+    CLI::App* coredump = app.add_subcommand(
+        "coredump", "read the ECU's core dump sections into a file of our own format; `coredump show FILE` lists one");
+    coredump->add_option("out", options->file, "the file to write (.qxdump)");
+    add_root(coredump);
+    auto shown = std::make_shared<std::string>();
+    CLI::App* show = coredump->add_subcommand("show", "list the sections of a core dump file with their sizes, blank shares and CRC-32C");
+    show->add_option("file", *shown, "the core dump file")->required();
+    show->callback([shown] {
+        if (const int rc = run_coredump_show(*shown, std::cout, std::cerr); rc != 0) throw CLI::RuntimeError(rc);
+    });
+    coredump->require_subcommand(0, 1);
+    coredump->callback([run, options, show] {
+        if (show->parsed()) return;
+        if (options->file.empty()) throw CLI::RequiredError("out");
+        run(imagetool_job::coredump);
+    });
 }
 
 }  // namespace qx::console

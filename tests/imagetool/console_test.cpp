@@ -1,8 +1,12 @@
-// flashdesk program / erase / powerseq / r8c against an in-process virtual ECU.
+// flashdesk program / erase / powerseq / r8c / coredump against an in-process virtual ECU.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "app/console/imagetool_command.h"
 #include "ecusim/certificates.h"
+#include "imagetool/core_dump_file.h"
 #include "tests/imagetool/tool_fixture.h"
 
 namespace qx::testing {
@@ -70,6 +74,24 @@ TEST_F(console_command, powerseq_timeout_covers_the_return_but_never_cuts_the_do
     EXPECT_EQ(run(qx::console::imagetool_job::powerseq, write_package(2, 2), false, 2), 0) << out.str();
     EXPECT_EQ(out.str().find("did not come back"), std::string::npos);
     EXPECT_EQ(state().blocks.size(), 2u);
+}
+
+TEST_F(console_command, coredump_names_the_boot_loaders_ecu_and_refuses_a_folder_before_sending) {
+    start("--mode boot", {}, false);
+    const std::string dump = temp_path("ecu.qxdump");
+    ASSERT_EQ(run(qx::console::imagetool_job::coredump, dump), 0) << out.str();
+    std::ifstream in(dump, std::ios::binary);
+    const std::vector<std::uint8_t> file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const auto kept = imagetool::read_core_dump(file);
+    EXPECT_EQ(kept.serial_number, (std::array<std::uint8_t, 4>{0x1A, 0x2B, 0x3C, 0x4D}));  // told against the root certificate
+    EXPECT_EQ(kept.sections.size(), 5u);
+    manager->disconnect();
+    const auto commands = state().commands;
+    const std::string folder = temp_path("folder.qxdump");
+    std::filesystem::create_directory(folder);
+    EXPECT_EQ(run(qx::console::imagetool_job::coredump, folder), 1);
+    EXPECT_NE(out.str().find("Error: " + folder + " is not a regular file"), std::string::npos) << out.str();
+    EXPECT_EQ(state().commands, commands);
 }
 
 }  // namespace
