@@ -1,7 +1,10 @@
 #include "app/console/imagetool_command.h"
 
 #include "app/console/console_link.h"
+#include "app/console/ecu_record.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
@@ -39,6 +42,17 @@ public:
         for (const auto& [c, t] : shown_)
             if (c == caption && t == text) return true;
         return false;
+    }
+    // The text of the last error box ("Error", "Error!", "ERROR!"); empty when there was none.
+    std::string last_error() const {
+        std::lock_guard lock(mutex_);
+        for (auto at = shown_.rbegin(); at != shown_.rend(); ++at) {
+            std::string caption = at->first;
+            if (caption.ends_with('!')) caption.pop_back();
+            std::transform(caption.begin(), caption.end(), caption.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+            if (caption == "ERROR") return at->second;
+        }
+        return {};
     }
 
 private:
@@ -129,6 +143,36 @@ private:
     bool downloading_ = false, timed_out_ = false;
 };
 
+const char* job_name(imagetool_job job) {
+    switch (job) {
+        case imagetool_job::program: return "program";
+        case imagetool_job::erase_dynamic: return "erase dynamic";
+        case imagetool_job::erase_fixed: return "erase fixed";
+        case imagetool_job::powerseq: return "powerseq";
+        case imagetool_job::r8c: return "r8c";
+    }
+    return "";
+}
+
+// The image the job was given (the package or the R8C file), measured when the dialog holds it.
+std::vector<record_image> images_in_hand(console_tool& tool, imagetool_job job, const std::string& file) {
+    if (file.empty()) return {};
+    record_image image;
+    image.package = file;
+    if (job == imagetool_job::r8c) {
+        image.type = "R8C";
+        if (tool.r8c_image_loaded()) image.measure(tool.r8c_image(0, tool.r8c_image_length()));
+    } else if (tool.package_loaded()) {
+        const pak_file& p = tool.package();
+        image.type = image_type_display_name(p.image_type);
+        image.author = p.author;
+        image.date = p.date;
+        if (p.version) image.version = p.version;
+        image.measure(tool.package_image_data());
+    }
+    return {std::move(image)};
+}
+
 std::pair<std::string, std::string> success_message(imagetool_job job) {
     switch (job) {
         case imagetool_job::program: return {"Success!", "Firmware loaded succesfully"};
@@ -144,25 +188,37 @@ std::pair<std::string, std::string> success_message(imagetool_job job) {
 
 }  // namespace
 
-int run_imagetool(connection_manager& manager, imagetool_job job, const imagetool_options& options, std::ostream& out) {
+int run_imagetool(connection_manager& manager, imagetool_job job, const imagetool_options& options, std::ostream& out,
+                  record_file* record) {
     const bool boot_job =
         job == imagetool_job::program || job == imagetool_job::erase_dynamic || job == imagetool_job::erase_fixed;
+    ecu_record ecu;
+    ecu.begin(job_name(job));
     try {
         manager.connect();
     } catch (const qx::exception& e) {
+        // Nothing answered: no ECU to keep a record of.
         out << "Error: " << e.message << std::endl;
         return 1;
     }
+    ecu.found(manager);
+    // The job's end: its verdict, and the ECU's line in the record.
+    auto end = [&](bool done, const std::string& failure) {
+        ecu.finish(done, failure);
+        if (!append_record(record, ecu, std::cerr)) return 1;
+        return done ? 0 : 1;
+    };
     std::vector<std::uint8_t> root;
     if (boot_job) {
         if (manager.target_mode != connection_manager::mode_boot_loader) {
             out << "Error: " << firmware_tool_mode_warning << std::endl;
-            return 1;
+            return end(false, firmware_tool_mode_warning);
         }
         std::ifstream in(options.root_certificate, std::ios::binary);
         if (!in) {
-            out << "Error: Failed to open Root certificate: " << options.root_certificate << std::endl;
-            return 1;
+            const std::string text = "Failed to open Root certificate: " + options.root_certificate;
+            out << "Error: " << text << std::endl;
+            return end(false, text);
         }
         root.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
@@ -201,18 +257,26 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
     tool.run_modal(renderer);
     timer.request_stop();
     if (timer.joinable()) timer.join();
+    ecu.serial_number = tool.model().text(IDC_ECU_SERIAL);
+    ecu.images = images_in_hand(tool, job, options.file);
     const auto [caption, text] = success_message(job);
-    if (renderer.showed(caption, text)) return 0;
+    if (renderer.showed(caption, text)) return end(true, {});
     // Some failures end the dialog's work without a box of their own: the verdict is said here.
-    out << "Error: the job did not complete." << std::endl;
-    return 1;
+    static const std::string not_complete = "the job did not complete.";
+    out << "Error: " << not_complete << std::endl;
+    const std::string shown = renderer.last_error();
+    return end(false, shown.empty() ? not_complete : shown);
 }
+
 
 void add_imagetool_commands(CLI::App& app) {
     auto options = std::make_shared<imagetool_options>();
     auto run = [options](imagetool_job job) {
+        bool unusable = false;
+        const auto record = open_record(options->record, std::cerr, unusable);
+        if (unusable) throw CLI::RuntimeError(1);
         auto manager = std::make_unique<connection_manager>(console_link());
-        const int rc = run_imagetool(*manager, job, *options, std::cout);
+        const int rc = run_imagetool(*manager, job, *options, std::cout, record.get());
         if (rc != 0) throw CLI::RuntimeError(rc);
     };
     auto add_root = [options](CLI::App* c) {
@@ -223,6 +287,7 @@ void add_imagetool_commands(CLI::App& app) {
     CLI::App* program = app.add_subcommand("program", "program one package (.pak) into the ECU's boot loader");
     program->add_option("file", options->file, "the package")->required()->check(CLI::ExistingFile);
     add_root(program);
+    add_record_option(program, options->record);
     program->callback([run] { run(imagetool_job::program); });
 
     auto area = std::make_shared<std::string>();
@@ -235,11 +300,13 @@ void add_imagetool_commands(CLI::App& app) {
         app.add_subcommand("powerseq", "load a package, restart the running ECU into its boot loader and program it");
     powerseq->add_option("file", options->file, "the package")->required()->check(CLI::ExistingFile);
     powerseq->add_option("--timeout", options->timeout, "seconds to wait for the ECU to come back; a download that has begun runs to its end")->capture_default_str();
+    add_record_option(powerseq, options->record);
     powerseq->callback([run] { run(imagetool_job::powerseq); });
 
     CLI::App* r8c = app.add_subcommand("r8c", "upgrade the peripheral R8C from a firmware image (.bin)");
     r8c->add_option("file", options->file, "the firmware image")->required()->check(CLI::ExistingFile);
     r8c->add_flag("--yes", options->yes, "confirm the upgrade without asking");
+    add_record_option(r8c, options->record);
     r8c->callback([run] { run(imagetool_job::r8c); });
 }
 

@@ -22,11 +22,16 @@ struct imagetool_options {
     std::string file;      // the package or the R8C image
     bool yes = false;      // answer the upgrade's confirmation with OK
     unsigned timeout = 120;  // powerseq: seconds to wait for the ECU to come back
+    std::string record;      // --record FILE (program, powerseq, r8c)
 };
 
+class record_file;
+
 // Connects, runs the job and returns the exit status: 0 when the job's success message was
-// shown, else 1.
-int run_imagetool(connection_manager& manager, imagetool_job job, const imagetool_options& options, std::ostream& out);
+// shown, else 1. With a record, an ECU that answered gets its line (and 1 when it could not be
+// written).
+int run_imagetool(connection_manager& manager, imagetool_job job, const imagetool_options& options, std::ostream& out,
+                  record_file* record = nullptr);
 
 void add_imagetool_commands(CLI::App& app);
 
