@@ -189,7 +189,7 @@ ecu_record parse_record_line(std::string_view line) {
 }
 
 record_file::record_file(const std::string& path) : path_(path) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    fd_ = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);  // read: the last byte
     if (fd_ < 0) throw std::runtime_error(system_error("cannot open the record", path));
     struct stat st {};
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -66,7 +66,7 @@ std::string record_line(const ecu_record& r);
 // A record line read back. Throws std::invalid_argument for a line that is not one.
 ecu_record parse_record_line(std::string_view line);
 
-// The record file of a run, opened at start (O_WRONLY | O_APPEND | O_CREAT).
+// The record file of a run, opened at start (O_RDWR | O_APPEND | O_CREAT).
 class record_file {
 public:
     // Throws std::runtime_error naming the file and the reason.

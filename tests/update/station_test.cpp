@@ -153,6 +153,8 @@ struct failed_job {
     std::size_t images;
 };
 
+void PrintTo(const failed_job& job, std::ostream* os) { *os << job.name; }
+
 class station_failure : public station, public ::testing::WithParamInterface<failed_job> {};
 
 TEST_P(station_failure, records_the_ecu_as_failed_with_the_failure_text) {

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <fstream>
 #include <future>
 #include <thread>
 #include <new>
@@ -10,6 +11,7 @@
 #include <stdexcept>
 
 #include "app/console/command_line.h"
+#include "app/console/ecu_record.h"
 #include "app/console/update_command.h"
 #include "platform/registry/device_registry.h"
 #include "tests/update/update_fixture.h"
@@ -20,7 +22,7 @@ namespace {
 class update_command : public update_fixture {
 protected:
     // Plugs the ECU in and runs the console update until it ends.
-    int run(bool once, ecusim::ecu_config cfg = {}) {
+    int run(bool once, ecusim::ecu_config cfg = {}, console::record_file* record = nullptr) {
         cfg.mode = ecusim::ecu_mode::boot;
         cfg.serial = *ecusim::parse_serial(serial);
         ecu = std::make_unique<ecusim::virtual_ecu>(cfg);
@@ -29,7 +31,7 @@ protected:
         o.root_certificate = (folder / "RootCertificate_tcert.der").string();
         o.once = once;
         o.connect_pause = std::chrono::milliseconds(5);
-        return console::run_update(o, out);
+        return console::run_update(o, out, record);
     }
     // The flashdesk program with `args` (and `env` before it), bounded in time: exit status
     // and everything it printed.
@@ -56,9 +58,22 @@ TEST_F(update_command, an_ecu_that_never_answers_ends_the_run_with_exit_1) {
     write_group({package(serial, 0)});
     ecusim::ecu_config cfg;
     cfg.faults = ecusim::fault_plan::parse("code=0:status=1");
-    EXPECT_EQ(run(false, cfg), 1);  // also without --once
+    // A record whose last line a crash cut short.
+    const std::string path = (folder / "record.jsonl").string();
+    std::ofstream(path) << R"({"flashdesk_record":1,"comm)";
+    auto record = std::make_unique<console::record_file>(path);
+    EXPECT_EQ(run(false, cfg, record.get()), 1);  // also without --once
     EXPECT_NE(out.str().find("No ECU answered after 12 connection attempts.\n"), std::string::npos) << out.str();
     EXPECT_EQ(state().commands, 12u);
+
+    // The ECU that was plugged in is recorded, on a line of its own after the cut one.
+    std::ifstream in(path);
+    std::ostringstream table, notes;
+    EXPECT_EQ(console::show_record(in, "record", "", table, notes), 0);
+    EXPECT_EQ(notes.str(), "record: line 1 was cut short (a crash while it was written) and is skipped.\n");
+    EXPECT_NE(table.str().find("  update   -       "), std::string::npos) << table.str();
+    EXPECT_NE(table.str().find("  none  -         failed  No ECU answered after 12 connection attempts.\n"), std::string::npos)
+        << table.str();
 }
 
 TEST_F(update_command, bound_to_one_device_it_leaves_other_arrivals_alone) {
@@ -100,6 +115,10 @@ TEST_F(update_command, what_cannot_start_is_refused_with_exit_2) {
                                          "update --once --folder '" + folder.string() + "' --root-cert '" + cert + "'");
     EXPECT_EQ(status, 2) << output;
     EXPECT_NE(output.find("ERROR!: Cannot watch for ECU connections ("), std::string::npos) << output;
+
+    std::tie(status, output) = flashdesk("", "update --once --folder '" + folder.string() + "' --record '" + (folder / "gone" / "r").string() + "'");
+    EXPECT_EQ(status, 2) << output;
+    EXPECT_NE(output.find("flashdesk: cannot open the record "), std::string::npos) << output;
 }
 
 TEST(console_command_line, anything_a_command_throws_ends_in_one_line_and_exit_1) {
