@@ -268,7 +268,6 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
     return end(false, shown.empty() ? not_complete : shown);
 }
 
-
 void add_imagetool_commands(CLI::App& app) {
     auto options = std::make_shared<imagetool_options>();
     auto run = [options](imagetool_job job) {
