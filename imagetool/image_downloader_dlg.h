@@ -36,6 +36,9 @@ public:
     // An ECU arrived since the last power-sequence click or worker start.
     bool ecu_arrived() const { return ecu_arrived_; }
     bool package_loaded() const { return package_loaded_; }
+    // The package loaded and its image bytes (as sent); read them while nothing runs.
+    const pak_file& package() const { return package_; }
+    std::span<const std::uint8_t> package_image_data() const { return package_image_.image_data.bytes(); }
     bool r8c_image_loaded() const { return r8c_loaded_; }
     std::uint32_t r8c_image_length() const { return r8c_length_; }
     // Peripheral image bytes [address, address + n).

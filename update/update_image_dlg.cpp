@@ -167,6 +167,7 @@ void CUpdateImageDlg::forget_last_ecu() {
 
 void CUpdateImageDlg::run_worker(std::stop_token stop) {
     update_busy = true;
+    if (options_.worker_started) options_.worker_started();
     try {
         forget_last_ecu();
         serve_ecu(stop);
@@ -175,6 +176,7 @@ void CUpdateImageDlg::run_worker(std::stop_token stop) {
     } catch (...) {
         fail_worker("unknown failure");
     }
+    if (options_.ecu_done) options_.ecu_done();
     try {
         if (connection_.is_connected()) connection_.disconnect();
     } catch (...) {

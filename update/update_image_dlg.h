@@ -68,6 +68,10 @@ public:
         // Called on the worker's thread when a worker ends (for front-ends that stop after
         // one ECU).
         std::function<void()> after_worker;
+        // Called on the worker's thread as a worker starts, and when it is done with its ECU,
+        // before it disconnects (for front-ends that keep a record of each ECU).
+        std::function<void()> worker_started;
+        std::function<void()> ecu_done;
         // Called on the worker's thread when no connection attempt succeeded.
         std::function<void()> no_answer;
     };
@@ -87,6 +91,9 @@ public:
         pak_image image;
         std::uint32_t image_version = 0;
     };
+
+    // The image rows as the worker left them; read them on the worker's thread (ecu_done).
+    const std::array<image_row, 4>& rows() const { return rows_; }
 
     // The flash areas erased and not yet reprogrammed in this run.
     struct area_flags {

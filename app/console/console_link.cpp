@@ -18,12 +18,13 @@ link_choice& chosen() {
     return link;
 }
 
+// Flags of KesInitializeInterfaces by link name: the USB-CAN link finds its bus by
+// TRELINK_CAN_IF or TRELINK_VCAN.
+const std::map<std::string, unsigned> links{{"usb", 0x20}, {"usb-can", 0x100}};
+
 }  // namespace
 
 void add_link_option(CLI::App& app) {
-    // Flags of KesInitializeInterfaces: the USB-CAN link finds its bus by TRELINK_CAN_IF or
-    // TRELINK_VCAN.
-    static const std::map<std::string, unsigned> links{{"usb", 0x20}, {"usb-can", 0x100}};
     app.add_option_function<std::string>(
            "--link", [](const std::string& name) { chosen().flags = links.at(name); },
            "the link to the ECU: usb (default) or usb-can")
@@ -49,5 +50,15 @@ void report_absent_device(std::ostream& err) {
 }
 
 const link_choice& console_link() { return chosen(); }
+
+std::string console_link_device() {
+    namespace env = platform::environment;
+    if (chosen().flags == links.at("usb-can")) {
+        const std::string vcan = env::virtual_can();
+        return "usb-can:" + (vcan.empty() ? env::can_interface() : vcan);
+    }
+    const auto found = platform::usb::first_present_device(platform::ecu_interface_class);
+    return found.outcome == platform::usb::device_search::found ? found.path : env::device();
+}
 
 }  // namespace qx::console

@@ -15,6 +15,9 @@ namespace qx::console {
 // the library as TRELINK_DEVICE before the command runs.
 void add_link_option(CLI::App& app);
 const link_choice& console_link();
+// The device that link uses now: the USB device path it picks (what --device names, else the
+// first present), or "usb-can:" and the CAN bus.
+std::string console_link_device();
 
 // After a failed command that found no device to connect to: when `--device` named one that is
 // not present, says so on err.

@@ -29,10 +29,6 @@ struct probe_result {
     std::string failure;
 };
 
-const char* mode_name(std::uint32_t mode) {
-    return mode == connection_manager::mode_boot_loader ? "boot" : mode == connection_manager::mode_application ? "app" : "none";
-}
-
 // TRELINK_DEVICE set to one value while it lives, then back to what it was.
 class device_variable {
 public:

@@ -28,6 +28,10 @@ std::string hex8(std::uint32_t value) {
     return text;
 }
 
+const char* mode_name(std::uint32_t mode) {
+    return mode == connection_manager::mode_boot_loader ? "boot" : mode == connection_manager::mode_application ? "app" : "none";
+}
+
 ecu_facts read_ecu_facts(connection_manager& manager, const std::string& root_certificate) {
     try {
         manager.connect();

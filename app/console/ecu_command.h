@@ -30,6 +30,8 @@ struct ecu_facts {
 ecu_facts read_ecu_facts(connection_manager& manager, const std::string& root_certificate);
 // "0x0001020A".
 std::string hex8(std::uint32_t value);
+// A target mode as the console writes it: "boot", "app", or "none" when not connected.
+const char* mode_name(std::uint32_t mode);
 
 // One `key: value` line per fact on out; on failure the message on err. The exit status.
 int run_ecu_info(connection_manager& manager, const ecu_info_options& options, std::ostream& out, std::ostream& err);

@@ -9,6 +9,7 @@
 #include "app/console/describe_command.h"
 #include "app/console/devices_command.h"
 #include "app/console/ecu_command.h"
+#include "app/console/ecu_record.h"
 #include "app/console/imagetool_command.h"
 #include "app/console/logs_command.h"
 #include "app/console/pak_command.h"
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
     qx::console::add_logs_command(app);
     qx::console::add_devices_command(app);
     qx::console::add_trace_command(app);
+    qx::console::add_record_command(app);
     qx::console::add_answer_timeout_option(app);
     qx::console::share_top_options(app);
     return qx::console::run_command_line(app, argc, argv, std::cerr);

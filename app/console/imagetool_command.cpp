@@ -2,7 +2,10 @@
 
 #include "app/console/console_link.h"
 #include "app/console/job_output.h"
+#include "app/console/ecu_record.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
@@ -42,6 +45,17 @@ public:
         for (const auto& [c, t] : shown_)
             if (c == caption && t == text) return true;
         return false;
+    }
+    // The text of the last error box ("Error", "Error!", "ERROR!"); empty when there was none.
+    std::string last_error() const {
+        std::lock_guard lock(mutex_);
+        for (auto at = shown_.rbegin(); at != shown_.rend(); ++at) {
+            std::string caption = at->first;
+            if (caption.ends_with('!')) caption.pop_back();
+            std::transform(caption.begin(), caption.end(), caption.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+            if (caption == "ERROR") return at->second;
+        }
+        return {};
     }
 
 private:
@@ -148,6 +162,37 @@ private:
     bool downloading_ = false, timed_out_ = false;
 };
 
+const char* job_name(imagetool_job job) {
+    switch (job) {
+        case imagetool_job::program: return "program";
+        case imagetool_job::erase_dynamic: return "erase dynamic";
+        case imagetool_job::erase_fixed: return "erase fixed";
+        case imagetool_job::powerseq: return "powerseq";
+        case imagetool_job::r8c: return "r8c";
+        case imagetool_job::coredump: return "coredump";
+    }
+    return "";
+}
+
+// The image the job was given (the package or the R8C file), measured when the dialog holds it.
+std::vector<record_image> images_in_hand(console_tool& tool, imagetool_job job, const std::string& file) {
+    if (file.empty() || job == imagetool_job::coredump) return {};
+    record_image image;
+    image.package = file;
+    if (job == imagetool_job::r8c) {
+        image.type = "R8C";
+        if (tool.r8c_image_loaded()) image.measure(tool.r8c_image(0, tool.r8c_image_length()));
+    } else if (tool.package_loaded()) {
+        const pak_file& p = tool.package();
+        image.type = image_type_display_name(p.image_type);
+        image.author = p.author;
+        image.date = p.date;
+        if (p.version) image.version = p.version;
+        image.measure(tool.package_image_data());
+    }
+    return {std::move(image)};
+}
+
 std::pair<std::string, std::string> success_message(imagetool_job job) {
     switch (job) {
         case imagetool_job::program: return {"Success!", "Firmware loaded succesfully"};
@@ -164,7 +209,8 @@ std::pair<std::string, std::string> success_message(imagetool_job job) {
 
 }  // namespace
 
-int run_imagetool(connection_manager& manager, imagetool_job job, const imagetool_options& options, std::ostream& out) {
+int run_imagetool(connection_manager& manager, imagetool_job job, const imagetool_options& options, std::ostream& out,
+                  record_file* record) {
     job_output report(out, options.json);
     const bool boot_job =
         job == imagetool_job::program || job == imagetool_job::erase_dynamic || job == imagetool_job::erase_fixed;
@@ -175,24 +221,35 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
             return report.end(1);
         }
     }
+    ecu_record ecu;
+    ecu.begin(job_name(job));
     try {
         manager.connect();
     } catch (const qx::exception& e) {
+        // Nothing answered: no ECU to keep a record of.
         report.fail(out, e.message);
         return report.end(1);
     }
+    ecu.found(manager);
+    // The job's end: the ECU's line in the record, then the verdict.
+    auto end = [&](bool done, const std::string& failure) {
+        ecu.finish(done, failure);
+        const bool kept = append_record(record, ecu, std::cerr);
+        return report.end(done && kept ? 0 : 1);
+    };
     std::vector<std::uint8_t> root;
     if (boot_job && manager.target_mode != connection_manager::mode_boot_loader) {
         report.fail(out, firmware_tool_mode_warning);
-        return report.end(1);
+        return end(false, firmware_tool_mode_warning);
     }
     // A boot loader tells its serial number only against the root certificate.
     if (manager.target_mode == connection_manager::mode_boot_loader &&
         (boot_job || job == imagetool_job::coredump)) {
         std::ifstream in(options.root_certificate, std::ios::binary);
         if (!in) {
-            report.fail(out, "Failed to open Root certificate: " + options.root_certificate);
-            return report.end(1);
+            const std::string text = "Failed to open Root certificate: " + options.root_certificate;
+            report.fail(out, text);
+            return end(false, text);
         }
         root.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
@@ -234,24 +291,31 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
     tool.run_modal(renderer);
     timer.request_stop();
     if (timer.joinable()) timer.join();
+    ecu.serial_number = tool.model().text(IDC_ECU_SERIAL);
+    ecu.images = images_in_hand(tool, job, options.file);
     const auto [caption, text] = success_message(job);
     if (job == imagetool_job::coredump ? dump_kept : renderer.showed(caption, text)) {
         report.set_verdict(job == imagetool_job::coredump ? "Core dump saved: " + options.file : text);
-        return report.end(0);
+        return end(true, {});
     }
     // Some failures end the dialog's work without a box of their own: the verdict is said here.
-    // The result object tells the failure the last box showed.
-    report.fail(out, "the job did not complete.");
-    if (const std::string shown = renderer.last_message(); !shown.empty()) report.set_verdict(shown);
-    return report.end(1);
+    // The result object and the record tell the failure the last error box showed.
+    static const std::string not_complete = "the job did not complete.";
+    report.fail(out, not_complete);
+    const std::string shown = renderer.last_error();
+    if (!shown.empty()) report.set_verdict(shown);
+    return end(false, shown.empty() ? not_complete : shown);
 }
 
 void add_imagetool_commands(CLI::App& app) {
     auto options = std::make_shared<imagetool_options>();
     auto run = [options](imagetool_job job) {
         run_job(options->json, [&] {
+            job_output report(std::cout, options->json);
+            std::unique_ptr<record_file> record;
+            if (!open_job_record(options->record, report, record)) return report.end(1);
             auto manager = std::make_unique<connection_manager>(console_link());
-            return run_imagetool(*manager, job, *options, std::cout);
+            return run_imagetool(*manager, job, *options, std::cout, record.get());
         });
     };
     auto add_root = [options](CLI::App* c) {
@@ -263,6 +327,7 @@ void add_imagetool_commands(CLI::App& app) {
     program->add_option("file", options->file, "the package")->required()->check(CLI::ExistingFile);
     add_root(program);
     add_json_flag(*program, options->json);
+    add_record_option(program, options->record);
     program->callback([run] { run(imagetool_job::program); });
 
     auto area = std::make_shared<std::string>();
@@ -277,12 +342,14 @@ void add_imagetool_commands(CLI::App& app) {
     powerseq->add_option("file", options->file, "the package")->required()->check(CLI::ExistingFile);
     powerseq->add_option("--timeout", options->timeout, "seconds to wait for the ECU to come back; a download that has begun runs to its end")->capture_default_str();
     add_json_flag(*powerseq, options->json);
+    add_record_option(powerseq, options->record);
     powerseq->callback([run] { run(imagetool_job::powerseq); });
 
     CLI::App* r8c = app.add_subcommand("r8c", "upgrade the peripheral R8C from a firmware image (.bin)");
     r8c->add_option("file", options->file, "the firmware image")->required()->check(CLI::ExistingFile);
     r8c->add_flag("--yes", options->yes, "confirm the upgrade without asking");
     add_json_flag(*r8c, options->json);
+    add_record_option(r8c, options->record);
     r8c->callback([run] { run(imagetool_job::r8c); });
 
     CLI::App* coredump = app.add_subcommand(

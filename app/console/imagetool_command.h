@@ -24,11 +24,16 @@ struct imagetool_options {
     bool yes = false;      // answer the upgrade's confirmation with OK
     unsigned timeout = 120;  // powerseq: seconds to wait for the ECU to come back
     bool json = false;       // JSON lines ending in a result object (job_output.h)
+    std::string record;      // --record FILE (program, powerseq, r8c)
 };
 
+class record_file;
+
 // Connects, runs the job and returns the exit status: 0 when the job's success message was
-// shown (for the core dump: when its file was written), else 1.
-int run_imagetool(connection_manager& manager, imagetool_job job, const imagetool_options& options, std::ostream& out);
+// shown (for the core dump: when its file was written), else 1. With a record, an ECU that
+// answered gets its line (and 1 when it could not be written).
+int run_imagetool(connection_manager& manager, imagetool_job job, const imagetool_options& options, std::ostream& out,
+                  record_file* record = nullptr);
 
 void add_imagetool_commands(CLI::App& app);
 

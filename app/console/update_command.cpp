@@ -7,6 +7,7 @@
 
 #include "app/console/console_link.h"
 #include "app/console/job_output.h"
+#include "app/console/ecu_record.h"
 #include "core/connection_manager.h"
 #include "platform/registry/device_registry.h"
 #include "platform/usb/usb_device.h"
@@ -16,6 +17,10 @@
 namespace qx::console {
 
 namespace {
+
+std::string no_answer_text(int attempts) {
+    return "No ECU answered after " + std::to_string(attempts) + " connection attempts.";
+}
 
 // The dialog as the console drives it: the folder is chosen at once, and an ECU that is
 // already plugged in counts as an arrival.
@@ -41,9 +46,41 @@ protected:
     }
 };
 
+bool showed_success(const std::string& progress_text, const std::string& main_status) {
+    return progress_text == "Update Success! (100%)" && main_status == "Safe to disconnect ECU.";
+}
+
+// The last failure the dialog showed for its ECU: the main status beside a red lamp, else the
+// status of the image whose lamp is red, else the overall progress text.
+std::string failure_shown(ui::dialog_model& m) {
+    if (m.bitmap(update_ids::main_lamp) == lamp_red) return m.text(update_ids::main_status);
+    for (const image_row_ids& row : update_rows)
+        if (m.bitmap(row.lamp) == lamp_red) return std::string(row.name) + ": " + m.text(row.status);
+    return m.text(update_ids::progress_text);
+}
+
+// The images the ECU's package group offered, as the dialog showed them; size and CRC-32C for
+// those whose package was read whole and matched the ECU.
+std::vector<record_image> offered_images(CUpdateImageDlg& dlg) {
+    std::vector<record_image> images;
+    for (std::size_t i = 0; i < update_rows.size(); ++i) {
+        const image_row_ids& ids = update_rows[i];
+        const CUpdateImageDlg::image_row& row = dlg.rows()[i];
+        record_image image{ids.name, dlg.model().text(ids.image), dlg.model().text(ids.author),
+                           dlg.model().text(ids.date), std::nullopt, std::nullopt, std::nullopt};
+        if (image.package.empty()) continue;
+        if (!row.source_path.empty()) {
+            if (row.package.version) image.version = row.package.version;
+            image.measure(row.image.image_data.bytes());
+        }
+        images.push_back(std::move(image));
+    }
+    return images;
+}
+
 }  // namespace
 
-int run_update(const update_options& o, std::ostream& out) {
+int run_update(const update_options& o, std::ostream& out, record_file* record) {
     job_output job(out, o.json);
     ui::console_answers answers;
     answers.folder = o.folder;
@@ -59,9 +96,31 @@ int run_update(const update_options& o, std::ostream& out) {
     CUpdateImageDlg::options opts;
     opts.root_certificate_path = o.root_certificate;
     opts.connect_pause = o.connect_pause;
-    std::atomic<bool> no_answer{false};
+    std::atomic<bool> no_answer{false}, record_lost{false};
     console_update_dlg* self = nullptr;
     opts.no_answer = [&no_answer] { no_answer = true; };
+    // One line per worker: every arrival is an ECU plugged in, answered or not.
+    ecu_record ecu;
+    if (record) {
+        opts.worker_started = [&] {
+            ecu = {};
+            ecu.begin("update");
+        };
+        opts.ecu_done = [&] {
+            try {
+                ui::dialog_model& m = self->model();
+                ecu.found(*manager);
+                ecu.serial_number = m.text(update_ids::serial_number);
+                ecu.images = offered_images(*self);
+                ecu.finish(showed_success(m.text(update_ids::progress_text), m.text(update_ids::main_status)),
+                           no_answer ? no_answer_text(opts.connect_attempts) : failure_shown(m));
+                if (!append_record(record, ecu, std::cerr)) record_lost = true;
+            } catch (const std::exception& e) {
+                std::cerr << "flashdesk: no record of this ECU: " << e.what() << std::endl;
+                record_lost = true;
+            }
+        };
+    }
     opts.after_worker = [&] {
         if (o.once || no_answer) self->click(update_ids::done);
     };
@@ -75,15 +134,15 @@ int run_update(const update_options& o, std::ostream& out) {
         return job.end(update_cannot_start);
     }
     if (no_answer) {
-        job.say(out, "No ECU answered after " + std::to_string(opts.connect_attempts) + " connection attempts.");
+        job.say(out, no_answer_text(opts.connect_attempts));
         return job.end(1);
     }
     const bool served = main == "Safe to disconnect ECU.";
-    const bool updated = served && progress == "Update Success! (100%)";
+    const bool updated = showed_success(progress, main);
     // An ECU that was served ends in the progress text; one that was not, in the main status
     // ("Could not find update file ..."), or in a box when the dialog could not start.
     job.set_verdict(served ? progress : main.empty() || main == "Waiting for Path selection." ? r.last_message() : main);
-    return job.end(updated ? 0 : 1);
+    return job.end(updated && !record_lost ? 0 : 1);
 }
 
 void add_update_command(CLI::App& app) {
@@ -93,15 +152,18 @@ void add_update_command(CLI::App& app) {
     cmd->add_option("--root-cert", o->root_certificate, "root certificate (DER)")->capture_default_str();
     cmd->add_flag("--once", o->once, "stop after the first ECU; exit 0 only if its update succeeded");
     add_json_flag(*cmd, o->json);
+    add_record_option(cmd, o->record);
     cmd->callback([o] {
         run_job(o->json, [o] {
+            job_output job(std::cout, o->json);
             std::error_code ec;
             if (!std::filesystem::is_directory(o->folder, ec)) {
-                job_output job(std::cout, o->json);
                 job.say(std::cerr, "flashdesk update: '" + o->folder + "' is not a folder.");
                 return job.end(update_cannot_start);
             }
-            return run_update(*o, std::cout);
+            std::unique_ptr<record_file> record;
+            if (!open_job_record(o->record, job, record)) return job.end(update_cannot_start);
+            return run_update(*o, std::cout, record.get());
         });
     });
 }

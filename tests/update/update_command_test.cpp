@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <fstream>
 #include <future>
 #include <thread>
 #include <new>
@@ -10,6 +11,7 @@
 #include <stdexcept>
 
 #include "app/console/command_line.h"
+#include "app/console/ecu_record.h"
 #include "app/console/update_command.h"
 #include "platform/registry/device_registry.h"
 #include "tests/update/update_fixture.h"
@@ -20,7 +22,7 @@ namespace {
 class update_command : public update_fixture {
 protected:
     // Plugs the ECU in and runs the console update until it ends.
-    int run(bool once, ecusim::ecu_config cfg = {}) {
+    int run(bool once, ecusim::ecu_config cfg = {}, console::record_file* record = nullptr) {
         cfg.mode = ecusim::ecu_mode::boot;
         cfg.serial = *ecusim::parse_serial(serial);
         ecu = std::make_unique<ecusim::virtual_ecu>(cfg);
@@ -29,7 +31,7 @@ protected:
         o.root_certificate = (folder / "RootCertificate_tcert.der").string();
         o.once = once;
         o.connect_pause = std::chrono::milliseconds(5);
-        return console::run_update(o, out);
+        return console::run_update(o, out, record);
     }
     // The flashdesk program with `args` (and `env` before it), bounded in time: exit status
     // and everything it printed.
@@ -56,9 +58,22 @@ TEST_F(update_command, an_ecu_that_never_answers_ends_the_run_with_exit_1) {
     write_group({package(serial, 0)});
     ecusim::ecu_config cfg;
     cfg.faults = ecusim::fault_plan::parse("code=0:status=1");
-    EXPECT_EQ(run(false, cfg), 1);  // also without --once
+    // A record whose last line a crash cut short.
+    const std::string path = (folder / "record.jsonl").string();
+    std::ofstream(path) << R"({"flashdesk_record":1,"comm)";
+    auto record = std::make_unique<console::record_file>(path);
+    EXPECT_EQ(run(false, cfg, record.get()), 1);  // also without --once
     EXPECT_NE(out.str().find("No ECU answered after 12 connection attempts.\n"), std::string::npos) << out.str();
     EXPECT_EQ(state().commands, 12u);
+
+    // The ECU that was plugged in is recorded, on a line of its own after the cut one.
+    std::ifstream in(path);
+    std::ostringstream table, notes;
+    EXPECT_EQ(console::show_record(in, "record", "", table, notes), 0);
+    EXPECT_EQ(notes.str(), "record: line 1 was cut short (a crash while it was written) and is skipped.\n");
+    EXPECT_NE(table.str().find("  update   -       "), std::string::npos) << table.str();
+    EXPECT_NE(table.str().find("  none  -         failed  No ECU answered after 12 connection attempts.\n"), std::string::npos)
+        << table.str();
 }
 
 TEST_F(update_command, bound_to_one_device_it_leaves_other_arrivals_alone) {
@@ -100,7 +115,74 @@ TEST_F(update_command, what_cannot_start_is_refused_with_exit_2) {
                                          "update --once --folder '" + folder.string() + "' --root-cert '" + cert + "'");
     EXPECT_EQ(status, 2) << output;
     EXPECT_NE(output.find("ERROR!: Cannot watch for ECU connections ("), std::string::npos) << output;
+
+    std::tie(status, output) = flashdesk("", "update --once --folder '" + folder.string() + "' --record '" + (folder / "gone" / "r").string() + "'");
+    EXPECT_EQ(status, 2) << output;
+    EXPECT_NE(output.find("flashdesk: cannot open the record "), std::string::npos) << output;
 }
+
+// A record line as written, read back: every field, nulls kept, a Windows-1252 author made UTF-8.
+TEST(ecu_record, a_line_reads_back_as_it_was_written) {
+    console::ecu_record r;
+    r.command = "program";
+    r.start = console::ecu_record::clock::from_time_t(1700000000);
+    r.end = r.start + std::chrono::seconds(75);
+    r.device = "1-2.3";
+    r.serial_number = "0A0B0C0D";
+    r.target_mode = "boot";
+    r.firmware_version = 0x01020304;
+    r.images = {{"Firmware", "a.pak", "M\xFCller", "2024-03-01", 7, std::nullopt, std::nullopt},
+                {"R8C", "r8c.bin", "", "", std::nullopt, 65536, 0xE3069283}};
+    r.result = "failed";
+    r.failure = "Firmware: Command Error:  Check USB connection.";
+    const std::string line = console::record_line(r);
+    ASSERT_EQ(line.find('\n'), line.size() - 1);
+    EXPECT_EQ(line.find(R"("start":"2023-11-14T22:13:20Z","end":"2023-11-14T22:14:35Z")"), line.find("\"start\"")) << line;
+    const console::ecu_record back = console::parse_record_line(line);
+    EXPECT_EQ(back.end - back.start, std::chrono::seconds(75));
+    EXPECT_EQ(back.firmware_version, 0x01020304u);
+    ASSERT_EQ(back.images.size(), 2u);
+    EXPECT_EQ(back.images[0].author, "M\xC3\xBCller");
+    EXPECT_EQ(back.images[0].version, 7u);
+    EXPECT_EQ(back.images[0].size, std::nullopt);
+    EXPECT_EQ(back.images[1].crc32c, 0xE3069283u);
+    EXPECT_EQ(back.failure, r.failure);
+}
+
+struct show_case {
+    std::string file;
+    const char* serial;
+    int status;
+    const char* in_output;  // standard output, then standard error
+    const char* in_errors;
+};
+
+void PrintTo(const show_case& c, std::ostream* os) { *os << c.file; }
+
+class record_show : public ::testing::TestWithParam<show_case> {};
+
+TEST_P(record_show, prints_the_lines_and_refuses_what_is_not_a_record) {
+    const show_case& c = GetParam();
+    std::istringstream in(c.file);
+    std::ostringstream out, err;
+    EXPECT_EQ(console::show_record(in, "R", c.serial, out, err), c.status) << out.str() << err.str();
+    EXPECT_NE(out.str().find(c.in_output), std::string::npos) << out.str();
+    EXPECT_NE(err.str().find(c.in_errors), std::string::npos) << err.str();
+}
+
+#define RECORD_LINE(serial) \
+    R"({"flashdesk_record":1,"command":"update","start":"2026-01-01T00:00:00Z","end":"2026-01-01T00:01:00Z","device":"d",)" \
+    R"("serial_number":")" serial R"(","target_mode":"boot","firmware_version":null,"images":[],"result":"updated","failure":""})" "\n"
+
+using namespace std::string_literals;
+INSTANTIATE_TEST_SUITE_P(
+    files, record_show,
+    ::testing::Values(
+        show_case{RECORD_LINE("0A0B0C0D") RECORD_LINE("1A2B3C4D"), "0a0b0c0d", 0, "update   0A0B0C0D  d       boot  -", ""},
+        show_case{RECORD_LINE("0A0B0C0D") "\0\0\0\n" RECORD_LINE("1A2B3C4D") ""s, "", 0, "1A2B3C4D", "R: line 2 was cut short"},
+        show_case{RECORD_LINE("0A0B0C0D"), "FFFFFFFF", 1, "", "No ECU with serial number FFFFFFFF in R."},
+        show_case{"{\n" RECORD_LINE("0A0B0C0D"), "", 1, "", "R is not an ECU record (line 1 is not a record line)."},
+        show_case{R"({"flashdesk_record":1,"command":"update"})" "\n", "", 1, "", "(line 1 is not a record line)"}));
 
 TEST(console_command_line, anything_a_command_throws_ends_in_one_line_and_exit_1) {
     const std::vector<std::function<void()>> throws = {[] { throw std::bad_alloc(); },
