@@ -100,7 +100,7 @@ void connection_manager::connect() {
             a_link_missed = true;
             throw exception_connection_failed("The specified interface is not connected");
         }
-        interface_flags = link_.flags;
+        std::atomic_ref<std::uint32_t>(interface_flags).store(link_.flags);
 
         std::tie(transferstructs_version, firmware_version) = read_target_version();
         if (transferstructs_version == 0) {
@@ -138,7 +138,7 @@ void connection_manager::connect() {
 void connection_manager::disconnect() {
     std::lock_guard lock(exchange_lock);
     KesCloseInterfaces(interface_flags);
-    interface_flags = 0;
+    std::atomic_ref<std::uint32_t>(interface_flags).store(0);
     transferstructs_version = 0;
     firmware_version = 0;
     target_mode = mode_not_connected;

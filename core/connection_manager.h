@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -54,7 +55,11 @@ public:
 
     void connect();
     void disconnect();
-    std::uint32_t is_connected() const { return interface_flags; }
+    // Read without the exchange lock (dialogs ask while a worker exchanges); connect and
+    // disconnect store the flags through the same atomic view.
+    std::uint32_t is_connected() const {
+        return std::atomic_ref<std::uint32_t>(const_cast<std::uint32_t&>(interface_flags)).load();
+    }
 
     // One exchange: the request in host order (or null), the response laid out in host order
     // into `response`. Throws on every failure.

@@ -11,12 +11,12 @@ namespace qx::ui {
 // The event queue of one logic thread, shared by the dialogs that run on it.
 class logic_loop {
 public:
+    // Notified under the lock: the event may end the last dialog of the loop, and the logic
+    // thread destroys the loop as soon as it has run it.
     void post(dialog* d, std::function<void()> f) {
-        {
-            std::lock_guard lock(mutex_);
-            if (!d->running_) return;  // the dialog has ended: nothing more for it
-            events_.push_back({d, std::move(f)});
-        }
+        std::lock_guard lock(mutex_);
+        if (!d->running_) return;  // the dialog has ended: nothing more for it
+        events_.push_back({d, std::move(f)});
         cv_.notify_one();
     }
 

@@ -254,11 +254,11 @@ void limit_address_space(std::size_t headroom) {
 }
 
 TEST_F(update_run, a_package_too_large_to_hold_ends_the_ecu_with_a_failure_text) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "an address-space limit cannot be combined with the address sanitizer's shadow memory";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "an address-space limit cannot be combined with a sanitizer's shadow memory";
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    GTEST_SKIP() << "an address-space limit cannot be combined with the address sanitizer's shadow memory";
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    GTEST_SKIP() << "an address-space limit cannot be combined with a sanitizer's shadow memory";
 #endif
 #endif
     // A firmware image of 1 GiB, its bytes a hole in the file: the group reader cannot hold it.

@@ -54,6 +54,21 @@ QMessageBox::Icon icon_of(unsigned icon) {
     }
 }
 
+// Lives on the GUI thread; a wake-up event makes it run the renderer's posted work.
+class gui_context : public QObject {
+public:
+    static constexpr QEvent::Type wake_up = QEvent::User;
+    explicit gui_context(std::function<void()> run) : run_(std::move(run)) {}
+    bool event(QEvent* e) override {
+        if (e->type() != wake_up) return QObject::event(e);
+        run_();
+        return true;
+    }
+
+private:
+    std::function<void()> run_;
+};
+
 }  // namespace
 
 QString qt_file_filter(const std::string& filter) {
@@ -71,7 +86,7 @@ QString qt_file_filter(const std::string& filter) {
     return out.join(QStringLiteral(";;"));
 }
 
-qt_renderer::qt_renderer() : context_(new QObject) {
+qt_renderer::qt_renderer() : context_(new gui_context([this] { run_posted(); })) {
     if (QCoreApplication* app = QCoreApplication::instance()) context_->moveToThread(app->thread());
 }
 
@@ -81,13 +96,44 @@ bool qt_renderer::on_gui_thread() const { return QThread::currentThread() == con
 
 template <class F>
 void qt_renderer::post(F f) {
-    QMetaObject::invokeMethod(context_, std::move(f), Qt::QueuedConnection);
+    {
+        std::lock_guard lock(posted_mutex_);
+        posted_.emplace_back(std::move(f));
+    }
+    QCoreApplication::postEvent(context_, new QEvent(gui_context::wake_up));
+}
+
+// One at a time: a function that opens a nested event loop lets the later ones run in it.
+void qt_renderer::run_posted() {
+    for (;;) {
+        std::function<void()> f;
+        {
+            std::lock_guard lock(posted_mutex_);
+            if (posted_.empty()) return;
+            f = std::move(posted_.front());
+            posted_.pop_front();
+        }
+        f();
+    }
 }
 
 template <class F>
 void qt_renderer::call(F f) {
-    if (on_gui_thread()) f();
-    else QMetaObject::invokeMethod(context_, std::move(f), Qt::BlockingQueuedConnection);
+    if (on_gui_thread()) {
+        f();
+        return;
+    }
+    std::mutex m;
+    std::condition_variable ran;
+    bool done = false;
+    post([&] {
+        f();
+        std::lock_guard lock(m);
+        done = true;
+        ran.notify_one();
+    });
+    std::unique_lock lock(m);
+    ran.wait(lock, [&] { return done; });
 }
 
 std::shared_ptr<qt_renderer::shown_window> qt_renderer::find(const dialog& d) const {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <condition_variable>
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -50,10 +52,13 @@ private:
         QPointer<dialog_window> window;  // GUI thread only
         int listener = 0;
     };
+    // Work for the GUI thread passes through a queue of our own under a std::mutex, so the
+    // hand-over is ordered where ThreadSanitizer can see it (Qt's queue waits on futexes).
     template <class F>
     void post(F f);
     template <class F>
     void call(F f);  // on the GUI thread, waiting for it
+    void run_posted();  // GUI thread
     template <class T, class Open>
     T ask(Open open);
     bool on_gui_thread() const;
@@ -61,6 +66,8 @@ private:
     QWidget* owner_widget(const dialog* d) const;
 
     QObject* context_;  // lives on the GUI thread; queued calls run in its name
+    std::mutex posted_mutex_;
+    std::deque<std::function<void()>> posted_;
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::vector<std::shared_ptr<shown_window>> shown_;
