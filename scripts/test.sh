@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what it needs, builds and runs the default preset, then the
-# sanitizer preset (AddressSanitizer, UndefinedBehaviorSanitizer and short fuzz runs).
+# sanitizer presets: AddressSanitizer, UndefinedBehaviorSanitizer and short fuzz runs, then
+# ThreadSanitizer over every suite but the fault matrix.
 # Pass preset names to run only those: scripts/test.sh default
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(default asan)
+[ ${#presets[@]} -gt 0 ] || presets=(default asan tsan)
 jobs=$(nproc)
 summary=()
 results=$(mktemp)
