@@ -1,6 +1,35 @@
 #include "protocol/dynamic_map.h"
 
+#include <algorithm>
+#include <stdexcept>
+
 namespace qx {
+
+namespace {
+// Most maps have a handful of children; room for them at once spares the regrowth.
+constexpr std::size_t first_capacity = 4;
+}  // namespace
+
+std::vector<dynamic_map_names::entry>::iterator dynamic_map_names::lower_bound(std::string_view name) {
+    return std::lower_bound(entries_.begin(), entries_.end(), name,
+                            [](const entry& e, std::string_view n) { return e.name < n; });
+}
+
+const dynamic_map_names::entry* dynamic_map_names::find(std::string_view name) const {
+    auto it = std::lower_bound(entries_.begin(), entries_.end(), name,
+                               [](const entry& e, std::string_view n) { return e.name < n; });
+    return it != entries_.end() && it->name == name ? &*it : nullptr;
+}
+
+std::uint32_t dynamic_map_names::at(std::string_view name) const {
+    if (const entry* e = find(name)) return e->index;
+    throw std::out_of_range("dynamic_map: no child named " + std::string(name));
+}
+
+bool dynamic_map_names::operator==(const dynamic_map_names& other) const {
+    return std::equal(entries_.begin(), entries_.end(), other.entries_.begin(), other.entries_.end(),
+                      [](const entry& a, const entry& b) { return a.name == b.name && a.index == b.index; });
+}
 
 dynamic_map::~dynamic_map() = default;
 
@@ -10,25 +39,39 @@ void dynamic_map::become_map() {
     kind = kind_map;
 }
 
+dynamic_map::child_list::const_iterator dynamic_map::index_position(std::uint32_t index) const {
+    if (children.empty() || children.back().first < index) return children.end();
+    return std::lower_bound(children.begin(), children.end(), index,
+                            [](const auto& c, std::uint32_t i) { return c.first < i; });
+}
+
+dynamic_map& dynamic_map::insert_child(std::uint32_t index) {
+    if (children.empty()) children.reserve(first_capacity);
+    const auto at = index_position(index);
+    return *children.emplace(at, index, std::make_unique<dynamic_map>())->second;
+}
+
 dynamic_map& dynamic_map::child(std::string_view name) {
     become_map();
+    if (names.empty()) names.entries_.reserve(first_capacity);
     const auto named = names.lower_bound(name);
-    if (named != names.end() && named->first == name) return *children.at(named->second);
+    if (named != names.entries_.end() && named->name == name) return *named->node;
     // A numbered child may already hold next_index; never overwrite it. Usually every index
-    // is below it, and the new child goes at the end of both index maps.
-    if (!children.empty() && children.rbegin()->first >= next_index)
-        while (children.count(next_index)) ++next_index;
-    const std::uint32_t index = next_index++;
-    names.emplace_hint(named, name, index);
-    index_names.emplace_hint(index_names.end(), index, name);
-    return *children.emplace_hint(children.end(), index, std::make_unique<dynamic_map>())->second;
+    // is below it, and the new child goes at the end.
+    if (!children.empty() && children.back().first >= next_index)
+        for (auto at = index_position(next_index); at != children.end() && at->first == next_index; ++at) ++next_index;
+    dynamic_map& c = insert_child(next_index);
+    c.name_ = name;
+    names.entries_.insert(named, {c.name_, next_index++, &c});
+    return c;
 }
 
 dynamic_map& dynamic_map::child(std::uint32_t index) {
     become_map();
-    if (auto it = children.find(index); it != children.end()) return *it->second;
+    const auto at = index_position(index);
+    if (at != children.end() && at->first == index) return *at->second;
     next_index = index + 1;
-    return *children.emplace(index, std::make_unique<dynamic_map>()).first->second;
+    return insert_child(index);
 }
 
 void dynamic_map::assign(std::string_view value) {
@@ -46,7 +89,6 @@ void dynamic_map::assign(std::uint32_t value) {
 void dynamic_map::clear() {
     names.clear();
     children.clear();
-    index_names.clear();
     text.clear();
     number = 0;
     next_index = 0;
@@ -54,24 +96,23 @@ void dynamic_map::clear() {
 }
 
 const dynamic_map* dynamic_map::find(std::string_view name) const {
-    auto it = names.find(name);
-    return it == names.end() ? nullptr : children.at(it->second).get();
+    const auto* e = names.find(name);
+    return e ? e->node : nullptr;
 }
 
 const dynamic_map* dynamic_map::find(std::uint32_t index) const {
-    auto it = children.find(index);
-    return it == children.end() ? nullptr : it->second.get();
+    const auto at = index_position(index);
+    return at != children.end() && at->first == index ? at->second.get() : nullptr;
 }
 
 std::string_view dynamic_map::name_of(std::uint32_t index) const {
-    auto it = index_names.find(index);
-    return it == index_names.end() ? std::string_view{} : std::string_view(it->second);
+    const dynamic_map* c = find(index);
+    return c ? std::string_view(c->name_) : std::string_view{};
 }
 
 bool dynamic_map::operator==(const dynamic_map& other) const {
-    if (kind != other.kind || text != other.text || number != other.number ||
-        next_index != other.next_index || names != other.names || index_names != other.index_names ||
-        children.size() != other.children.size())
+    if (kind != other.kind || text != other.text || number != other.number || next_index != other.next_index ||
+        names != other.names || children.size() != other.children.size())
         return false;
     for (auto a = children.begin(), b = other.children.begin(); a != children.end(); ++a, ++b)
         if (a->first != b->first || !(*a->second == *b->second)) return false;
