@@ -1,6 +1,8 @@
 #include "protocol/dynamic_map.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <mutex>
 #include <stdexcept>
 
 namespace qx {
@@ -10,7 +12,7 @@ namespace {
 constexpr std::size_t first_capacity = 4;
 }  // namespace
 
-std::vector<dynamic_map_names::entry>::iterator dynamic_map_names::lower_bound(std::string_view name) {
+std::pmr::vector<dynamic_map_names::entry>::iterator dynamic_map_names::lower_bound(std::string_view name) {
     return std::lower_bound(entries_.begin(), entries_.end(), name,
                             [](const entry& e, std::string_view n) { return e.name < n; });
 }
@@ -31,7 +33,89 @@ bool dynamic_map_names::operator==(const dynamic_map_names& other) const {
                       [](const entry& a, const entry& b) { return a.name == b.name && a.index == b.index; });
 }
 
-dynamic_map::~dynamic_map() = default;
+namespace {
+
+constexpr std::size_t arena_block_size = 32 * 1024;
+
+// Blocks of arenas that were destroyed, for the next tree: building the description again then
+// neither asks the heap for megabytes nor faults fresh pages in. At most 4 MiB are kept, for the
+// life of the process (so the cache never depends on the order of destruction at exit).
+class spare_blocks {
+public:
+    static spare_blocks& instance() {
+        static spare_blocks* const kept = new spare_blocks;
+        return *kept;
+    }
+    std::unique_ptr<std::byte[]> take() {
+        {
+            std::lock_guard lock(mutex_);
+            if (!blocks_.empty()) {
+                auto b = std::move(blocks_.back());
+                blocks_.pop_back();
+                return b;
+            }
+        }
+        return std::make_unique_for_overwrite<std::byte[]>(arena_block_size);
+    }
+    void give(std::vector<std::unique_ptr<std::byte[]>>& blocks) {
+        std::lock_guard lock(mutex_);
+        for (auto& b : blocks)
+            if (blocks_.size() < max_blocks) blocks_.push_back(std::move(b));
+        blocks.clear();
+    }
+
+private:
+    static constexpr std::size_t max_blocks = 4 * 1024 * 1024 / arena_block_size;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<std::byte[]>> blocks_;
+};
+
+// Hands out storage from blocks of 32 KiB and frees nothing before it is destroyed.
+class node_arena final : public std::pmr::memory_resource {
+public:
+    ~node_arena() override { spare_blocks::instance().give(blocks_); }
+
+private:
+    std::vector<std::unique_ptr<std::byte[]>> blocks_;  // all of arena_block_size
+    std::vector<std::unique_ptr<std::byte[]>> large_;   // pieces larger than a block
+    std::byte* at_ = nullptr;
+    std::size_t left_ = 0;
+
+    static std::size_t padding(const std::byte* p, std::size_t alignment) {
+        return (alignment - reinterpret_cast<std::uintptr_t>(p) % alignment) % alignment;
+    }
+    void* do_allocate(std::size_t size, std::size_t alignment) override {
+        if (size + alignment > arena_block_size) {
+            large_.push_back(std::make_unique_for_overwrite<std::byte[]>(size + alignment));
+            return large_.back().get() + padding(large_.back().get(), alignment);
+        }
+        if (!at_ || padding(at_, alignment) + size > left_) {
+            blocks_.push_back(spare_blocks::instance().take());
+            at_ = blocks_.back().get();
+            left_ = arena_block_size;
+        }
+        const std::size_t skip = padding(at_, alignment);
+        void* p = at_ + skip;
+        at_ += skip + size;
+        left_ -= skip + size;
+        return p;
+    }
+    void do_deallocate(void*, std::size_t, std::size_t) override {}
+    bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+};
+
+}  // namespace
+
+dynamic_map::dynamic_map()
+    : own_arena_(std::make_unique<node_arena>()), arena_(own_arena_.get()), names(arena_), children(arena_), name_(arena_) {}
+
+dynamic_map::dynamic_map(std::pmr::memory_resource* arena) : arena_(arena), names(arena), children(arena), name_(arena) {}
+
+dynamic_map::~dynamic_map() {
+    // The children first: their storage goes with the arena, which may be this node's.
+    names.clear();
+    children.clear();
+}
 
 void dynamic_map::become_map() {
     if (kind == kind_map) return;
@@ -48,7 +132,8 @@ dynamic_map::child_list::const_iterator dynamic_map::index_position(std::uint32_
 dynamic_map& dynamic_map::insert_child(std::uint32_t index) {
     if (children.empty()) children.reserve(first_capacity);
     const auto at = index_position(index);
-    return *children.emplace(at, index, std::make_unique<dynamic_map>())->second;
+    auto* node = new (arena_->allocate(sizeof(dynamic_map), alignof(dynamic_map))) dynamic_map(arena_);
+    return *children.emplace(at, index, node)->second;
 }
 
 dynamic_map& dynamic_map::child(std::string_view name) {
