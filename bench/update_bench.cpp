@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "bench/ratio_reporter.h"
+#include "core/certificate_reader.h"
 #include "core/request_block.h"
 #include "ecusim/certificates.h"
 #include "ecusim/usb_device.h"
@@ -115,7 +116,7 @@ wire_command encode(std::uint8_t code, const std::uint8_t* request, std::uint16_
     put_be16(w.packet.data(), std::uint16_t(0xCD00 | code));
     put_be16(w.packet.data() + 2, size);
     put_be16(w.packet.data() + 4, 4088);
-    std::memcpy(w.packet.data() + 8, body.data(), size);
+    if (size) std::memcpy(w.packet.data() + 8, body.data(), size);
     if (w.packet.size() > 32) {
         w.announcement.assign(32, 0);
         put_be16(w.announcement.data(), 0xCD07);
@@ -125,7 +126,7 @@ wire_command encode(std::uint8_t code, const std::uint8_t* request, std::uint16_
 }
 
 wire_command security(std::uint8_t sub, std::span<const std::uint8_t> key0, std::span<const std::uint8_t> data,
-                      std::uint32_t misc0) {
+                      std::uint32_t misc0, std::span<const std::uint8_t> key1 = {}) {
     qx::request_block b("Security_BlockRequest_DTS");
     auto* s = b.as<qx::protocol::Security_BlockRequest_DTS>();
     s->command = sub;
@@ -133,7 +134,7 @@ wire_command security(std::uint8_t sub, std::span<const std::uint8_t> key0, std:
     s->address = data.empty() ? 0 : 0xFFF9F800;
     s->misc0 = misc0;
     b.set_array(offsetof(qx::protocol::Security_BlockRequest_DTS, key0), 1, key0);
-    b.set_array(offsetof(qx::protocol::Security_BlockRequest_DTS, key1), 1, {});
+    b.set_array(offsetof(qx::protocol::Security_BlockRequest_DTS, key1), 1, key1);
     b.set_array(offsetof(qx::protocol::Security_BlockRequest_DTS, data_element_size), 1, data);
     const std::uint16_t size = b.lay_out();
     return encode(qx::protocol::SECURITY_COMMAND, b.data(), size, "Security_BlockRequest_DTS");
@@ -141,10 +142,22 @@ wire_command security(std::uint8_t sub, std::span<const std::uint8_t> key0, std:
 
 void bare_round_trips(benchmark::State& state) {
     ecusim::virtual_ecu ecu(boot_ecu());
-    // The update's exchanges: keys, first block, flash device, the 23 erases, the blocks.
+    // The update's exchanges as the dialog makes them: the target version, the ECU's certificate
+    // against the root certificate and against the package's, keys, first block, flash device,
+    // the 22 erases, the blocks.
+    const auto validate = [](std::span<const std::uint8_t> der) {
+        qx::certificate_fields f;
+        qx::read_certificate(der, f);
+        return security(3, f.modulus, {}, 0, f.exponent);
+    };
     const ts::bytes key(128, 0x11), block(2048, 0x5A);
-    std::vector<wire_command> commands = {security(6, key, {}, 0), security(7, {}, block, 0), security(11, {}, {}, 0)};
-    for (int i = 0; i < 23; ++i) {
+    std::vector<wire_command> commands = {encode(qx::protocol::GET_TARGET_VERSION, nullptr, 0, {}),
+                                          validate(ecusim::certificates::root()),
+                                          validate(ecusim::certificates::package()),
+                                          security(6, key, {}, 0),
+                                          security(7, {}, block, 0),
+                                          security(11, {}, {}, 0)};
+    for (int i = 0; i < 22; ++i) {
         qx::protocol::EepromEraseRequest_TS e{std::uint32_t(i) * 0x10000, 1};
         commands.push_back(encode(qx::protocol::EEPROM_ERASE_BLOCKS, reinterpret_cast<const std::uint8_t*>(&e), sizeof e,
                                   "EepromEraseRequest_TS"));

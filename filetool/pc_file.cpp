@@ -32,11 +32,12 @@ pc_file::pc_file(std::string target) : target_(std::move(target)) {
         if (fd_ < 0 && errno != EEXIST) break;
     }
     if (fd_ < 0) temp_.clear();
+    else pending_.reserve(gather_size);
 }
 
 pc_file::~pc_file() { discard(); }
 
-bool pc_file::write(std::span<const std::uint8_t> bytes) {
+bool pc_file::write_out(std::span<const std::uint8_t> bytes) {
     while (fd_ >= 0 && !failed_ && !bytes.empty()) {
         const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) continue;
@@ -46,8 +47,23 @@ bool pc_file::write(std::span<const std::uint8_t> bytes) {
     return fd_ >= 0 && !failed_;
 }
 
+bool pc_file::flush() {
+    const bool ok = write_out(pending_);
+    pending_.clear();
+    return ok;
+}
+
+bool pc_file::write(std::span<const std::uint8_t> bytes) {
+    if (fd_ < 0 || failed_) return false;
+    if (pending_.size() + bytes.size() > gather_size && !flush()) return false;
+    if (bytes.size() >= gather_size) return write_out(bytes);
+    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    return true;
+}
+
 bool pc_file::keep() {
     if (fd_ < 0) return false;
+    flush();
     const bool closed = ::close(fd_) == 0;
     fd_ = -1;
     // Renaming replaces the name itself, never what a link points at; a target that turned
@@ -61,6 +77,7 @@ bool pc_file::keep() {
 }
 
 void pc_file::discard() {
+    pending_ = {};
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     if (!temp_.empty()) ::unlink(temp_.c_str());

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace qx::filetool {
 
@@ -25,6 +26,8 @@ public:
     // Why it did not open: the target is unusable (non-empty), or the temporary file could not
     // be created (empty).
     const std::string& refusal() const { return refusal_; }
+    // Bytes are gathered into writes of up to 64 KiB (a log download comes in 3584-byte
+    // reads); a write that failed shows in a later write() or in keep().
     bool write(std::span<const std::uint8_t> bytes);
     // Closes the temporary file and renames it onto the target; false (and nothing kept) when
     // a byte could not be written or the target can no longer be replaced.
@@ -32,7 +35,12 @@ public:
     void discard();
 
 private:
+    static constexpr std::size_t gather_size = 64 * 1024;
+    bool write_out(std::span<const std::uint8_t> bytes);
+    bool flush();
+
     std::string target_, temp_, refusal_;
+    std::vector<std::uint8_t> pending_;
     int fd_ = -1;
     bool failed_ = false;
 };

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #if defined(__x86_64__)
-#include <nmmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace qx {
@@ -151,9 +151,81 @@ __attribute__((target("sse4.2"))) std::uint32_t crc32c_update_hardware(std::uint
     return crc32c_update_hardware_one_stream(reg, p, size);
 }
 
+namespace {
+
+// The folding constants for a distance of `bits`: per 128-bit lane, the low half (the earlier
+// bytes) is multiplied by x^(bits+32) and the high half by x^(bits-32), each mod P, in the
+// register's reflected order widened to 33 bits.
+constexpr std::uint64_t fold_factor(std::size_t bits) { return std::uint64_t(zero_bytes_operator(bits / 8)) << 1; }
+
+constexpr std::uint64_t fold_256_lo = fold_factor(2048 + 32), fold_256_hi = fold_factor(2048 - 32);
+constexpr std::uint64_t fold_64_lo = fold_factor(512 + 32), fold_64_hi = fold_factor(512 - 32);
+constexpr std::uint64_t fold_16_lo = fold_factor(128 + 32), fold_16_hi = fold_factor(128 - 32);
+
+#define QX_FOLDING_TARGET __attribute__((target("sse4.2,pclmul,avx512f,avx512vl,vpclmulqdq")))
+
+QX_FOLDING_TARGET inline __m512i fold(__m512i acc, __m512i k, __m512i next) {
+    return _mm512_ternarylogic_epi64(_mm512_clmulepi64_epi128(acc, k, 0x00), _mm512_clmulepi64_epi128(acc, k, 0x11),
+                                     next, 0x96);
+}
+
+QX_FOLDING_TARGET inline __m128i fold(__m128i acc, __m128i k, __m128i next) {
+    return _mm_ternarylogic_epi64(_mm_clmulepi64_si128(acc, k, 0x00), _mm_clmulepi64_si128(acc, k, 0x11), next, 0x96);
+}
+
+}  // namespace
+
+bool crc32c_folding_available() {
+    static const bool available = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("sse4.2") && __builtin_cpu_supports("pclmul") &&
+               __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+               __builtin_cpu_supports("vpclmulqdq");
+    }();
+    return available;
+}
+
+// Sixteen 128-bit lanes (four 512-bit registers) carry the data forward 256 bytes at a time by
+// carry-less multiplication; they are then folded into one lane, whose 16 bytes the CRC32
+// instruction reduces to the register. Below 512 bytes the three-stream routine is as fast.
+QX_FOLDING_TARGET std::uint32_t crc32c_update_folded(std::uint32_t reg, const void* data, std::size_t size) {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    if (size < 512) return crc32c_update_hardware(reg, p, size);
+    __m512i a0 = _mm512_xor_si512(_mm512_loadu_si512(p), _mm512_zextsi128_si512(_mm_cvtsi32_si128(int(reg))));
+    __m512i a1 = _mm512_loadu_si512(p + 64), a2 = _mm512_loadu_si512(p + 128), a3 = _mm512_loadu_si512(p + 192);
+    p += 256;
+    size -= 256;
+    const __m512i k256 = _mm512_set_epi64(fold_256_hi, fold_256_lo, fold_256_hi, fold_256_lo, fold_256_hi,
+                                          fold_256_lo, fold_256_hi, fold_256_lo);
+    for (; size >= 256; p += 256, size -= 256) {
+        a0 = fold(a0, k256, _mm512_loadu_si512(p));
+        a1 = fold(a1, k256, _mm512_loadu_si512(p + 64));
+        a2 = fold(a2, k256, _mm512_loadu_si512(p + 128));
+        a3 = fold(a3, k256, _mm512_loadu_si512(p + 192));
+    }
+    const __m512i k64 =
+        _mm512_set_epi64(fold_64_hi, fold_64_lo, fold_64_hi, fold_64_lo, fold_64_hi, fold_64_lo, fold_64_hi, fold_64_lo);
+    a3 = fold(fold(fold(a0, k64, a1), k64, a2), k64, a3);
+    const __m128i k16 = _mm_set_epi64x(std::int64_t(fold_16_hi), std::int64_t(fold_16_lo));
+    alignas(64) __m128i lanes[4];
+    _mm512_store_si512(lanes, a3);
+    const __m128i x = fold(fold(fold(lanes[0], k16, lanes[1]), k16, lanes[2]), k16, lanes[3]);
+    std::uint64_t r = _mm_crc32_u64(0, std::uint64_t(_mm_cvtsi128_si64(x)));
+    r = _mm_crc32_u64(r, std::uint64_t(_mm_extract_epi64(x, 1)));
+    return crc32c_update_hardware(std::uint32_t(r), p, size);
+}
+
+#undef QX_FOLDING_TARGET
+
 #else
 
 bool crc32c_hardware_available() { return false; }
+
+bool crc32c_folding_available() { return false; }
+
+std::uint32_t crc32c_update_folded(std::uint32_t reg, const void* data, std::size_t size) {
+    return crc32c_update_sliced(reg, data, size);
+}
 
 std::uint32_t crc32c_update_hardware(std::uint32_t reg, const void* data, std::size_t size) {
     return crc32c_update_sliced(reg, data, size);
@@ -166,6 +238,7 @@ std::uint32_t crc32c_update_hardware_one_stream(std::uint32_t reg, const void* d
 #endif
 
 std::uint32_t crc32c_update(std::uint32_t reg, const void* data, std::size_t size) {
+    if (crc32c_folding_available()) return crc32c_update_folded(reg, data, size);
     return crc32c_hardware_available() ? crc32c_update_hardware(reg, data, size) : crc32c_update_sliced(reg, data, size);
 }
 

@@ -28,6 +28,11 @@ bool crc32c_hardware_available();
 std::uint32_t crc32c_update_hardware(std::uint32_t reg, const void* data, std::size_t size);
 std::uint32_t crc32c_update_hardware_one_stream(std::uint32_t reg, const void* data, std::size_t size);
 
+// Carry-less multiplication folding 256 bytes per step (x86-64 with AVX-512 VPCLMULQDQ); false
+// when the processor lacks it, and then the routine may not be called.
+bool crc32c_folding_available();
+std::uint32_t crc32c_update_folded(std::uint32_t reg, const void* data, std::size_t size);
+
 // The CRC-32C of `bytes` continued from `crc`, a value in final form (0 for nothing yet).
 inline std::uint32_t crc32c(std::span<const std::uint8_t> bytes, std::uint32_t crc = 0) {
     return ~crc32c_update(~crc, bytes.data(), bytes.size());

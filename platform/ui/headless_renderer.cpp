@@ -154,11 +154,15 @@ int headless_renderer::popup_menu(dialog&, const popup_menu_request& r) {
     return answer;
 }
 
+// The serving thread waits for the end of the run alone: a model change does not wake it.
 void headless_renderer::serve(const std::atomic<bool>& done) {
     std::unique_lock lock(mutex_);
-    cv_.wait(lock, [&] { return done.load(); });
+    ended_.wait(lock, [&] { return done.load(); });
 }
 
-void headless_renderer::wake() { changed(); }
+void headless_renderer::wake() {
+    changed();
+    ended_.notify_all();
+}
 
 }  // namespace qx::ui

@@ -57,7 +57,8 @@ private:
     void changed();
 
     mutable std::mutex mutex_;
-    std::condition_variable cv_;
+    std::condition_variable cv_;     // any change, for wait_until
+    std::condition_variable ended_;  // wake(), for serve
     std::vector<dialog*> shown_;
     std::map<dialog*, int> listeners_;
     std::vector<prompt_record> prompts_;

@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "filetool/pc_file.h"
 #include "tests/filetool/log_fixture.h"
 
 namespace qx::testing {
@@ -320,6 +321,29 @@ TEST(file_system_names, proposed_names_never_leave_the_chosen_folder) {
     EXPECT_EQ(safe_file_name(".."), "_.");
     EXPECT_EQ(safe_file_name(""), "_");
     EXPECT_EQ(safe_file_name("ECU RawFileIndex 0000.qxlog"), "ECU RawFileIndex 0000.qxlog");
+}
+
+// Pieces smaller than, equal to and larger than the 64 KiB the file gathers, across its flushes.
+TEST(pc_file, gathered_pieces_arrive_whole_and_in_order_and_a_discard_keeps_nothing) {
+    scratch s;
+    const bytes data = pattern(3 * 65536 + 1000, 7);
+    filetool::pc_file out(s.path("kept.bin"));
+    std::size_t at = 0;
+    for (std::size_t piece : {std::size_t(3584), std::size_t(65536), std::size_t(1), std::size_t(70000)})
+        for (int i = 0; i < 2 && at < data.size(); ++i) {
+            const std::size_t n = std::min(piece, data.size() - at);
+            ASSERT_TRUE(out.write(std::span(data).subspan(at, n)));
+            at += n;
+        }
+    ASSERT_TRUE(out.write(std::span(data).subspan(at)));
+    ASSERT_TRUE(out.keep());
+    EXPECT_EQ(read_bytes(s.path("kept.bin")), data);
+
+    filetool::pc_file dropped(s.path("kept.bin"));
+    ASSERT_TRUE(dropped.write(pattern(100)));
+    dropped.discard();
+    EXPECT_EQ(read_bytes(s.path("kept.bin")), data);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(s.path("")), {}), 1);
 }
 
 }  // namespace

@@ -23,8 +23,9 @@ TEST(crc32c, check_value_of_123456789) {
     EXPECT_EQ(qx::crc32c({}), 0u);
 }
 
-// Every short length (the tails), the edges of the three-stream blocks (768 and 12288 bytes) and
-// random lengths up to 64 KiB, each from every start alignment, against the byte-wise routine.
+// Every short length (the tails), the edges of the folding (256 and 512 bytes) and three-stream
+// blocks (768 and 12288 bytes) and random lengths up to 64 KiB, each from every start
+// alignment, against the byte-wise routine.
 TEST(crc32c, every_path_agrees_at_every_length_and_alignment) {
     constexpr std::size_t max_length = 64 * 1024;
     std::mt19937 random(7);
@@ -32,11 +33,12 @@ TEST(crc32c, every_path_agrees_at_every_length_and_alignment) {
     for (auto& b : data) b = std::uint8_t(random());
     std::vector<std::size_t> lengths;
     for (std::size_t n = 0; n <= 200; ++n) lengths.push_back(n);
-    for (std::size_t edge : {767u, 768u, 769u, 1536u, 12287u, 12288u, 12289u, 13056u, 24576u, 65536u})
+    for (std::size_t edge : {255u, 256u, 511u, 512u, 513u, 767u, 768u, 769u, 1536u, 12287u, 12288u, 12289u, 13056u,
+                             24576u, 65536u})
         lengths.push_back(edge);
     std::uniform_int_distribution<std::size_t> any_length(0, max_length);
     for (int i = 0; i < 24; ++i) lengths.push_back(any_length(random));
-    const bool hardware = qx::crc32c_hardware_available();
+    const bool hardware = qx::crc32c_hardware_available(), folding = qx::crc32c_folding_available();
     for (std::size_t offset = 0; offset < 16; ++offset)
         for (std::size_t length : lengths) {
             const std::uint32_t start = std::uint32_t(random());
@@ -47,6 +49,9 @@ TEST(crc32c, every_path_agrees_at_every_length_and_alignment) {
             if (hardware) {
                 ASSERT_EQ(qx::crc32c_update_hardware(start, p, length), expected) << offset << " " << length;
                 ASSERT_EQ(qx::crc32c_update_hardware_one_stream(start, p, length), expected) << offset << " " << length;
+            }
+            if (folding) {
+                ASSERT_EQ(qx::crc32c_update_folded(start, p, length), expected) << offset << " " << length;
             }
         }
     EXPECT_EQ(qx::crc32c(data), qx::test_support::reference_crc32c(data));

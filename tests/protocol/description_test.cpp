@@ -73,6 +73,22 @@ TEST(dynamic_map, looking_up_a_missing_name_creates_an_empty_number_node) {
     EXPECT_EQ(m.next_index, 0u);
 }
 
+TEST(dynamic_map, pieces_larger_than_an_arena_block_and_trees_built_again) {
+    for (int round = 0; round < 2; ++round) {  // the second tree reuses the first one's blocks
+        dynamic_map m;
+        const std::string long_name(40000, 'n');  // a name and child lists beyond one 32 KiB block
+        m.child(long_name).assign("long");
+        for (std::uint32_t i = 1; i <= 5000; ++i) m.child("k" + std::to_string(i)).assign(i);
+        ASSERT_NE(m.find(long_name), nullptr);
+        EXPECT_EQ(m.find(long_name)->text, "long");
+        EXPECT_EQ(m.name_of(0), long_name);
+        EXPECT_EQ(m.find("k4321")->number, 4321u);
+        EXPECT_EQ(m.children.size(), 5001u);
+        m.child("k7").clear();
+        EXPECT_EQ(m.find("k7")->kind, dynamic_map::kind_number);
+    }
+}
+
 class description : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
