@@ -4,6 +4,7 @@
 // USB-CAN exchanges, response views and receive ring runs. Packages, groups and certificates
 // come from `ecusim make-packages` (scripts/fuzz.sh --seed).
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -124,6 +125,16 @@ void ecusim_wire() {
         }
         frame(usb, packet);
         seed("fuzz_ecusim_wire", "usb_" + std::string(c.name), usb);
+    }
+    // The dictionary: every command type as it lies on the wire and in host order.
+    std::ofstream dict(root / "fuzz_ecusim_wire.dict");
+    dict << "# Command types of the command table, written by fuzz_seeds.\n";
+    char line[64];
+    for (const command_info& c : commands) {
+        const unsigned type = command_type(c.code);
+        std::snprintf(line, sizeof line, "\"\\x%02X\\x%02X\"\n\"\\x%02X\\x%02X\"\n", type >> 8, type & 0xFF,
+                      type & 0xFF, type >> 8);
+        dict << line;
     }
     bytes direct{1};
     frame(direct, {0x00, 0xCD, 0x00, 0x10});
