@@ -66,7 +66,7 @@ for t in "${targets[@]}"; do
   corpus=tests/corpus/$t
   findings=build-asan/fuzz-findings/$t
   mkdir -p "$corpus" "$findings" "$runs/$t"
-  args=(-max_total_time="$seconds" -print_final_stats=1 -jobs=1 -workers=1 -artifact_prefix="$findings/")
+  args=(-max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$findings/")
   [ -f "tests/corpus/$t.dict" ] && args+=(-dict="tests/corpus/$t.dict")
   before=$(find "$corpus" -type f | wc -l)
   # A finding stops the run: its exit status is not the script's.
