@@ -2,7 +2,7 @@
 # Fuzzing from the seed corpora: scripts/fuzz.sh [SECONDS] [TARGET...] [--coverage] [--seed]
 #
 # Builds the libFuzzer targets of the asan preset and runs each named target (default: all)
-# for SECONDS (default 60), one after another, one job, with its dictionary
+# for SECONDS (default 60; 0: no run), one after another, one job, with its dictionary
 # tests/corpus/TARGET.dict and its corpus tests/corpus/TARGET. New inputs are merged into the
 # corpus (-merge=1 keeps only those that add coverage); a crash, leak or time-out is kept under
 # build-asan/fuzz-findings/TARGET/. One line per target: executions, corpus size, findings.
@@ -62,6 +62,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 runs=$(mktemp -d)
 trap 'rm -rf "$runs"' EXIT
 for t in "${targets[@]}"; do
+  [ "$seconds" -gt 0 ] || break  # 0: no run, coverage of the corpus as it is
   bin=$(binary "$t")
   corpus=tests/corpus/$t
   findings=build-asan/fuzz-findings/$t
@@ -95,7 +96,7 @@ for t in "${targets[@]}"; do
   LLVM_PROFILE_FILE="$runs/$t.profraw" "$bin" -runs=0 "tests/corpus/$t" >/dev/null 2>&1 || true
   llvm-profdata merge -sparse "$runs/$t.profraw" -o "$runs/$t.profdata"
   total=$(llvm-cov report "$bin" -instr-profile="$runs/$t.profdata" \
-            -ignore-filename-regex='(^/usr/|/tests/|/build-fuzz-cov/)' | grep '^TOTAL')
+            -ignore-filename-regex='(^/usr/|/tests/)' | grep '^TOTAL')
   # TOTAL regions missed cover functions missed cover lines missed cover (branches ...)
   read -r _ _ _ _ _ _ _ lines missed cover _ <<<"$total"
   echo "$t: line coverage $cover ($((lines - missed)) of $lines lines of the code it reaches)"
