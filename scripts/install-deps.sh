@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential g++ cmake ninja-build pkg-config dpkg-dev
-  clang libclang-rt-dev
+  clang libclang-rt-dev llvm
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
   libusb-1.0-0-dev

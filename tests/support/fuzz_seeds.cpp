@@ -1,0 +1,196 @@
+// Writes the seed corpora of the fuzz targets that no program already writes: fuzz_seeds DIR
+// makes DIR/<target>/<name> for the structure layouts (one per catalogue entry and per
+// configuration item type), raw log disks, core dumps, host transfers to the virtual ECU,
+// USB-CAN exchanges, response views and receive ring runs. Packages, groups and certificates
+// come from `ecusim make-packages` (scripts/fuzz.sh --seed).
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ecusim/raw_log_disk.h"
+#include "imagetool/core_dump_file.h"
+#include "protocol/commands.h"
+#include "protocol/layout.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using bytes = std::vector<std::uint8_t>;
+using namespace qx::protocol;
+
+fs::path root;
+
+void seed(const std::string& target, const std::string& name, const bytes& b) {
+    fs::create_directories(root / target);
+    std::ofstream(root / target / name, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
+                                                                  std::streamsize(b.size()));
+}
+
+void put16be(bytes& b, std::uint16_t v) {
+    b.push_back(std::uint8_t(v >> 8));
+    b.push_back(std::uint8_t(v));
+}
+
+// A structure laid out with two 4-byte elements in each array, trimmed to its transfer size.
+bytes laid_out(const structure_layout& l, std::uint8_t cfgitem_type = 0) {
+    bytes block(l.fixed_size + 16 * l.arrays.size() + 16, 0);
+    if (l.fixed_size > cfgitem_type_offset) block[cfgitem_type_offset] = cfgitem_type;
+    for (const array_placement& a : l.arrays) set_descriptor(block.data() + a.element_size_at, 4, 2);
+    set_pointers(l, block.data(), block.size());
+    const std::uint16_t n = transfer_size(l, block.data(), block.size());
+    if (n && n <= block.size()) block.resize(n);
+    for (std::size_t i = l.fixed_size; i < block.size(); ++i) block[i] = std::uint8_t(i);
+    return block;
+}
+
+void layouts() {
+    const auto& all = all_layouts();
+    for (std::size_t i = 0; i < all.size() && i < 256; ++i) {
+        bytes b{std::uint8_t(i)};
+        const bytes block = laid_out(all[i]);
+        b.insert(b.end(), block.begin(), block.end());
+        seed("fuzz_layout", all[i].name, b);
+    }
+    std::set<std::string> items;
+    for (unsigned type = 0; type < 256; ++type) {
+        const structure_layout& l = cfgitem_layout(std::uint8_t(type));
+        if (!items.insert(l.name).second) continue;
+        bytes b{0xFF};
+        const bytes block = laid_out(l, std::uint8_t(type));
+        b.insert(b.end(), block.begin(), block.end());
+        seed("fuzz_layout", "cfgitem_" + l.name, b);
+    }
+}
+
+void raw_disks() {
+    std::vector<ecusim::raw_file> files(2);
+    files[0].data.assign(1500, 0x41);
+    files[1].data.assign(300, 0x42);
+    files[1].open = true;
+    for (auto o : {ecusim::byte_order::big, ecusim::byte_order::little}) {
+        bytes b{std::uint8_t(o == ecusim::byte_order::little)};  // the target's host-order flag
+        const bytes disk = ecusim::build_raw_disk(files, 2, o);
+        b.insert(b.end(), disk.begin(), disk.end());
+        seed("fuzz_raw_log_disk", o == ecusim::byte_order::big ? "two_files_ecu_order" : "two_files_host_order", b);
+    }
+}
+
+void core_dumps() {
+    qx::imagetool::core_dump d;
+    d.serial_number = {0x1A, 0x2B, 0x3C, 0x4D};
+    d.time = 1700000000;
+    d.prepare_answer = {0, 0, 0, 2};
+    qx::imagetool::core_dump_section flash{0x80000000, bytes(64, 0xFF), bytes(64, 0x5A)};
+    flash.blank_map[3] = 0;
+    d.sections = {flash, {0x20000000, {}, bytes(40, 0x11)}};
+    seed("fuzz_core_dump_file", "two_sections", qx::imagetool::write_core_dump(d));
+}
+
+// One transfer in the wire target's framing: 2-byte little-endian length, then the bytes.
+void frame(bytes& out, const bytes& transfer) {
+    out.push_back(std::uint8_t(transfer.size()));
+    out.push_back(std::uint8_t(transfer.size() >> 8));
+    out.insert(out.end(), transfer.begin(), transfer.end());
+}
+
+// Every command once, its request laid out and in ECU order, announced when longer than 32
+// bytes; and the same on the simulator's direct call in host order.
+void ecusim_wire() {
+    for (const command_info& c : commands) {
+        bytes request;
+        if (c.request.kind == structure_ref::structure)
+            if (const structure_layout* l = find_layout(c.request.name)) {
+                request = laid_out(*l);
+                convert(*l, request.data(), request.size());
+            }
+        bytes packet;
+        put16be(packet, command_type(c.code));
+        put16be(packet, std::uint16_t(request.size()));
+        put16be(packet, 4096);
+        put16be(packet, 0);
+        packet.insert(packet.end(), request.begin(), request.end());
+        bytes usb{0};
+        if (packet.size() > 32) {
+            bytes announcement(32, 0);
+            announcement[0] = 0xCD;
+            announcement[1] = 0x07;
+            announcement[2] = std::uint8_t(request.size() >> 8);
+            announcement[3] = std::uint8_t(request.size());
+            frame(usb, announcement);
+        }
+        frame(usb, packet);
+        seed("fuzz_ecusim_wire", "usb_" + std::string(c.name), usb);
+    }
+    // The dictionary: every command type as it lies on the wire and in host order.
+    std::ofstream dict(root / "fuzz_ecusim_wire.dict");
+    dict << "# Command types of the command table, written by fuzz_seeds.\n";
+    char line[64];
+    for (const command_info& c : commands) {
+        const unsigned type = command_type(c.code);
+        std::snprintf(line, sizeof line, "\"\\x%02X\\x%02X\"\n\"\\x%02X\\x%02X\"\n", type >> 8, type & 0xFF,
+                      type & 0xFF, type >> 8);
+        dict << line;
+    }
+    bytes direct{1};
+    frame(direct, {0x00, 0xCD, 0x00, 0x10});
+    seed("fuzz_ecusim_wire", "direct_first_command", direct);
+}
+
+// The exchange of an n-byte command answered by an r-byte response, as the target reads it.
+void usbcan_exchange(std::uint16_t n, std::uint16_t r, std::uint8_t block_size, const std::string& name) {
+    bytes b{std::uint8_t(n), std::uint8_t(n >> 8), 0x00, 0x01};  // a 256-byte buffer
+    auto frame_of = [&b](std::initializer_list<std::uint8_t> d) {
+        b.push_back(8);
+        bytes data(d);
+        data.resize(8, 0);
+        b.insert(b.end(), data.begin(), data.end());
+    };
+    b.push_back(0);
+    frame_of({0x30, block_size});
+    b.push_back(0);
+    const std::uint16_t length = std::uint16_t(8 + r);
+    frame_of({std::uint8_t(0x10 | length >> 8), std::uint8_t(length), 0xCD, 0x4F, std::uint8_t(r >> 8), std::uint8_t(r), 0, 0});
+    const std::size_t frames = length / 7;
+    b.push_back(std::uint8_t(frames ? frames - 1 : 0));
+    for (std::size_t k = 1; k <= frames; ++k) frame_of({std::uint8_t(0x20 | (k & 0xF)), 1, 2, 3, 4, 5, 6, 7});
+    seed("fuzz_usbcan_link", name, b);
+}
+
+void response_views() {
+    // fixed size 12, descriptor at 4, slot at 8, load at 8; then the block: 3 two-byte elements
+    bytes b{12, 0, 4, 8, 8, 0};
+    const bytes block{0, 0, 0, 0, 2, 0, 3, 0, 12, 0, 0, 0, 'a', 'b', 'c', 0, 'e', 'f'};
+    b.insert(b.end(), block.begin(), block.end());
+    seed("fuzz_response_view", "three_elements", b);
+    seed("fuzz_response_view", "empty_array", {8, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+}
+
+void serial_ring() {
+    seed("fuzz_serial_ring", "fill_take_wrap", {0, 200, 1, 100, 0, 200, 1, 250, 0, 50, 2, 0, 0, 10, 1, 2});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::cerr << "usage: fuzz_seeds DIR\n";
+        return 2;
+    }
+    root = argv[1];
+    layouts();
+    raw_disks();
+    core_dumps();
+    ecusim_wire();
+    usbcan_exchange(0, 0, 0, "empty_command_empty_answer");
+    usbcan_exchange(40, 20, 2, "short_command_block_size_2");
+    usbcan_exchange(300, 120, 0, "long_command_long_answer");
+    usbcan_exchange(4000, 0, 8, "command_too_large");
+    response_views();
+    serial_ring();
+    return 0;
+}
