@@ -21,13 +21,15 @@ RANDOM=${SOAK_SEED:-1}
 slack_kb=${SOAK_RSS_SLACK_KB:-2048}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/flashdesk-soak-XXXXXX")
-export TRELINK_DEVICE_DIR="$work/registry" TRELINK_ANSWER_TIMEOUT_MS=2000
+export TRELINK_DEVICE_DIR="$work/registry"
 mkdir -p "$work/packages" "$work/state"
 fd_pid= sim_pid=
 cleanup() {
+  local rc=$?
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
   [ -n "$fd_pid" ] && kill "$fd_pid" 2>/dev/null && wait "$fd_pid" 2>/dev/null
   rm -rf "$work"
+  exit "$rc"
 }
 trap cleanup EXIT
 fail() {
@@ -70,7 +72,7 @@ for i in $(seq 1 "$count"); do
   "$ecusim" make-packages --serial "$(serial_of "$i")" --out "$work/packages" --blocks 1 >/dev/null
 done
 
-"$flashdesk" update --folder "$work/packages" --root-cert "$work/packages/RootCertificate_tcert.der" \
+"$flashdesk" --answer-timeout 2 update --folder "$work/packages" --root-cert "$work/packages/RootCertificate_tcert.der" \
   > "$work/flashdesk.log" 2>&1 &
 fd_pid=$!
 sleep 1
