@@ -26,8 +26,8 @@ mkdir -p "$work/packages" "$work/state"
 fd_pid= sim_pid=
 cleanup() {
   local rc=$?
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-  [ -n "$fd_pid" ] && kill "$fd_pid" 2>/dev/null && wait "$fd_pid" 2>/dev/null
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  if [ -n "$fd_pid" ]; then kill "$fd_pid" 2>/dev/null || true; wait "$fd_pid" 2>/dev/null || true; fi
   rm -rf "$work"
   exit "$rc"
 }
