@@ -54,16 +54,15 @@ QMessageBox::Icon icon_of(unsigned icon) {
     }
 }
 
-// Lives on the GUI thread; a wake-up event makes it run the renderer's posted work.
+// Lives on the GUI thread and runs the renderer's posted work there. Woken by name: Qt then
+// allocates and reads the queued call itself, so no object of ours crosses threads outside
+// the renderer's own locked queue.
 class gui_context : public QObject {
+    Q_OBJECT
 public:
-    static constexpr QEvent::Type wake_up = QEvent::User;
     explicit gui_context(std::function<void()> run) : run_(std::move(run)) {}
-    bool event(QEvent* e) override {
-        if (e->type() != wake_up) return QObject::event(e);
-        run_();
-        return true;
-    }
+public slots:
+    void run_posted() { run_(); }
 
 private:
     std::function<void()> run_;
@@ -100,7 +99,7 @@ void qt_renderer::post(F f) {
         std::lock_guard lock(posted_mutex_);
         posted_.emplace_back(std::move(f));
     }
-    QCoreApplication::postEvent(context_, new QEvent(gui_context::wake_up));
+    QMetaObject::invokeMethod(context_, "run_posted", Qt::QueuedConnection);
 }
 
 // One at a time: a function that opens a nested event loop lets the later ones run in it.
@@ -340,3 +339,5 @@ void qt_renderer::wake() {
 }
 
 }  // namespace qx::ui::qt
+
+#include "qt_renderer.moc"
