@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Fuzzing from the seed corpora: scripts/fuzz.sh [SECONDS] [TARGET...] [--coverage] [--seed]
+# Fuzzing from the seed corpora:
+#   scripts/fuzz.sh [SECONDS] [TARGET...] [--jobs N] [--coverage] [--seed]
 #
 # Builds the libFuzzer targets of the asan preset and runs each named target (default: all)
-# for SECONDS (default 60; 0: no run), one after another, one job, with its dictionary
+# for SECONDS (default 60; 0: no run), N targets at a time (default 1), with its dictionary
 # tests/corpus/TARGET.dict and its corpus tests/corpus/TARGET. New inputs are merged into the
 # corpus (-merge=1 keeps only those that add coverage); a crash, leak or time-out is kept under
 # build-asan/fuzz-findings/TARGET/. One line per target: executions, corpus size, findings.
@@ -20,14 +21,20 @@ all_targets=(fuzz_pak_file fuzz_pak_group fuzz_layout fuzz_raw_log_disk fuzz_cer
 seconds=60
 coverage=0
 seed=0
+lanes=1
 targets=()
-for a in "$@"; do
-  case "$a" in
+while [ $# -gt 0 ]; do
+  case "$1" in
     --coverage) coverage=1 ;;
     --seed) seed=1 ;;
-    ''|*[!0-9]*) targets+=("$a") ;;
-    *) seconds=$a ;;
+    --jobs)
+      lanes=${2:-}
+      [[ "$lanes" =~ ^[1-9][0-9]*$ ]] || { echo "fuzz: --jobs needs a count" >&2; exit 2; }
+      shift ;;
+    ''|*[!0-9]*) targets+=("$1") ;;
+    *) seconds=$1 ;;
   esac
+  shift
 done
 [ ${#targets[@]} -gt 0 ] || targets=("${all_targets[@]}")
 for t in "${targets[@]}"; do
@@ -61,8 +68,9 @@ cmake --build build-asan -j "$jobs" --target "${targets[@]}" >/dev/null
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 runs=$(mktemp -d)
 trap 'rm -rf "$runs"' EXIT
-for t in "${targets[@]}"; do
-  [ "$seconds" -gt 0 ] || break  # 0: no run, coverage of the corpus as it is
+# One target's run and merge; prints its line when done.
+fuzz_one() {
+  local t=$1 bin corpus findings args before execs found
   bin=$(binary "$t")
   corpus=tests/corpus/$t
   findings=build-asan/fuzz-findings/$t
@@ -79,7 +87,20 @@ for t in "${targets[@]}"; do
   if grep -q "==ERROR\|deadly signal\|Timeout" "$runs/$t.log"; then
     grep -m3 "ERROR\|SUMMARY\|deadly signal\|Timeout" "$runs/$t.log" | sed "s/^/  $t: /"
   fi
-done
+}
+
+if [ "$seconds" -gt 0 ]; then  # 0: no run, coverage of the corpus as it is
+  running=0
+  for t in "${targets[@]}"; do
+    if [ $running -ge "$lanes" ]; then
+      wait -n || true
+      running=$((running - 1))
+    fi
+    fuzz_one "$t" &
+    running=$((running + 1))
+  done
+  wait || true
+fi
 
 [ $coverage -eq 1 ] || exit 0
 # The instrumented copy: the same targets without sanitizers, with coverage mapping.
