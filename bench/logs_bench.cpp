@@ -42,6 +42,7 @@ void settle(qx::ui::dialog& d) {
 }
 
 void dialog_download(benchmark::State& state) {
+    qx::bench::one_core placement;
     ecusim::virtual_ecu ecu(ecu_with_big_log());
     qx::connection_manager manager;
     manager.connect();
@@ -115,6 +116,7 @@ private:
 };
 
 void bare_round_trips(benchmark::State& state) {
+    qx::bench::one_core placement;
     ecusim::virtual_ecu ecu(ecu_with_big_log());
     bare_link link(ecu.device().path());
     if (!link.ok()) {

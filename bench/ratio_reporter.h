@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include <sched.h>
 #include <unistd.h>
 
 namespace qx::bench {
@@ -38,6 +39,37 @@ inline void register_pairs(const char* measured, benchmark_function measured_fn,
                 b->MinTime(options.min_time);
         }
 }
+
+// Where the threads of a comparison with a virtual device run. A request and its answer pass
+// strictly back and forth between a host thread and the device's thread. On the 2-core virtual
+// machines here such a pair costs about twice as much when the scheduler puts the two threads on
+// different cores as on one, and it chooses anew for every thread and run: that alone moved
+// ratios across their targets from one run to the next. While this is alive, the calling thread
+// and every thread it starts run on one core, on both sides of a comparison alike, so every cost
+// of the product adds up on that core and none hides on another. With one core there is nothing
+// to choose. The calling thread's placement is restored at the end.
+class one_core {
+public:
+    one_core() {
+        if (::sched_getaffinity(0, sizeof saved_, &saved_) != 0 || CPU_COUNT(&saved_) < 2) return;
+        int last = 0;
+        for (int c = 0; c < CPU_SETSIZE; ++c)
+            if (CPU_ISSET(c, &saved_)) last = c;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(last, &one);
+        pinned_ = ::sched_setaffinity(0, sizeof one, &one) == 0;
+    }
+    one_core(const one_core&) = delete;
+    one_core& operator=(const one_core&) = delete;
+    ~one_core() {
+        if (pinned_) ::sched_setaffinity(0, sizeof saved_, &saved_);
+    }
+
+private:
+    cpu_set_t saved_{};
+    bool pinned_ = false;
+};
 
 // Median and spread of a sample; quartiles by the nearest rank.
 struct spread {

@@ -31,6 +31,7 @@ constexpr std::size_t block_size = 2048;
 bytes security_block() { return qx::test::security_block(block_size); }
 
 struct usb_bench_device {
+    qx::bench::one_core placement;
     qx::test::temporary_registry registry;
     qx::test::fake_usb_device device{"bench-echo"};
 };

@@ -55,6 +55,7 @@ ecusim::ecu_config boot_ecu() {
 }
 
 void full_update(benchmark::State& state) {
+    qx::bench::one_core placement;
     bench_folder folder;
     ecusim::virtual_ecu ecu(boot_ecu());
     ecu.device().unplug();
@@ -141,6 +142,7 @@ wire_command security(std::uint8_t sub, std::span<const std::uint8_t> key0, std:
 }
 
 void bare_round_trips(benchmark::State& state) {
+    qx::bench::one_core placement;
     ecusim::virtual_ecu ecu(boot_ecu());
     // The update's exchanges as the dialog makes them: the target version, the ECU's certificate
     // against the root certificate and against the package's, keys, first block, flash device,
