@@ -1,6 +1,7 @@
 #include "filetool/log_test_dlg.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstddef>
 #include <fstream>
 #include <new>
@@ -237,8 +238,14 @@ void LogTestDlg::set_count(std::size_t count) {
     model().invalidate_rows(IDC_FILE_LIST);
 }
 
+// Shown after every read of a download: the text is what "%.3f %%" prints, made without printf.
 void LogTestDlg::show_progress(double percent) {
-    model().set_text(IDC_PROGRESS_TEXT, printf_text("%.3f %%", percent));
+    char text[48];
+    auto made = std::to_chars(text, text + sizeof text - 2, percent, std::chars_format::fixed, 3);
+    if (made.ec != std::errc{}) made.ptr = text;
+    *made.ptr++ = ' ';
+    *made.ptr++ = '%';
+    model().set_text(IDC_PROGRESS_TEXT, std::string(text, made.ptr));
     model().set_position(IDC_PROGRESS, std::clamp(int(percent), 0, 100));
 }
 
@@ -480,8 +487,7 @@ void LogTestDlg::download_file_system(int index) {
     unsigned failures = 0;
     std::string failure;
     for (;;) {
-        std::fill(response.begin(), response.end(), 0);
-        response_array data;
+        response_array data;  // every read below is bounded by what arrived
         try {
             const std::uint16_t got = connection_.exchange(LOG_READ_FILE, &read, sizeof read, response.data(), response_limit);
             const std::span<const std::uint8_t> received(response.data(), got);
