@@ -174,6 +174,24 @@ void serial_ring() {
     seed("fuzz_serial_ring", "fill_take_wrap", {0, 200, 1, 100, 0, 200, 1, 250, 0, 50, 2, 0, 0, 10, 1, 2});
 }
 
+// The ECU's bytes for one serial exchange as the target reads them: shape, room, then the
+// acknowledgement, the response header in the line's order and r data bytes.
+void serial_exchange(bool host_order, std::uint8_t n, std::uint16_t room, std::uint16_t r, std::uint8_t ack,
+                     const std::string& name) {
+    bytes b{std::uint8_t(n << 1 | (host_order ? 1 : 0)), std::uint8_t(room), std::uint8_t(room >> 8), ack};
+    const std::uint16_t words[4] = {0xCD4F, r, 0, 0};
+    for (std::uint16_t w : words) {
+        if (host_order) {
+            b.push_back(std::uint8_t(w));
+            b.push_back(std::uint8_t(w >> 8));
+        } else {
+            put16be(b, w);
+        }
+    }
+    for (std::uint16_t i = 0; i < r; ++i) b.push_back(std::uint8_t(i));
+    seed("fuzz_serial_link", name, b);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -192,5 +210,10 @@ int main(int argc, char** argv) {
     usbcan_exchange(4000, 0, 8, "command_too_large");
     response_views();
     serial_ring();
+    serial_exchange(false, 0, 8, 8, 0xCD, "target_version_big_endian");
+    serial_exchange(true, 0, 8, 8, 0xCD, "target_version_host_order");
+    serial_exchange(false, 40, 256, 0, 0xCD, "command_with_data_empty_answer");
+    serial_exchange(false, 4, 16, 64, 0xCD, "answer_larger_than_the_room");
+    serial_exchange(true, 0, 8, 8, 0xCC, "wrong_acknowledgement");
     return 0;
 }

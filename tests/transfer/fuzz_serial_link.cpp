@@ -1,0 +1,182 @@
+// The ECU's half of the serial byte protocol, as any bytes, against the WCSC link's exchange on a
+// pseudo-terminal. Input: a byte of shape (bit 0: the ECU keeps host byte order; bits 1..7:
+// command data size), two bytes of response room (little-endian, 15 bits), then the bytes the
+// ECU sends. The line carries them, completed with zeros up to what the link will read (a line
+// that stays silent past the answer deadline is dead for good, so no input may leave it waiting),
+// and whatever the link leaves unread is flushed before the next input.
+// Invariants: a known status; the command goes out as given; a success returns the answered size
+// and bytes, never more than the room; nothing is written past the caller's buffers.
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "platform/serial/pty.h"
+#include "protocol/layout.h"
+#include "protocol/status.h"
+#include "transfer/library_state.h"
+#include "transfer/messages.h"
+#include "transfer/serial/serial_common.h"
+#include "transfer/serial/wcsc_link.h"
+#include "transfer/trelink.h"
+
+namespace {
+
+namespace ser = qx::transfer::serial;
+using bytes = std::vector<std::uint8_t>;
+
+constexpr unsigned wcsc_com1 = TRELINK_LINK_SERIAL_WCSC | TRELINK_SERIAL_COMMAND_PORT | TRELINK_WCSC_ALTERNATE |
+                               (1u << TRELINK_SERIAL_PORT_SHIFT);
+
+void quiet(std::string_view, std::string_view) {}
+
+// Everything the host wrote since the last call.
+bytes drain(int master) {
+    bytes got;
+    std::uint8_t chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(master, chunk, sizeof chunk);
+        if (n <= 0) return got;
+        got.insert(got.end(), chunk, chunk + n);
+    }
+}
+
+// Writes `b` from `done` on to the line: what fits now, or with `wait` all of it, waiting while
+// the host has not read enough. Returns how far it got.
+std::size_t put(int master, const bytes& b, std::size_t done, bool wait) {
+    while (done < b.size()) {
+        const ssize_t n = ::write(master, b.data() + done, b.size() - done);
+        if (n > 0) {
+            done += std::size_t(n);
+            continue;
+        }
+        pollfd p{master, POLLOUT, 0};
+        if (!wait || ::poll(&p, 1, 1000) <= 0) break;  // a host that stopped reading drops the rest
+    }
+    return done;
+}
+
+// The line to the link, opened and connected once.
+struct line {
+    std::filesystem::path dir;
+    std::unique_ptr<qx::platform::serial::pty> pty;
+
+    line() {
+        qx::transfer::set_message_sink(quiet);
+        EnableErrorMessages(0);
+        std::string t = (std::filesystem::temp_directory_path() / "fuzz-serial-XXXXXX").string();
+        if (!::mkdtemp(t.data())) std::abort();
+        dir = t;
+        pty = std::make_unique<qx::platform::serial::pty>((dir / "line").string());
+        ::setenv("TRELINK_COM1", (dir / "line").c_str(), 1);
+        ::setenv("TRELINK_ANSWER_TIMEOUT_MS", "2000", 1);
+        if (KesInitializeInterfaces(wcsc_com1, nullptr) != 0) std::abort();
+        // The connection request is answered once the link has sent it and flushed nothing more.
+        std::thread ecu([m = pty->master()] {
+            for (int i = 0; i < 2000; ++i) {
+                const bytes got = drain(m);
+                if (std::find(got.begin(), got.end(), ser::INTERFACE_CONNECTION_INDICATOR) != got.end()) {
+                    put(m, {ser::INTERFACE_CONNECTION_INDICATOR}, 0, true);
+                    return;
+                }
+                ::usleep(1000);
+            }
+        });
+        const int connected = KesConnectCommandResponseInterface();
+        ecu.join();
+        if (connected != 0) std::abort();
+    }
+    ~line() {
+        KesCloseInterfaces(TRELINK_LINK_SERIAL_WCSC | TRELINK_SERIAL_CLOSE_ALL);
+        pty.reset();
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+};
+
+// The header as the host holds it from the 8 bytes on the line.
+void to_host(std::uint8_t* header, bool host_order) {
+    if (!host_order) qx::protocol::convert_header(header);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static line l;
+    if (size < 3) return 0;
+    const bool host_order = data[0] & 1;
+    const std::uint16_t n = data[0] >> 1;
+    const std::uint16_t m = (data[1] | data[2] << 8) & 0x7FFF;
+    qx::transfer::state().host_order_target = host_order;
+    bytes ecu(data + 3, data + size);
+
+    // What the link will read: the acknowledgement byte, then the header and its data.
+    std::size_t wanted = 1;
+    std::uint16_t answered = 0;
+    if (!ecu.empty() && ecu[0] == ser::COMMAND_TYPE_INDICATOR) {
+        if (ecu.size() < 9) ecu.resize(9, 0);
+        std::uint8_t header[8];
+        std::memcpy(header, ecu.data() + 1, 8);
+        to_host(header, host_order);
+        answered = ser::header_word(header, 1);
+        // Larger answers are drained byte by byte: they only cost time beyond the buffer's size.
+        if (answered > ser::locked_data_size + 4096) return 0;
+        wanted = 9 + answered;
+    }
+    ecu.resize(wanted, 0);  // the link reads exactly this much: nothing is left on the line
+
+    TrelinkCommandHeader command{std::uint16_t(0xCD00 | (data[0] & 0x3F)), n, m, 0};
+    auto request = std::make_unique<std::uint8_t[]>(n ? n : 1);
+    for (std::uint16_t i = 0; i < n; ++i) request[i] = std::uint8_t(i * 7 + 1);
+    TrelinkResponseHeader response_header{};
+    auto response = std::make_unique<std::uint8_t[]>(m ? m : 1);
+    std::uint16_t returned = 0xFFFF;
+    std::uint32_t transport = 0;
+    CommandResponseTransfer t{&command, request.get(), &response_header, response.get(), &returned, &transport};
+
+    const int master = l.pty->master();
+    const std::size_t ready = put(master, ecu, 0, false);
+    std::thread sender;
+    if (ready < ecu.size()) sender = std::thread([&] { put(master, ecu, ready, true); });
+    const int status = ser::wcsc::SerialSendCommandReceiveResponse(&t);
+    if (sender.joinable()) sender.join();
+    const bytes sent = drain(master);
+    ::tcflush(master, TCIOFLUSH);
+
+    using namespace qx::protocol;
+    if (status != 0 && status != int(STATUS_CR_SERIAL_TRANSFER_FAILED) &&
+        status != int(STATUS_CR_RESPONSE_BUFFER_TOO_SMALL))
+        __builtin_trap();
+    // The caller's descriptor is handed back as it was given.
+    if (t.command_header != &command || t.command_data != request.get() || t.response_data != response.get())
+        __builtin_trap();
+    // The command went out first: its header in the line's order, then its data.
+    if (sent.size() < 8u + n) __builtin_trap();
+    std::uint8_t line_header[8];
+    std::memcpy(line_header, &command, 8);
+    if (!host_order) convert_header(line_header);
+    if (std::memcmp(sent.data(), line_header, 8) != 0) __builtin_trap();
+    for (std::uint16_t i = 0; i < n; ++i)
+        if (sent[8 + i] != std::uint8_t(i * 7 + 1)) __builtin_trap();
+    if (status == 0) {
+        if (ecu[0] != ser::COMMAND_TYPE_INDICATOR || answered > m || returned != answered) __builtin_trap();
+        if (answered && std::memcmp(response.get(), ecu.data() + 9, answered) != 0) __builtin_trap();
+        std::uint8_t header[8];
+        std::memcpy(header, ecu.data() + 1, 8);
+        to_host(header, host_order);
+        if (std::memcmp(&response_header, header, 8) != 0) __builtin_trap();
+        // The ECU was told that its response arrived.
+        if (sent.size() != 8u + n + 1 || sent.back() != ser::RESPONSE_RECEIVED) __builtin_trap();
+    } else if (status == int(STATUS_CR_RESPONSE_BUFFER_TOO_SMALL)) {
+        if (answered <= std::min<std::size_t>(m, ser::locked_data_size)) __builtin_trap();
+    }
+    return 0;
+}
