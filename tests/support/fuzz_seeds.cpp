@@ -174,8 +174,9 @@ void serial_ring() {
     seed("fuzz_serial_ring", "fill_take_wrap", {0, 200, 1, 100, 0, 200, 1, 250, 0, 50, 2, 0, 0, 10, 1, 2});
 }
 
-// The ECU's bytes for one serial exchange as the target reads them: shape, room, then the
-// acknowledgement, the response header in the line's order and r data bytes.
+// The ECU's bytes for one serial exchange as the target reads them: shape, room (its top bit:
+// the communication-functions link), then the acknowledgement, the response header in the
+// line's order and r data bytes.
 void serial_exchange(bool host_order, std::uint8_t n, std::uint16_t room, std::uint16_t r, std::uint8_t ack,
                      const std::string& name) {
     bytes b{std::uint8_t(n << 1 | (host_order ? 1 : 0)), std::uint8_t(room), std::uint8_t(room >> 8), ack};
@@ -215,5 +216,7 @@ int main(int argc, char** argv) {
     serial_exchange(false, 40, 256, 0, 0xCD, "command_with_data_empty_answer");
     serial_exchange(false, 4, 16, 64, 0xCD, "answer_larger_than_the_room");
     serial_exchange(true, 0, 8, 8, 0xCC, "wrong_acknowledgement");
+    serial_exchange(true, 0, 0x8000 | 8, 8, 0xCD, "wincomm_target_version");
+    serial_exchange(true, 4, 0x8000 | 16, 64, 0xCD, "wincomm_answer_larger_than_the_room");
     return 0;
 }

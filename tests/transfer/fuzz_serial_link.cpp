@@ -1,6 +1,8 @@
-// The ECU's half of the serial byte protocol, as any bytes, against the WCSC link's exchange on a
-// pseudo-terminal. Input: a byte of shape (bit 0: the ECU keeps host byte order; bits 1..7:
-// command data size), two bytes of response room (little-endian, 15 bits), then the bytes the
+// The ECU's half of the serial byte protocol, as any bytes, against the exchange of either serial
+// link on a pseudo-terminal. Input: a byte of shape (bit 0: the ECU keeps host byte order, which
+// the communication-functions link always assumes; bits
+// 1..7: command data size), two bytes of response room (little-endian, 15 bits; bit 15: the
+// communication-functions link instead of the WCSC link), then the bytes the
 // ECU sends. The line carries them, completed with zeros up to what the link will read (a line
 // that stays silent past the answer deadline is dead for good, so no input may leave it waiting),
 // and whatever the link leaves unread is flushed before the next input.
@@ -26,6 +28,7 @@
 #include "transfer/messages.h"
 #include "transfer/serial/serial_common.h"
 #include "transfer/serial/wcsc_link.h"
+#include "transfer/serial/wincomm_link.h"
 #include "transfer/trelink.h"
 
 namespace {
@@ -35,6 +38,8 @@ using bytes = std::vector<std::uint8_t>;
 
 constexpr unsigned wcsc_com1 = TRELINK_LINK_SERIAL_WCSC | TRELINK_SERIAL_COMMAND_PORT | TRELINK_WCSC_ALTERNATE |
                                (1u << TRELINK_SERIAL_PORT_SHIFT);
+constexpr unsigned wincomm_com2 =
+    TRELINK_LINK_SERIAL_WINCOMM | TRELINK_SERIAL_COMMAND_PORT | (2u << TRELINK_SERIAL_PORT_SHIFT);
 
 void quiet(std::string_view, std::string_view) {}
 
@@ -64,27 +69,34 @@ std::size_t put(int master, const bytes& b, std::size_t done, bool wait) {
     return done;
 }
 
-// The line to the link, opened and connected once.
+// A line to one of the two serial links, opened and connected once: the WCSC link on COM1,
+// the communication-functions link on COM2.
 struct line {
     std::filesystem::path dir;
     std::unique_ptr<qx::platform::serial::pty> pty;
+    int (*exchange)(CommandResponseTransfer*);
+    int (*close)(unsigned);
 
-    line() {
+    explicit line(bool wincomm)
+        : exchange(wincomm ? ser::wincomm::SerialSendCommandReceiveResponse : ser::wcsc::SerialSendCommandReceiveResponse),
+          close(wincomm ? ser::wincomm::SerialCloseInterfaces : ser::wcsc::SerialCloseInterfaces) {
         qx::transfer::set_message_sink(quiet);
         EnableErrorMessages(0);
         std::string t = (std::filesystem::temp_directory_path() / "fuzz-serial-XXXXXX").string();
         if (!::mkdtemp(t.data())) std::abort();
         dir = t;
         pty = std::make_unique<qx::platform::serial::pty>((dir / "line").string());
-        ::setenv("TRELINK_COM1", (dir / "line").c_str(), 1);
+        ::setenv(wincomm ? "TRELINK_COM2" : "TRELINK_COM1", (dir / "line").c_str(), 1);
         ::setenv("TRELINK_ANSWER_TIMEOUT_MS", "2000", 1);
-        if (KesInitializeInterfaces(wcsc_com1, nullptr) != 0) std::abort();
-        // The connection request is answered once the link has sent it and flushed nothing more.
-        std::thread ecu([m = pty->master()] {
+        if (KesInitializeInterfaces(wincomm ? wincomm_com2 : wcsc_com1, nullptr) != 0) std::abort();
+        // The connection request is answered once the link has sent it; the communication-functions
+        // link takes only the host-order answer.
+        const std::uint8_t answer = wincomm ? ser::HOST_ORDER_CONNECTION_ANSWER : ser::INTERFACE_CONNECTION_INDICATOR;
+        std::thread ecu([m = pty->master(), answer] {
             for (int i = 0; i < 2000; ++i) {
                 const bytes got = drain(m);
                 if (std::find(got.begin(), got.end(), ser::INTERFACE_CONNECTION_INDICATOR) != got.end()) {
-                    put(m, {ser::INTERFACE_CONNECTION_INDICATOR}, 0, true);
+                    put(m, {answer}, 0, true);
                     return;
                 }
                 ::usleep(1000);
@@ -95,7 +107,7 @@ struct line {
         if (connected != 0) std::abort();
     }
     ~line() {
-        KesCloseInterfaces(TRELINK_LINK_SERIAL_WCSC | TRELINK_SERIAL_CLOSE_ALL);
+        close(TRELINK_SERIAL_CLOSE_ALL);
         pty.reset();
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
@@ -110,18 +122,23 @@ void to_host(std::uint8_t* header, bool host_order) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static line l;
+    static line wcsc(false), wincomm(true);
     if (size < 3) return 0;
-    const bool host_order = data[0] & 1;
+    const bool on_wincomm = data[2] & 0x80;
+    line& l = on_wincomm ? wincomm : wcsc;
+    const bool host_order = on_wincomm || (data[0] & 1);  // that link connects in host order only
     const std::uint16_t n = data[0] >> 1;
     const std::uint16_t m = (data[1] | data[2] << 8) & 0x7FFF;
     qx::transfer::state().host_order_target = host_order;
     bytes ecu(data + 3, data + size);
 
-    // What the link will read: the acknowledgement byte, then the header and its data.
+    // What the link will read: the acknowledgement byte, then, when it is the right one (the
+    // communication-functions link takes any), the header and its data.
     std::size_t wanted = 1;
     std::uint16_t answered = 0;
-    if (!ecu.empty() && ecu[0] == ser::COMMAND_TYPE_INDICATOR) {
+    if (ecu.empty()) ecu.push_back(0);
+    const bool acknowledged = on_wincomm || ecu[0] == ser::COMMAND_TYPE_INDICATOR;
+    if (acknowledged) {
         if (ecu.size() < 9) ecu.resize(9, 0);
         std::uint8_t header[8];
         std::memcpy(header, ecu.data() + 1, 8);
@@ -142,13 +159,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint32_t transport = 0;
     CommandResponseTransfer t{&command, request.get(), &response_header, response.get(), &returned, &transport};
 
+    // The ECU answers once the whole command has arrived (a link may empty its input first).
     const int master = l.pty->master();
-    const std::size_t ready = put(master, ecu, 0, false);
-    std::thread sender;
-    if (ready < ecu.size()) sender = std::thread([&] { put(master, ecu, ready, true); });
-    const int status = ser::wcsc::SerialSendCommandReceiveResponse(&t);
-    if (sender.joinable()) sender.join();
-    const bytes sent = drain(master);
+    bytes sent;
+    std::thread ecu_side([&] {
+        for (int waits = 0; sent.size() < 8u + n && waits < 5000; ++waits) {
+            const bytes got = drain(master);
+            sent.insert(sent.end(), got.begin(), got.end());
+            pollfd p{master, POLLIN, 0};
+            if (sent.size() < 8u + n) ::poll(&p, 1, 1);
+        }
+        put(master, ecu, 0, true);
+    });
+    const int status = l.exchange(&t);
+    ecu_side.join();
+    const bytes rest = drain(master);
+    sent.insert(sent.end(), rest.begin(), rest.end());
     ::tcflush(master, TCIOFLUSH);
 
     using namespace qx::protocol;
@@ -167,7 +193,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::uint16_t i = 0; i < n; ++i)
         if (sent[8 + i] != std::uint8_t(i * 7 + 1)) __builtin_trap();
     if (status == 0) {
-        if (ecu[0] != ser::COMMAND_TYPE_INDICATOR || answered > m || returned != answered) __builtin_trap();
+        if (!acknowledged || answered > m || returned != answered) __builtin_trap();
         if (answered && std::memcmp(response.get(), ecu.data() + 9, answered) != 0) __builtin_trap();
         std::uint8_t header[8];
         std::memcpy(header, ecu.data() + 1, 8);
