@@ -475,6 +475,7 @@ void LogTestDlg::download_file_system(int index) {
         entries_[std::size_t(index)].handle = std::int32_t(opened.handle);
         entries_[std::size_t(index)].open = 1;
     }
+    out.reserve(e.size);
     model().set_range(IDC_PROGRESS, 0, 100);
     model().set_position(IDC_PROGRESS, 0);
     model().set_text(IDC_PROGRESS_TEXT, "0");

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 
 namespace qx::filetool {
 
@@ -41,8 +42,12 @@ bool pc_file::write_out(std::span<const std::uint8_t> bytes) {
     while (fd_ >= 0 && !failed_ && !bytes.empty()) {
         const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) failed_ = true;
-        else bytes = bytes.subspan(std::size_t(n));
+        if (n <= 0) {
+            failed_ = true;
+        } else {
+            bytes = bytes.subspan(std::size_t(n));
+            written_ += std::uint64_t(n);
+        }
     }
     return fd_ >= 0 && !failed_;
 }
@@ -61,9 +66,18 @@ bool pc_file::write(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
+void pc_file::reserve(std::uint64_t size) {
+    if (fd_ < 0 || failed_ || size <= reserved_ || size > std::uint64_t(std::numeric_limits<off_t>::max())) return;
+    // fallocate(2) itself, not posix_fallocate: where the file system has no such call, glibc
+    // would write zeros into every block instead.
+    if (::fallocate(fd_, 0, 0, off_t(size)) == 0) reserved_ = size;
+}
+
 bool pc_file::keep() {
     if (fd_ < 0) return false;
     flush();
+    // Room reserved beyond what arrived must not stay on as zeros at the end of the file.
+    if (!failed_ && reserved_ > written_ && ::ftruncate(fd_, off_t(written_)) != 0) failed_ = true;
     const bool closed = ::close(fd_) == 0;
     fd_ = -1;
     // Renaming replaces the name itself, never what a link points at; a target that turned

@@ -29,6 +29,11 @@ public:
     // Bytes are gathered into writes of up to 64 KiB (a log download comes in 3584-byte
     // reads); a write that failed shows in a later write() or in keep().
     bool write(std::span<const std::uint8_t> bytes);
+    // Asks the file system for `size` bytes of room ahead of the writes (a log's size as the ECU
+    // lists it): the writes then fill blocks already allocated. Only a hint: where it cannot be
+    // had, nothing changes. keep() cuts the file to the bytes written, so a size that was wrong
+    // leaves no trace.
+    void reserve(std::uint64_t size);
     // Closes the temporary file and renames it onto the target; false (and nothing kept) when
     // a byte could not be written or the target can no longer be replaced.
     bool keep();
@@ -41,6 +46,8 @@ private:
 
     std::string target_, temp_, refusal_;
     std::vector<std::uint8_t> pending_;
+    std::uint64_t written_ = 0;   // bytes handed to write(2)
+    std::uint64_t reserved_ = 0;  // the file's length after reserve()
     int fd_ = -1;
     bool failed_ = false;
 };

@@ -346,5 +346,23 @@ TEST(pc_file, gathered_pieces_arrive_whole_and_in_order_and_a_discard_keeps_noth
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(s.path("")), {}), 1);
 }
 
+// Room asked for ahead of the writes never shows in the kept file: more than arrived (a size
+// the ECU got wrong), less, or none at all.
+TEST(pc_file, a_reserved_size_leaves_exactly_the_written_bytes) {
+    scratch s;
+    const bytes data = pattern(200000, 3);
+    for (std::uint64_t reserve : {std::uint64_t(1) << 24, std::uint64_t(100), std::uint64_t(0)}) {
+        filetool::pc_file out(s.path("kept.bin"));
+        out.reserve(reserve);
+        ASSERT_TRUE(out.write(data));
+        ASSERT_TRUE(out.keep());
+        EXPECT_EQ(read_bytes(s.path("kept.bin")), data) << reserve;
+    }
+    filetool::pc_file empty(s.path("empty.bin"));
+    empty.reserve(4096);
+    ASSERT_TRUE(empty.keep());
+    EXPECT_EQ(std::filesystem::file_size(s.path("empty.bin")), 0u);
+}
+
 }  // namespace
 }  // namespace qx::testing
