@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -68,6 +69,10 @@ bool pc_file::write(std::span<const std::uint8_t> bytes) {
 
 void pc_file::reserve(std::uint64_t size) {
     if (fd_ < 0 || failed_ || size <= reserved_ || size > std::uint64_t(std::numeric_limits<off_t>::max())) return;
+    // A size listed wrongly must not take the disk's last free space from other programs for
+    // the length of a download: only a quarter of what is free is ever asked for.
+    struct statvfs fs {};
+    if (::fstatvfs(fd_, &fs) != 0 || size > std::uint64_t(fs.f_bavail) * fs.f_frsize / 4) return;
     // fallocate(2) itself, not posix_fallocate: where the file system has no such call, glibc
     // would write zeros into every block instead.
     if (::fallocate(fd_, 0, 0, off_t(size)) == 0) reserved_ = size;

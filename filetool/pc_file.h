@@ -31,7 +31,7 @@ public:
     bool write(std::span<const std::uint8_t> bytes);
     // Asks the file system for `size` bytes of room ahead of the writes (a log's size as the ECU
     // lists it): the writes then fill blocks already allocated. Only a hint: where it cannot be
-    // had, nothing changes. keep() cuts the file to the bytes written, so a size that was wrong
+    // had, or would take more than a quarter of the free space, nothing changes. keep() cuts the file to the bytes written, so a size that was wrong
     // leaves no trace.
     void reserve(std::uint64_t size);
     // Closes the temporary file and renames it onto the target; false (and nothing kept) when
