@@ -1,11 +1,10 @@
 // The ECU's half of the serial byte protocol, as any bytes, against the exchange of either serial
 // link on a pseudo-terminal. Input: a byte of shape (bit 0: the ECU keeps host byte order, which
-// the communication-functions link always assumes; bits
-// 1..7: command data size), two bytes of response room (little-endian, 15 bits; bit 15: the
-// communication-functions link instead of the WCSC link), then the bytes the
-// ECU sends. The line carries them, completed with zeros up to what the link will read (a line
-// that stays silent past the answer deadline is dead for good, so no input may leave it waiting),
-// and whatever the link leaves unread is flushed before the next input.
+// the communication-functions link always assumes; bits 1..7: command data size), two bytes of
+// response room (little-endian, 15 bits; bit 15: the communication-functions link instead of the
+// WCSC link), then the bytes the ECU sends once the command has arrived. The line carries them,
+// cut or completed with zeros to what the link will read (a line that stays silent past the
+// answer deadline is dead for good, so no input may leave it waiting).
 // Invariants: a known status; the command goes out as given; a success returns the answered size
 // and bytes, never more than the room; nothing is written past the caller's buffers.
 #include <poll.h>
@@ -54,19 +53,17 @@ bytes drain(int master) {
     }
 }
 
-// Writes `b` from `done` on to the line: what fits now, or with `wait` all of it, waiting while
-// the host has not read enough. Returns how far it got.
-std::size_t put(int master, const bytes& b, std::size_t done, bool wait) {
-    while (done < b.size()) {
+// Writes all of `b` to the line, waiting while the host has not read enough of it.
+void put(int master, const bytes& b) {
+    for (std::size_t done = 0; done < b.size();) {
         const ssize_t n = ::write(master, b.data() + done, b.size() - done);
         if (n > 0) {
             done += std::size_t(n);
             continue;
         }
         pollfd p{master, POLLOUT, 0};
-        if (!wait || ::poll(&p, 1, 1000) <= 0) break;  // a host that stopped reading drops the rest
+        if (::poll(&p, 1, 1000) <= 0) return;  // a host that stopped reading drops the rest
     }
-    return done;
 }
 
 // A line to one of the two serial links, opened and connected once: the WCSC link on COM1,
@@ -96,7 +93,7 @@ struct line {
             for (int i = 0; i < 2000; ++i) {
                 const bytes got = drain(m);
                 if (std::find(got.begin(), got.end(), ser::INTERFACE_CONNECTION_INDICATOR) != got.end()) {
-                    put(m, {answer}, 0, true);
+                    put(m, {answer});
                     return;
                 }
                 ::usleep(1000);
@@ -136,11 +133,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // communication-functions link takes any), the header and its data.
     std::size_t wanted = 1;
     std::uint16_t answered = 0;
+    std::uint8_t header[8] = {};  // the response header as the host holds it
     if (ecu.empty()) ecu.push_back(0);
     const bool acknowledged = on_wincomm || ecu[0] == ser::COMMAND_TYPE_INDICATOR;
     if (acknowledged) {
         if (ecu.size() < 9) ecu.resize(9, 0);
-        std::uint8_t header[8];
         std::memcpy(header, ecu.data() + 1, 8);
         to_host(header, host_order);
         answered = ser::header_word(header, 1);
@@ -169,7 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             pollfd p{master, POLLIN, 0};
             if (sent.size() < 8u + n) ::poll(&p, 1, 1);
         }
-        put(master, ecu, 0, true);
+        put(master, ecu);
     });
     const int status = l.exchange(&t);
     ecu_side.join();
@@ -188,16 +185,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (sent.size() < 8u + n) __builtin_trap();
     std::uint8_t line_header[8];
     std::memcpy(line_header, &command, 8);
-    if (!host_order) convert_header(line_header);
+    to_host(line_header, host_order);  // the same swap either way
     if (std::memcmp(sent.data(), line_header, 8) != 0) __builtin_trap();
     for (std::uint16_t i = 0; i < n; ++i)
         if (sent[8 + i] != std::uint8_t(i * 7 + 1)) __builtin_trap();
     if (status == 0) {
         if (!acknowledged || answered > m || returned != answered) __builtin_trap();
         if (answered && std::memcmp(response.get(), ecu.data() + 9, answered) != 0) __builtin_trap();
-        std::uint8_t header[8];
-        std::memcpy(header, ecu.data() + 1, 8);
-        to_host(header, host_order);
         if (std::memcmp(&response_header, header, 8) != 0) __builtin_trap();
         // The ECU was told that its response arrived.
         if (sent.size() != 8u + n + 1 || sent.back() != ser::RESPONSE_RECEIVED) __builtin_trap();
