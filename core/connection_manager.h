@@ -55,6 +55,10 @@ public:
 
     void connect();
     void disconnect();
+    // Ends the link as an unplug does, from any thread, also while another thread waits for the
+    // ECU's answer: that exchange and every later one of this connection fail at once, and so
+    // does a connect under way. Nothing is closed; disconnect as usual afterwards.
+    void break_link();
     // Read without the exchange lock (dialogs ask while a worker exchanges); connect and
     // disconnect store the flags through the same atomic view.
     std::uint32_t is_connected() const {
@@ -110,6 +114,8 @@ public:
 
 private:
     link_choice link_;
+    std::atomic<unsigned> breaks_{0};  // break_link calls so far
+    unsigned breaks_at_connect_ = 0;    // under the exchange lock: breaks_ as connect began
 };
 
 // Sub-function numbers of SECURITY_COMMAND.

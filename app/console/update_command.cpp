@@ -18,10 +18,6 @@ namespace qx::console {
 
 namespace {
 
-std::string no_answer_text(int attempts) {
-    return "No ECU answered after " + std::to_string(attempts) + " connection attempts.";
-}
-
 // The dialog as the console drives it: the folder is chosen at once, and an ECU that is
 // already plugged in counts as an arrival.
 class console_update_dlg : public CUpdateImageDlg {
@@ -113,7 +109,7 @@ int run_update(const update_options& o, std::ostream& out, record_file* record) 
                 ecu.serial_number = m.text(update_ids::serial_number);
                 ecu.images = offered_images(*self);
                 ecu.finish(showed_success(m.text(update_ids::progress_text), m.text(update_ids::main_status)),
-                           no_answer ? no_answer_text(opts.connect_attempts) : failure_shown(m));
+                           no_answer ? no_ecu_answered_text(opts.connect_attempts) : failure_shown(m));
                 if (!append_record(record, ecu, std::cerr)) record_lost = true;
             } catch (const std::exception& e) {
                 std::cerr << "flashdesk: no record of this ECU: " << e.what() << std::endl;
@@ -134,7 +130,7 @@ int run_update(const update_options& o, std::ostream& out, record_file* record) 
         return job.end(update_cannot_start);
     }
     if (no_answer) {
-        job.say(out, no_answer_text(opts.connect_attempts));
+        job.say(out, no_ecu_answered_text(opts.connect_attempts));
         return job.end(1);
     }
     const bool served = main == "Safe to disconnect ECU.";

@@ -23,6 +23,9 @@ struct message_box_request {
     std::string text;
     unsigned style = MB_OK;  // buttons | icon
     bool owned = true;       // false: a box without owner window
+    // Texts of the buttons in their order, where they are not the standard ones ("Stop" and
+    // "Continue" for Yes and No).
+    std::vector<std::string> labels = {};
 
     unsigned buttons() const { return style & 0x0F; }
     unsigned icon() const { return style & 0xF0; }

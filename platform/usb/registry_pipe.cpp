@@ -53,6 +53,10 @@ public:
         }
     }
 
+    // Shutting the socket down wakes a waiting recv or send; the descriptor stays ours until
+    // the pipe goes.
+    void interrupt() override { ::shutdown(fd_, SHUT_RDWR); }
+
 private:
     // False when nothing arrived within the deadline (there is none when it is negative).
     bool answer_in_time() const {

@@ -38,6 +38,9 @@ public:
     // a packet that does not come in time fails the read as a device that went away does,
     // and the device counts as gone from then on.
     virtual io_result read(void* bytes, std::size_t size) = 0;
+    // Ends a read or write that waits on this pipe, and fails every later one, as an unplug
+    // does (ENODEV). The one call that may come from another thread while one of them runs.
+    virtual void interrupt() = 0;
 };
 
 struct device_search {
