@@ -280,7 +280,8 @@ void dialog::user_close(int id) {
 void dialog::ask_stop() {
     const std::string question = stop_question();
     if (question.empty() || renderer_ == nullptr || asking_.exchange(true)) return;
-    renderer_->ask_stop(*this, {model_.caption(), question, MB_YESNO | MB_ICONQUESTION, true, {"Stop", "Continue"}},
+    // Enter goes on with the work: only a deliberate choice stops it.
+    renderer_->ask_stop(*this, {model_.caption(), question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, true, {"Stop", "Continue"}},
                         [this](bool stop) {
                             asking_ = false;
                             if (stop) stop_work();

@@ -15,6 +15,7 @@ inline constexpr unsigned MB_ICONSTOP = 0x10;
 inline constexpr unsigned MB_ICONQUESTION = 0x20;
 inline constexpr unsigned MB_ICONEXCLAMATION = 0x30;
 inline constexpr unsigned MB_ICONINFORMATION = 0x40;
+inline constexpr unsigned MB_DEFBUTTON2 = 0x100;  // the second button answers Enter
 inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 
@@ -29,6 +30,7 @@ struct message_box_request {
 
     unsigned buttons() const { return style & 0x0F; }
     unsigned icon() const { return style & 0xF0; }
+    unsigned default_button() const { return (style & 0xF00) >> 8; }  // 0 the first, 1 the second
 };
 
 struct file_request {

@@ -1,9 +1,14 @@
 #include "tests/support/window_driver.h"
 
+#include <atomic>
+#include <memory>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QScrollArea>
 #include <QTest>
 #include <QTimer>
@@ -35,15 +40,28 @@ bool press(QMessageBox* box, const QString& label) {
     return false;
 }
 
-bool choose_in_file_chooser(const QString& path) {
-    for (QWidget* top : QApplication::topLevelWidgets())
+namespace {
+
+QFileDialog* shown_chooser() {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (auto* chooser = qobject_cast<QFileDialog*>(top); chooser && chooser->isVisible()) return chooser;
         for (QFileDialog* chooser : top->findChildren<QFileDialog*>())
-            if (chooser->isVisible()) {
-                chooser->selectFile(path);
-                static_cast<QDialog*>(chooser)->accept();
-                return true;
-            }
-    return false;
+            if (chooser->isVisible()) return chooser;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool choose_in_file_chooser(const QString& path) {
+    QFileDialog* chooser = shown_chooser();
+    if (chooser == nullptr) return false;
+    // Typed into its file name field, as the technician would.
+    auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (name == nullptr) return false;
+    name->setText(path);
+    static_cast<QDialog*>(chooser)->accept();
+    return true;
 }
 
 void click_control(ui::qt::dialog_window& w, int id) {
@@ -53,12 +71,23 @@ void click_control(ui::qt::dialog_window& w, int id) {
     QTest::mouseClick(c, Qt::LeftButton, {}, c->rect().center());
 }
 
-void save_shot(ui::qt::dialog_window& w, const std::filesystem::path& dir, const std::string& name) {
+void save_shot(ui::qt::dialog_window& w, const std::filesystem::path& dir, const std::string& name, QWidget* over) {
     QCoreApplication::sendPostedEvents();
     std::filesystem::create_directories(dir);
     // Whole or not at all: the contact sheet may be reading the folder.
     const std::filesystem::path shot = dir / (name + ".png"), part = dir / (name + ".part.png");
-    const QPixmap image = w.content()->size() == w.scroll_area()->viewport()->size() ? w.grab() : w.content()->grab();
+    QPixmap image = w.content()->size() == w.scroll_area()->viewport()->size() ? w.grab() : w.content()->grab();
+    if (over != nullptr) {
+        // A box in the middle of the window, as the technician sees it.
+        const QPixmap top = over->grab();
+        const QSize room = image.deviceIndependentSize().toSize(), size = top.deviceIndependentSize().toSize();
+        const QRect place(std::max(0, (room.width() - size.width()) / 2), std::max(0, (room.height() - size.height()) / 2),
+                          size.width(), size.height());
+        QPainter p(&image);
+        p.drawPixmap(place.topLeft(), top);
+        p.setPen(Qt::black);
+        p.drawRect(place.adjusted(0, 0, -1, -1));
+    }
     ASSERT_TRUE(image.save(QString::fromStdString(part.string()), "PNG")) << name;
     std::filesystem::rename(part, shot);
 }
@@ -66,12 +95,15 @@ void save_shot(ui::qt::dialog_window& w, const std::filesystem::path& dir, const
 int play(ui::dialog& d, ui::qt::qt_renderer& r, std::vector<window_step> steps, std::chrono::seconds limit) {
     std::size_t next = 0;
     bool exposed = false, given_up = false;
+    // Set by an event queued behind the dialog's initialisation: the steps begin after it.
+    auto initialised = std::make_shared<std::atomic<bool>>(false);
     QTimer poll;
     poll.setInterval(10);
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (given_up) {
             // Until the dialog has ended: every box closed, the dialog cancelled.
             if (QMessageBox* box = shown_box()) box->done(0);
+            if (QFileDialog* chooser = shown_chooser()) static_cast<QDialog*>(chooser)->reject();
             d.cancel();
             return;
         }
@@ -80,7 +112,9 @@ int play(ui::dialog& d, ui::qt::qt_renderer& r, std::vector<window_step> steps, 
         if (!exposed) {
             if (!QTest::qWaitForWindowExposed(w, 5000)) return;
             exposed = true;
+            d.post([initialised] { *initialised = true; });
         }
+        if (!*initialised) return;
         // Each step once its condition holds, in order; one step per tick.
         if (next < steps.size() && steps[next].ready()) {
             const std::size_t now = next++;

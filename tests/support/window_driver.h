@@ -27,7 +27,7 @@ struct window_step {
 };
 
 // Runs `d` modally in `r` from the calling (GUI) thread while the steps are played in order,
-// the first once the window is exposed; the dialog's result. A step not reached within
+// the first once the window is exposed and the dialog initialised; the dialog's result. A step not reached within
 // `limit` fails the test, and the run is ended: boxes are closed and the dialog is cancelled.
 int play(ui::dialog& d, ui::qt::qt_renderer& r, std::vector<window_step> steps,
          std::chrono::seconds limit = std::chrono::seconds(60));
@@ -42,7 +42,8 @@ bool press(QMessageBox* box, const QString& label);
 bool choose_in_file_chooser(const QString& path);
 // Clicks the control `id` of the window with the mouse, scrolling it into view first.
 void click_control(ui::qt::dialog_window& w, int id);
-// Saves the whole of `w` (its controls, also those scrolled out of view) as dir/name.png.
-void save_shot(ui::qt::dialog_window& w, const std::filesystem::path& dir, const std::string& name);
+// Saves the whole of `w` (its controls, also those scrolled out of view) as dir/name.png, with
+// `over` (a box shown over it) drawn in its middle.
+void save_shot(ui::qt::dialog_window& w, const std::filesystem::path& dir, const std::string& name, QWidget* over = nullptr);
 
 }  // namespace qx::test_support

@@ -240,10 +240,7 @@ protected:
     static QMessageBox* question() { return ts::shown_box(QString::fromUtf8(flash::programming_stop_question)); }
     ts::window_step answer(const char* button, const std::string& shot = {}) {
         return {std::string("the question, answered ") + button, [] { return question() != nullptr; }, [this, button, shot] {
-                    if (!shot.empty()) {
-                        fs::create_directories(shots);
-                        question()->grab().save(QString::fromStdString((shots / (shot + ".png")).string()), "PNG");
-                    }
+                    if (!shot.empty()) ts::save_shot(win(), shots, shot, question());
                     ts::press(question(), QString::fromUtf8(button));
                 }};
     }
@@ -291,7 +288,8 @@ TEST_F(update_window, escape_during_an_update_asks_and_continue_keeps_the_result
     write_group(serial);
     prepare("code=6:delay=20");  // every security exchange (keys, checks, blocks) takes 20 ms
     const int result = play({
-        {"the update under way", [this] { return shown(id::progress_text).startsWith("Updating Firmware"); },
+        {"the update under way",
+         [this] { return shown(id::main_status) == "Updating ECU image(s).  Do not disconnect ECU until complete."; },
          [this] {
              EXPECT_FALSE(enabled(id::browse));  // starts work: disabled while the worker runs
              QTest::keyClick(&win(), Qt::Key_Escape);

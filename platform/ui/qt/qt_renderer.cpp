@@ -82,6 +82,7 @@ QMessageBox* new_box(const message_box_request& r, QWidget* parent) {
     box->setWindowModality(Qt::ApplicationModal);
     for (std::size_t i = 0; i < r.labels.size() && i < order.size(); ++i)
         box->button(order[i])->setText(QString::fromStdString(r.labels[i]));
+    if (r.default_button() < order.size()) box->setDefaultButton(order[r.default_button()]);
     return box;
 }
 
