@@ -286,10 +286,14 @@ TEST_F(update_window, a_group_of_another_ecu_fails_its_rows) {
 // result stays on screen. Nothing else may start meanwhile.
 TEST_F(update_window, escape_during_an_update_asks_and_continue_keeps_the_result_on_screen) {
     write_group(serial);
-    prepare("code=6:delay=20");  // every security exchange (keys, checks, blocks) takes 20 ms
+    prepare("code=6:delay=30");  // every security exchange (keys, checks, blocks) takes 30 ms
     const int result = play({
         {"the update under way",
-         [this] { return shown(id::main_status) == "Updating ECU image(s).  Do not disconnect ECU until complete."; },
+         [this] {
+             // What the worker does now, not what the window shows a moment later.
+             return dlg_->model().text(id::main_status) == "Updating ECU image(s).  Do not disconnect ECU until complete." &&
+                    dlg_->model().text(id::progress_text).rfind("Updating Boot Loader", 0) == 0;
+         },
          [this] {
              EXPECT_FALSE(enabled(id::browse));  // starts work: disabled while the worker runs
              QTest::keyClick(&win(), Qt::Key_Escape);
