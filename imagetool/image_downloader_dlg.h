@@ -119,9 +119,8 @@ private:
     std::atomic<bool> ecu_arrived_{false};
     static std::atomic<bool> power_sequence_running_;
     unsigned registrations_ = 0;  // device registrations made, on the dialog's thread
-    // From the reset until its worker starts (the dialog's thread): the ECU's leaving starts
-    // the worker only while armed, and the work the click began is held meanwhile.
-    bool power_sequence_armed_ = false;
+    // The work the click began, held from the reset until its worker starts (the dialog's
+    // thread).
     work_hold power_sequence_hold_;
     std::jthread worker_;
     std::mutex worker_mutex_;

@@ -124,7 +124,8 @@ int dialog::run_modal(renderer& r) {
 }
 
 bool dialog::post(std::function<void()> f) {
-    if (!loop_ || !running_) return false;
+    // running_ first: once it reads true, loop_ as it was set before is seen from any thread.
+    if (!running_ || !loop_) return false;
     loop_->post(this, std::move(f));
     return true;
 }

@@ -42,11 +42,12 @@ public:
     // The renderer it runs in; valid while it runs.
     renderer& ui() { return *renderer_; }
 
-    // From code (any thread): queued for the logic thread, whatever runs. False when the
-    // dialog does not run.
+    // From code (any thread): queued for the logic thread, whatever runs (what the user does
+    // comes through user_click and user_close below).
     void click(int id);
     void cancel();  // a close, as Escape or the close box
     void device_change(const device_event& e);
+    // False when the dialog does not run: nothing was queued.
     bool post(std::function<void()> f);
     // A close request (as the close box) queued behind what is pending.
     void post_close() { cancel(); }
