@@ -25,4 +25,10 @@ void report_absent_device(std::ostream& err);
 // That text, or empty.
 std::string absent_device_text();
 
+// Exit status of a command that would have to guess which ECU is meant.
+inline constexpr int several_ecus_exit = 2;
+// When the USB link is chosen, `--device` names none and more than one ECU device is plugged
+// in: the text that refuses to guess. Empty otherwise.
+std::string several_ecus_text();
+
 }  // namespace qx::console

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -118,6 +119,60 @@ process_end run_bounded(const std::vector<std::string>& argv,
     end.took = std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - start);
     end.output = read_all(out_file);
     if (!err_file.empty()) end.errors = read_all(err_file);
+    return end;
+}
+
+running_process::running_process(const std::vector<std::string>& argv,
+                                 const std::map<std::string, std::string>& env, std::filesystem::path out_file)
+    : out_file_(std::move(out_file)), start_(clock::now()) {
+    const int fd = ::open(out_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) throw std::runtime_error("cannot write " + out_file_.string());
+    try {
+        pid_ = spawn(argv, env, fd, fd);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+}
+
+running_process::~running_process() {
+    if (pid_ > 0) stop(SIGKILL, std::chrono::seconds(20));
+}
+
+std::string running_process::output() const { return read_all(out_file_); }
+
+bool running_process::wait_for_output(const std::string& text, std::size_t count, std::chrono::milliseconds bound) const {
+    const auto deadline = clock::now() + bound;
+    for (;;) {
+        const std::string out = output();
+        std::size_t seen = 0;
+        for (auto at = out.find(text); at != std::string::npos; at = out.find(text, at + text.size())) ++seen;
+        if (seen >= count) return true;
+        // Ended, or out of time: the output will not grow any more.
+        siginfo_t info{};
+        if (::waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_) return false;
+        if (clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+process_end running_process::stop(int signal, std::chrono::milliseconds bound) {
+    process_end end;
+    if (pid_ <= 0) return end;
+    ::kill(pid_, signal);
+    std::optional<int> status = wait_until(pid_, clock::now() + bound);
+    if (!status) {
+        end.over_bound = true;
+        ::kill(pid_, SIGKILL);
+        int s = 0;
+        ::waitpid(pid_, &s, 0);
+    } else if (WIFEXITED(*status)) {
+        end.exit_code = WEXITSTATUS(*status);
+    }
+    pid_ = -1;
+    end.took = std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - start_);
+    end.output = output();
     return end;
 }
 

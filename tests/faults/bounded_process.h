@@ -33,6 +33,29 @@ process_end run_bounded(const std::vector<std::string>& argv,
                         const std::filesystem::path& out_file, std::chrono::milliseconds bound,
                         const std::filesystem::path& err_file = {});
 
+// A program of this build running beside the test, its output into `out_file`, until it is
+// told to end; killed at destruction if still running.
+class running_process {
+public:
+    running_process(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                    std::filesystem::path out_file);
+    ~running_process();
+    running_process(const running_process&) = delete;
+    running_process& operator=(const running_process&) = delete;
+
+    // Waits until its output holds `text` `count` times, or the process ended, or `bound`
+    // passed; whether it does.
+    bool wait_for_output(const std::string& text, std::size_t count, std::chrono::milliseconds bound) const;
+    // Sends `signal` and waits for the end, killing it after `bound`.
+    process_end stop(int signal, std::chrono::milliseconds bound);
+    std::string output() const;
+
+private:
+    pid_t pid_ = -1;
+    std::filesystem::path out_file_;
+    std::chrono::steady_clock::time_point start_;
+};
+
 // `ecusim usb ...` as a process of its own; started once it printed that it is plugged in.
 // Stopped (SIGTERM, which writes its state file) by stop() or at destruction.
 class ecusim_server {
