@@ -16,6 +16,11 @@
 //           delay=MS   wait MS milliseconds before answering
 //           mute       swallow the command; no answer at all (the host blocks)
 //           truncate=N answer only the first N bytes of the response data
+//           twice      send the whole answer, then the same answer again
+//           extra      after the answer, a stray packet: the header of the answer before it (a
+//                      late answer), so a stray waits before the next answer
+//           Both queue their packets with the host held (a registry host process is stopped
+//           meanwhile), so that the strays are waiting before it can write its next command.
 // Example: "n=3:unplug:replug=200;code=6#2:rstatus=0x71000006"
 #pragma once
 
@@ -37,6 +42,8 @@ struct fault_actions {
     bool oversize = false;
     bool garbage = false;
     bool mute = false;
+    bool twice = false;
+    bool extra = false;
     std::optional<std::uint16_t> truncate;
     unsigned delay_ms = 0;
 
