@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "ecusim/certificates.h"
 #include "ecusim/package_set.h"
 #include "tests/faults/bounded_process.h"
 #include "tests/support/pak_writer.h"
@@ -247,6 +248,29 @@ TEST_F(station, update_serves_the_ecu_that_arrived_not_the_first_one_present) {
     std::ifstream first(state(0));
     const nlohmann::json state0 = nlohmann::json::parse(first);
     EXPECT_EQ(std::count(state0["command_codes"].begin(), state0["command_codes"].end(), 0), 1) << "GET_TARGET_VERSION once";
+}
+
+// A firmware image larger than the firmware area runs into the fixed model: the ECU refuses the
+// first block past the area, and the tool says the download failed.
+TEST_F(station, a_firmware_image_larger_than_its_area_is_refused_at_the_area_end) {
+    test_support::pak_spec spec = test_support::sample_pak_spec(2, serials[0], 0, 513, 3);
+    const auto package_certificate = ecusim::certificates::package();
+    spec.certificate.assign(package_certificate.begin(), package_certificate.end());
+    const fs::path package = dir / "large_firmware.pak";
+    const test_support::pak_bytes bytes = test_support::write_pak(spec);
+    std::ofstream(package, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data.data()), std::streamsize(bytes.data.size()));
+    const process_end end = flashdesk({"program", package.string(), "--root-cert", root_certificate(), "--device", paths[0]}, "program.out");
+    EXPECT_EQ(end.exit_code, 1) << end.output;
+    EXPECT_EQ(end.output.find("Firmware loaded succesfully"), std::string::npos) << end.output;
+    ecus[0]->stop();
+    std::ifstream in(state(0));
+    const nlohmann::json state0 = nlohmann::json::parse(in);
+    std::size_t blocks = 0;
+    for (const auto& block : state0["flash"]) {
+        EXPECT_LT(block["address"].get<std::string>(), "00100000") << "nothing beyond the firmware area";
+        ++blocks;
+    }
+    EXPECT_EQ(blocks, 512u);
 }
 
 // With two ECUs plugged in and none chosen, a job never guesses: it says so, exits 2 and sends
