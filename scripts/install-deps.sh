@@ -10,6 +10,7 @@ packages=(
   libusb-1.0-0-dev
   qt6-base-dev xvfb xauth
   openssl
+  lintian
   qemu-system-x86 busybox-static cpio kmod xz-utils
 )
 

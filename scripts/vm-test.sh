@@ -131,10 +131,12 @@ cp "$kdir/modules.list" "$r/etc/vm-modules"
 mkdir -p "$r/etc/udev/rules.d" "$r/lib/udev/rules.d"
 cp "$udir/etc/udev/udev.conf" "$r/etc/udev/"
 cp "$udir/lib/udev/rules.d/50-udev-default.rules" "$r/lib/udev/rules.d/"
-# the product's rule, as `cmake --install` puts it
+# the product's rule, as `cmake --install` puts it, and the flashdesk package's postinst: the
+# guest installs them while an ECU is plugged in (step access)
 cmake --install build --prefix "$work/install" --component udev >/dev/null
-cp "$work/install/lib/udev/rules.d/70-flashdesk-ecu.rules" "$r/lib/udev/rules.d/"
-grep -qi "ATTR{idVendor}==\"${usb_id%:*}\"" "$r/lib/udev/rules.d/70-flashdesk-ecu.rules" ||
+mkdir -p "$r/work/udev"
+cp "$work/install/lib/udev/rules.d/70-flashdesk-ecu.rules" build/udev/postinst "$r/work/udev/"
+grep -qi "ATTR{idVendor}==\"${usb_id%:*}\"" "$r/work/udev/70-flashdesk-ecu.rules" ||
 	die "the installed udev rule does not name $usb_id (FLASHDESK_USB_IDS)"
 printf 'root:x:0:0:root:/:/bin/sh\ntechnician:x:1000:1000:technician:/tmp:/bin/sh\n' > "$r/etc/passwd"
 printf 'root:x:0:\nplugdev:x:46:technician\ntechnician:x:1000:\n' > "$r/etc/group"

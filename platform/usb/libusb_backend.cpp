@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "platform/environment.h"
+#include "platform/usb/ecu_usb_interface.h"
 
 namespace qx::platform::usb {
 
@@ -225,6 +226,10 @@ std::optional<bulk_interface> find_bulk_interface(const libusb_config_descriptor
         const libusb_interface& candidate = config.interface[i];
         for (int a = 0; a < candidate.num_altsetting; ++a) {
             const libusb_interface_descriptor& setting = candidate.altsetting[a];
+            if (setting.bInterfaceClass != ecu_usb_class ||
+                setting.bInterfaceSubClass != ecu_usb_subclass ||
+                setting.bInterfaceProtocol != ecu_usb_protocol)
+                continue;
             int ins = 0, outs = 0;
             std::uint8_t in = 0, out = 0;
             for (int e = 0; e < setting.bNumEndpoints; ++e) {

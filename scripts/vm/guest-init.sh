@@ -109,13 +109,20 @@ device_choice() {
 	[ $_rc = 1 ] && grep -q "No such device: serial:$S2 " /tmp/absent.log && ! grep -q serial_number /tmp/absent.log
 }
 
-# A technician in plugdev reads the ECU through the node the udev rule opened to the group.
+# The flashdesk package arrives while the ECU is plugged in: before it, the technician (in
+# plugdev) cannot open the ECU; its udev rule and postinst give the node to plugdev without a
+# replug (the rule names the ECU's pair and its interface class), and the technician reads it.
 access() {
 	gadget_start ecu1 "$S1" --mode app || return 1
 	_node=$(for d in /sys/bus/usb/devices/*; do
 		[ "$(cat "$d/idVendor" 2>/dev/null):$(cat "$d/idProduct" 2>/dev/null)" = "$USB_ID" ] &&
 			printf '/dev/bus/usb/%03d/%03d\n' "$(cat "$d/busnum")" "$(cat "$d/devnum")"
 	done | head -n 1)
+	ls -l "$_node"
+	su -s /bin/sh technician -c "flashdesk ecu info" > /tmp/denied.log 2>&1 && {
+		cat /tmp/denied.log; say "the technician opened the ECU before the udev rule was installed"; return 1; }
+	cp /work/udev/70-flashdesk-ecu.rules /lib/udev/rules.d/
+	/work/udev/postinst configure || { say "postinst configure failed"; return 1; }
 	wait_for 10 test "$(stat -c %a:%G "$_node" 2>/dev/null)" = 660:plugdev
 	ls -l "$_node"
 	su -s /bin/sh technician -c "id; flashdesk ecu info" > /tmp/access.log 2>&1; _rc=$?
