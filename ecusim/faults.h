@@ -16,6 +16,9 @@
 //           delay=MS   wait MS milliseconds before answering
 //           mute       swallow the command; no answer at all (the host blocks)
 //           truncate=N answer only the first N bytes of the response data
+//           eof        a log read answers the end of the file (no data), however much is left
+//           reread     a log read answers its bytes but keeps its place: the next read sends
+//                      them again
 // Example: "n=3:unplug:replug=200;code=6#2:rstatus=0x71000006"
 #pragma once
 
@@ -38,6 +41,8 @@ struct fault_actions {
     bool garbage = false;
     bool mute = false;
     std::optional<std::uint16_t> truncate;
+    bool end_of_file = false;
+    bool reread = false;
     unsigned delay_ms = 0;
 
     bool any() const;

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -214,10 +215,13 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
     job_output report(out, options.json);
     const bool boot_job =
         job == imagetool_job::program || job == imagetool_job::erase_dynamic || job == imagetool_job::erase_fixed;
-    // Refused before anything is sent: the dump would replace a link, a device or a folder.
+    // Made before anything is sent: a dump that could not be kept is not read (the target is a
+    // link, a device or a folder, or its folder takes no file).
+    std::optional<filetool::pc_file> dump_file;
     if (job == imagetool_job::coredump) {
-        if (const std::string reason = filetool::unusable_target(options.file); !reason.empty()) {
-            report.fail(out, reason);
+        dump_file.emplace(options.file);
+        if (!dump_file->is_open()) {
+            report.fail(out, dump_file->refusal());
             return report.end(1);
         }
     }
@@ -268,7 +272,7 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
     console_tool tool(manager, root, job, options.file);
     bool dump_kept = false;
     if (job == imagetool_job::coredump)
-        tool.keep_core_dumps([&](imagetool::core_dump&& dump) { dump_kept = save_core_dump(options.file, dump, out); });
+        tool.keep_core_dumps([&](imagetool::core_dump&& dump) { dump_kept = save_core_dump(*dump_file, options.file, dump, out); });
     // The power sequence waits for the ECU to come back; the wait is given up after the
     // timeout, a download that has begun is not.
     std::mutex m;
