@@ -53,6 +53,8 @@ void serial_peer::stop() {
     ::close(wake_fd_);
     wake_fd_ = -1;
     running_ = false;
+    // Bytes no host takes any more (its adapter was unplugged) would hold the device's close.
+    if (device_) device_->discard_output();
 }
 
 void serial_peer::hang_up() {
