@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev xvfb xauth
   openssl
   qemu-system-x86 busybox-static cpio kmod xz-utils
+  iproute2  # the libraries of its `ip`, which vm-test.sh unpacks from the archive for the guest
 )
 
 missing=()
