@@ -13,7 +13,7 @@
 # build/vm-cache and unpacked there, never installed on this machine. A missing package,
 # kernel feature or step is a failure. Exit status 0 only when every step passed.
 #
-#   VM_QEMU_TIMEOUT=s   hard limit for the guest (default 250)
+#   VM_QEMU_TIMEOUT=s   hard limit for the guest (default 420: room for a loaded machine)
 #   VM_KEEP=1           keep build/vm-work (initramfs, console log) after a pass
 #   VM_STEPS="a b"      run only these steps (names as in the summary line)
 #   VM_BREAK=WHAT       break a link on purpose, to see its step fail: can-bitrate (the ECU's
@@ -29,7 +29,7 @@ die() { echo "vm-test: FAIL: $*" >&2; exit 1; }
 
 cache=$root/build/vm-cache
 work=$root/build/vm-work
-qemu_timeout=${VM_QEMU_TIMEOUT:-250}
+qemu_timeout=${VM_QEMU_TIMEOUT:-420}
 apt_timeout=600
 serial1=0A0B0C0D serial2=5E6F7081
 usb_id=1209:0001

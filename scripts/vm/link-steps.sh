@@ -208,6 +208,9 @@ serial_ecu_stop() { kill "$E" 2>/dev/null; wait "$E" 2>/dev/null; }
 # over the FTDI adapter and the UART, the line settings read on both ends while the port is open.
 serial_session() {
 	[ -c /dev/ttyUSB0 ] && [ -c /dev/ttyS1 ] || { say "no /dev/ttyUSB0 or /dev/ttyS1"; return 1; }
+	# The WCSC link reads the answer to its connection request 20 ms after it, once: the
+	# adapter hands bytes on after 1 ms instead of its default 16.
+	echo 1 > /sys/bus/usb-serial/devices/ttyUSB0/latency_timer
 	_order=""
 	[ "$1" = com ] && _order=--host-order   # that link accepts only an ECU in host byte order
 	serial_ecu_start /work/log64k.bin $_order || return 1
@@ -219,7 +222,7 @@ serial_session() {
 	if wait_for 60 sh -c "grep -q 'link open' /tmp/ser.log || ! kill -0 $_p 2>/dev/null"; then
 		stty_ok /dev/ttyUSB0 && stty_ok /dev/ttyS1 && _lines=0
 	fi
-	echo >&3; exec 3>&-
+	echo >&3 2>/dev/null; exec 3>&-
 	wait $_p; _rc=$?
 	cat /tmp/ser.log
 	serial_ecu_stop

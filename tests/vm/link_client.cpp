@@ -33,6 +33,20 @@ const std::map<std::string, unsigned> serial_links = {
     {"com", TRELINK_LINK_SERIAL_WINCOMM | TRELINK_SERIAL_COMMAND_PORT | com1},
 };
 
+// The WCSC link waits 20 ms for the answer to its connection request, once; on an emulated
+// line under load it may come later (and is flushed by the next request): three requests.
+void connect(qx::connection_manager& manager) {
+    for (int attempt = 1;; ++attempt) {
+        try {
+            manager.connect();
+            return;
+        } catch (const qx::connection_manager::exception_connection_failed& e) {
+            if (attempt == 3) throw;
+            std::printf("link_client: connection attempt %d: %s\n", attempt, e.message.c_str());
+        }
+    }
+}
+
 int session(unsigned flags, const std::string& root_certificate, const std::string& outfile) {
     std::ifstream in(root_certificate, std::ios::binary);
     const std::vector<std::uint8_t> root{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -41,7 +55,7 @@ int session(unsigned flags, const std::string& root_certificate, const std::stri
     qx::connection_manager manager(link);
     EnableErrorMessages(1);  // the manager switched them off
     try {
-        manager.connect();
+        connect(manager);
         std::printf("link_client: GET_TARGET_VERSION: transferstructs_version %u, firmware_version 0x%08X\n",
                     manager.transferstructs_version, manager.firmware_version);
         // The certificate check a boot loader is asked for; the application answers it alike.
