@@ -25,6 +25,13 @@ std::atomic<bool> a_link_missed{false};
 constexpr const char* status_channel_names[] = {"ModChangeState [bool]", "ConfigurationDirty",
                                                  "ConfigurationRunning [bool]", "LoggingActive [bool]"};
 
+// Whether the flags choose one of the serial links: a port number, a serial kind, and no kind
+// that wins over them.
+bool serial_link(unsigned flags) {
+    return (flags & TRELINK_SERIAL_PORT_MASK) && (flags & (TRELINK_LINK_SERIAL_WCSC | TRELINK_LINK_SERIAL_WINCOMM)) &&
+           !(flags & (TRELINK_LINK_USB | TRELINK_LINK_USBCAN | TRELINK_LINK_SIMULATOR));
+}
+
 }  // namespace
 
 connection_manager::connection_manager(link_choice link) : link_(std::move(link)) {
@@ -101,6 +108,9 @@ void connection_manager::connect() {
             throw exception_connection_failed("The specified interface is not connected");
         }
         std::atomic_ref<std::uint32_t>(interface_flags).store(link_.flags);
+        // The serial links learn the ECU's byte order from its answer to a connection request.
+        if (serial_link(link_.flags) && KesConnectCommandResponseInterface() != 0)
+            throw exception_connection_failed("The ECU did not answer the connection request");
 
         std::tie(transferstructs_version, firmware_version) = read_target_version();
         if (transferstructs_version == 0) {

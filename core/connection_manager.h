@@ -20,7 +20,8 @@
 namespace qx {
 
 // The link connect opens: USB unless told otherwise (tests and demos use the simulator link,
-// whose data block names the simulator library).
+// whose data block names the simulator library). On a serial link connect also makes the
+// connection request the serial links need.
 struct link_choice {
     unsigned flags = 0x20;
     std::vector<unsigned char> data;

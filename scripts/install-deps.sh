@@ -12,6 +12,7 @@ packages=(
   openssl strace
   lintian
   qemu-system-x86 busybox-static cpio kmod xz-utils
+  iproute2  # the libraries of its `ip`, which vm-test.sh unpacks from the archive for the guest
 )
 
 missing=()

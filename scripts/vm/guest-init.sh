@@ -1,8 +1,10 @@
 #!/bin/sh
 # /init of the virtual machine that scripts/vm-test.sh boots: loads the modules, starts udevd,
 # and runs every step through flashdesk, ecusim and libTrelink.so on real kernel devices
-# (a dummy_hcd USB gadget, vcan0, CAN_ISOTP). Prints "VMTEST step NAME PASS|FAIL" per step and
-# one "VMTEST RESULT" line, then powers off.
+# (a dummy_hcd USB gadget, vcan0, CAN_ISOTP, two SJA1000 CAN controllers on one bus, a 16550
+# UART and an FTDI USB-serial adapter joined by a line). Prints "VMTEST step NAME PASS|FAIL"
+# per step and one "VMTEST RESULT" line, then powers off; "VMTEST host: COMMAND" asks the host
+# for a QEMU monitor command.
 export PATH=/bin:/sbin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
@@ -10,7 +12,7 @@ mount -t devtmpfs devtmpfs /dev
 mkdir -p /tmp /run
 say() { echo "VMTEST $*"; }
 up() { cut -d' ' -f1 /proc/uptime; }
-. /etc/vm-test.conf   # S1 S2 USB_ID WATCHDOG_S FAULT_STEPS
+. /etc/vm-test.conf   # S1 S2 USB_ID WATCHDOG_S FAULT_STEPS STEPS CAN_BITRATE CAN_BITRATE_ECU UART_BREAK
 say "init guest_uptime=$(up)"
 
 # Last resort: the host wraps QEMU in a time-out as well.
@@ -26,6 +28,8 @@ SYSTEMD_LOG_TARGET=kmsg /lib/systemd/systemd-udevd --daemon --resolve-names=earl
 timeout 30 udevadm control --ping -t 20 || say "udevd did not answer"
 mount -t configfs none /sys/kernel/config 2>/dev/null
 ip link add dev vcan0 type vcan && ip link set vcan0 up
+. /etc/vm-link-steps.sh
+can_setup
 
 export TRELINK_DEVICE_DIR=/tmp/registry   # no virtual devices: only the real one is found
 export TRELINK_USB_IDS=$USB_ID
@@ -73,6 +77,7 @@ gadget_stop() {
 
 step() {
 	_step=$1; shift
+	case " $STEPS " in *" $_step "*) ;; *) return 0 ;; esac
 	_t0=$(up)
 	if "$@"; then _r=PASS; else _r=FAIL; fi
 	gadget_stop
@@ -215,6 +220,7 @@ ratio() {
 	timeout 120 trelink_probe usb-ratio 15
 }
 
+start_async can_fault_default   # a minute's wait, beside the USB steps
 step usb_update usb_update
 step device_choice device_choice
 step access access
@@ -224,6 +230,14 @@ step faults faults
 step usbcan usbcan
 step isotp isotp
 step usb_ratio ratio
+step can_fault_default join_async can_fault_default
+step can_controller can_controller
+step can_isotp can_isotp
+step can_busoff can_busoff
+step can_fault can_fault
+step serial_wcsc serial_wcsc
+step serial_com serial_com
+step serial_unplug serial_unplug
 
 case "$RESULTS" in *FAIL*) dmesg | tail -n 25 ;; esac
 say "RESULT$RESULTS guest_uptime=$(up)"
