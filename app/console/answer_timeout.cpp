@@ -49,7 +49,7 @@ void apply() {
 
 void add_answer_timeout_option(CLI::App& app) {
     app.add_option("--answer-timeout", answer_timeout_seconds,
-                   "Seconds to wait for each answer of the ECU before giving up (0: no limit)")
+                   "Seconds to wait for each answer of the ECU before giving up (0: no limit; at most 86400)")
         ->capture_default_str()
         ->check(CLI::Validator(refusal_of_seconds, "SECONDS"));
     // Runs once parsing is done and before any command's own callback.
@@ -57,7 +57,10 @@ void add_answer_timeout_option(CLI::App& app) {
 }
 
 std::string missed_answer_text() {
-    if (!connection_manager::answer_missed()) return {};
+    return connection_manager::answer_missed() ? answer_timeout_text() : std::string();
+}
+
+std::string answer_timeout_text() {
     char text[64];
     std::snprintf(text, sizeof text, "No answer from the ECU within %g s.", answer_timeout_seconds);
     return text;

@@ -234,14 +234,13 @@ bool open_job_record(const std::string& path, job_output& job, std::unique_ptr<r
     }
 }
 
-bool append_record(record_file* file, const ecu_record& r, std::ostream& err) {
-    if (!file) return true;
+std::string append_record(record_file* file, const ecu_record& r) {
+    if (!file) return {};
     try {
         file->append(r);
-        return true;
+        return {};
     } catch (const std::runtime_error& e) {
-        err << "flashdesk: " << e.what() << std::endl;
-        return false;
+        return std::string("flashdesk: ") + e.what();
     }
 }
 
