@@ -18,7 +18,8 @@ namespace qx {
 namespace {
 
 std::atomic<std::chrono::milliseconds::rep> answer_deadline_ms{0};
-std::atomic<bool> an_answer_missed{false};
+std::atomic<unsigned long> answers_missed{0};
+std::atomic<bool> exchanges_stopped_for_good{false};
 std::atomic<bool> a_link_missed{false};
 
 // Looked up at connect, in this order.
@@ -45,11 +46,23 @@ connection_manager::~connection_manager() {
 
 void connection_manager::set_answer_deadline(std::chrono::milliseconds deadline) {
     answer_deadline_ms = deadline.count();
-    an_answer_missed = false;
+    answers_missed = 0;
 }
 
 bool connection_manager::answer_missed() {
-    return an_answer_missed;
+    return answers_missed != 0;
+}
+
+unsigned long connection_manager::missed_answers() {
+    return answers_missed;
+}
+
+void connection_manager::stop_exchanges() {
+    exchanges_stopped_for_good = true;
+}
+
+bool connection_manager::exchanges_stopped() {
+    return exchanges_stopped_for_good;
 }
 
 bool connection_manager::link_missed() {
@@ -60,13 +73,16 @@ int connection_manager::library_exchange(std::uint32_t code, void* request, std:
                                          void* response, std::uint16_t response_size, std::uint16_t& returned) {
     std::lock_guard lock(exchange_lock);
     returned = 0;
+    // Checked under the lock: the exchange that holds it ends with its answer, the next one
+    // is never sent.
+    if (exchanges_stopped_for_good) return int(protocol::STATUS_CR_NOT_CONNECTED);
     const auto started = std::chrono::steady_clock::now();
     const int result = KesSendCommand(code, request, request_size, response, response_size, &returned);
     const auto deadline = std::chrono::milliseconds(answer_deadline_ms.load());
     // Every read of the exchange waits at most the deadline, and the ECU's answer (its status
     // included) comes in the first read: a failure that took that long is a read that timed out.
     if (result != 0 && deadline.count() > 0 && std::chrono::steady_clock::now() - started >= deadline)
-        an_answer_missed = true;
+        ++answers_missed;
     return result;
 }
 

@@ -201,7 +201,9 @@ void CUpdateImageDlg::fail_worker(std::string what) noexcept {
 void CUpdateImageDlg::serve_ecu(std::stop_token stop) {
     if (connection_.is_connected()) connection_.disconnect();
     bool connected = false;
-    for (int attempt = 1; attempt <= options_.connect_attempts && !stop.stop_requested(); ++attempt) {
+    // A front-end that stopped every exchange (on a signal) needs no further attempts.
+    const auto stopped = [&stop] { return stop.stop_requested() || connection_manager::exchanges_stopped(); };
+    for (int attempt = 1; attempt <= options_.connect_attempts && !stopped(); ++attempt) {
         try {
             connection_.connect();
             connected = true;
@@ -216,7 +218,7 @@ void CUpdateImageDlg::serve_ecu(std::stop_token stop) {
         }
     }
     if (!connected) {
-        if (!stop.stop_requested() && options_.no_answer) options_.no_answer();
+        if (!stopped() && options_.no_answer) options_.no_answer();
         return;
     }
     if (identify()) {

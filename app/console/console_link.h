@@ -24,5 +24,7 @@ std::string console_link_device();
 void report_absent_device(std::ostream& err);
 // That text, or empty.
 std::string absent_device_text();
+// "No such device: SELECTOR (flashdesk devices lists the ECUs plugged in)."
+std::string no_such_device_text(const std::string& selector);
 
 }  // namespace qx::console

@@ -213,6 +213,9 @@ TEST_F(station, a_device_that_is_not_present_is_never_replaced_by_another) {
         EXPECT_EQ(end.exit_code, 1) << selector << end.output;
         EXPECT_NE(end.output.find("No such device: " + selector + " "), std::string::npos) << end.output;
         EXPECT_EQ(end.output.find("serial_number:"), std::string::npos) << end.output;
+        const process_end probed = flashdesk({"devices", "--probe", "--device", selector}, "probe.out");
+        EXPECT_EQ(probed.exit_code, 1) << selector << probed.output;
+        EXPECT_EQ(probed.output, "No such device: " + selector + " (flashdesk devices lists the ECUs plugged in).\n");
     }
 }
 
