@@ -4,7 +4,8 @@
 //   ecusim unplug | plug            make a running `ecusim usb` or `ecusim gadget` leave or come back
 //   ecusim can --vcan PATH | --if IFACE [options]  answer on the virtual CAN bus at PATH, or on
 //                                   a SocketCAN interface, until stopped
-//   ecusim serial --link PATH [--host-order] [options]  answer on a pty linked at PATH
+//   ecusim serial --link PATH | --device TTY [--host-order] [options]  answer on a pty linked
+//                                   at PATH, or on an existing terminal device
 //   ecusim make-packages --serial HEX8 --out DIR [--blocks N]
 #include <signal.h>
 #include <unistd.h>
@@ -91,15 +92,21 @@ int serve_can(const ecusim::ecu_options& options, const std::string& bus_path, c
     return 0;
 }
 
-int serve_serial(const ecusim::ecu_options& options, const std::string& link_path, bool host_order) {
+int serve_serial(const ecusim::ecu_options& options, const std::string& link_path, const std::string& device,
+                 bool host_order) {
     sigset_t signals;
     sigemptyset(&signals);
     for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, s);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    ecusim::serial_peer peer(ecusim::make_config(options), link_path, host_order);
+    const ecusim::ecu_config config = ecusim::make_config(options);
+    ecusim::serial_peer peer = device.empty()
+                                   ? ecusim::serial_peer(config, link_path, host_order)
+                                   : ecusim::serial_peer(config, ecusim::serial_peer::terminal_device{device}, host_order);
     peer.start();
-    std::cout << "ecusim: " << options.mode << " mode, serial " << options.serial << ", serial line at " << link_path
-              << " (" << peer.slave_path() << "), " << (host_order ? "host byte order" : "big-endian") << std::endl;
+    std::cout << "ecusim: " << options.mode << " mode, serial " << options.serial << ", serial line "
+              << (device.empty() ? "at " + link_path + " (" + peer.slave_path() + ")"
+                                 : "on " + device + " at 57600 bit/s 8N1")
+              << ", " << (host_order ? "host byte order" : "big-endian") << std::endl;
     int s = 0;
     while (sigwait(&signals, &s) != 0) {
     }
@@ -172,12 +179,15 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 255));
 
     ecusim::ecu_options serial_options;
-    std::string link_path;
+    std::string link_path, serial_device;
     bool host_order = false;
-    CLI::App* serial_line = app.add_subcommand("serial", "answer on a serial line (a pty) until stopped");
+    CLI::App* serial_line = app.add_subcommand("serial", "answer on a serial line (a pty or a terminal device) until stopped");
     ecusim::add_ecu_options(*serial_line, serial_options);
-    serial_line->add_option("--link", link_path, "where to put the symbolic link to the line (the host's TRELINK_COMn)")
-        ->required();
+    CLI::Option* link = serial_line->add_option(
+        "--link", link_path, "make a pty and put a symbolic link to it at PATH (the host's TRELINK_COMn)");
+    CLI::Option* device = serial_line->add_option(
+        "--device", serial_device, "answer on this existing terminal device instead (a UART, a USB-serial adapter)");
+    link->excludes(device);
     serial_line->add_flag("--host-order", host_order, "keep structures in host byte order (answers 0xCC)");
 
     std::string serial;
@@ -213,7 +223,9 @@ int main(int argc, char** argv) {
         if (*can && bus_path.empty() && can_interface.empty())
             throw std::invalid_argument("can: --vcan PATH or --if IFACE is required");
         if (*can) return serve_can(can_options, bus_path, can_interface, std::uint8_t(block_size));
-        if (*serial_line) return serve_serial(serial_options, link_path, host_order);
+        if (*serial_line && link_path.empty() && serial_device.empty())
+            throw std::invalid_argument("serial: --link PATH or --device TTY is required");
+        if (*serial_line) return serve_serial(serial_options, link_path, serial_device, host_order);
         if (*unplug) return signal_device(name, SIGUSR1);
         if (*plug) return signal_device(name, SIGUSR2);
         if (*check) return ecusim::check_update(check_serial, check_state, std::cout, image_blocks) ? 0 : 1;

@@ -16,6 +16,9 @@
 //           delay=MS   wait MS milliseconds before answering
 //           mute       swallow the command; no answer at all (the host blocks)
 //           truncate=N answer only the first N bytes of the response data
+//           eof        a log read answers the end of the file (no data), however much is left
+//           reread     a log read answers its bytes but keeps its place: the next read sends
+//                      them again
 //           twice      send the whole answer, then the same answer again
 //           extra      after the answer, a stray packet: the header of the answer before it (a
 //                      late answer), so a stray waits before the next answer
@@ -45,6 +48,8 @@ struct fault_actions {
     bool twice = false;
     bool extra = false;
     std::optional<std::uint16_t> truncate;
+    bool end_of_file = false;
+    bool reread = false;
     unsigned delay_ms = 0;
 
     bool any() const;

@@ -18,6 +18,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/usb/ecu_usb_interface.h"
+
 namespace ecusim {
 
 namespace fs = std::filesystem;
@@ -39,7 +41,9 @@ constexpr endpoint_pair endpoints(std::uint16_t max_packet) {
     p.intf.bLength = sizeof p.intf;
     p.intf.bDescriptorType = USB_DT_INTERFACE;
     p.intf.bNumEndpoints = 2;
-    p.intf.bInterfaceClass = USB_CLASS_VENDOR_SPEC;
+    p.intf.bInterfaceClass = qx::platform::usb::ecu_usb_class;
+    p.intf.bInterfaceSubClass = qx::platform::usb::ecu_usb_subclass;
+    p.intf.bInterfaceProtocol = qx::platform::usb::ecu_usb_protocol;
     p.intf.iInterface = 1;
     p.out.bLength = sizeof p.out;
     p.out.bDescriptorType = USB_DT_ENDPOINT;

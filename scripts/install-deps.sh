@@ -9,8 +9,10 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   libusb-1.0-0-dev
   qt6-base-dev xvfb xauth
-  openssl
+  openssl strace
+  lintian
   qemu-system-x86 busybox-static cpio kmod xz-utils
+  iproute2  # the libraries of its `ip`, which vm-test.sh unpacks from the archive for the guest
 )
 
 missing=()

@@ -205,7 +205,9 @@ void CUpdateImageDlg::serve_ecu(std::stop_token stop) {
     if (connection_.is_connected()) connection_.disconnect();
     connection_.use_device(ecu_device_);
     bool connected = false;
-    for (int attempt = 1; attempt <= options_.connect_attempts && !stop.stop_requested(); ++attempt) {
+    // A front-end that stopped every exchange (on a signal) needs no further attempts.
+    const auto stopped = [&stop] { return stop.stop_requested() || connection_manager::exchanges_stopped(); };
+    for (int attempt = 1; attempt <= options_.connect_attempts && !stopped(); ++attempt) {
         try {
             connection_.connect();
             connected = true;
@@ -220,7 +222,7 @@ void CUpdateImageDlg::serve_ecu(std::stop_token stop) {
         }
     }
     if (!connected) {
-        if (!stop.stop_requested() && options_.no_answer) options_.no_answer();
+        if (!stopped() && options_.no_answer) options_.no_answer();
         return;
     }
     if (identify()) {

@@ -42,6 +42,10 @@ std::string absent_device_text() {
     if (selector.empty() || !connection_manager::link_missed()) return {};
     const std::string cls(platform::ecu_interface_class);
     if (platform::usb::first_present_device(cls).outcome == platform::usb::device_search::found) return {};
+    return no_such_device_text(selector);
+}
+
+std::string no_such_device_text(const std::string& selector) {
     return "No such device: " + selector + " (flashdesk devices lists the ECUs plugged in).";
 }
 

@@ -24,6 +24,8 @@ std::string console_link_device();
 void report_absent_device(std::ostream& err);
 // That text, or empty.
 std::string absent_device_text();
+// "No such device: SELECTOR (flashdesk devices lists the ECUs plugged in)."
+std::string no_such_device_text(const std::string& selector);
 
 // Exit status of a command that would have to guess which ECU is meant.
 inline constexpr int several_ecus_exit = 2;

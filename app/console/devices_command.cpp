@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/console/console_link.h"
 #include "app/console/ecu_command.h"
 #include "app/console/json_output.h"
 #include "core/connection_manager.h"
@@ -120,6 +121,11 @@ int run_devices(const devices_options& options, std::ostream& out, std::ostream&
         for (std::size_t i = 0; i < devices.size(); ++i) print_line(devices[i], probe_of(i), out);
     }
     bool ok = true;
+    // `--device` named one that is not plugged in: nothing to list or probe is no answer.
+    if (const std::string wanted = platform::environment::device(); !wanted.empty() && devices.empty()) {
+        err << no_such_device_text(wanted) << '\n';
+        ok = false;
+    }
     if (error != 0) {
         err << "The real USB devices could not be listed (TRELINK_USB_IDS " << platform::environment::usb_ids()
             << "): " << std::strerror(error) << ".\n";

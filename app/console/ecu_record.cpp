@@ -66,12 +66,13 @@ std::string system_error(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + std::strerror(errno);
 }
 
-// A line that a crash or a power loss cut short: a record line that is not whole JSON (at the
-// end of the file, also a line cut within the marker), or the zeros a file system may leave
-// where data did not reach the disk.
-bool torn(const std::string& line, bool last) {
+// A line that a crash or a power loss cut short: a record line that is not whole JSON, or the
+// zeros a file system may leave where data did not reach the disk. A line cut within the
+// marker is one only where nothing else could have written it: at the end of the file, or
+// fenced off by the next writer, whose record line follows it.
+bool torn(const std::string& line, const std::string* next) {
     if (line.find_first_not_of('\0') == std::string::npos) return true;
-    if (line.size() < marker.size()) return last && marker.starts_with(line);
+    if (line.size() < marker.size()) return marker.starts_with(line) && (!next || next->starts_with(marker));
     return line.starts_with(marker) && !json::accept(line);
 }
 
@@ -233,24 +234,27 @@ bool open_job_record(const std::string& path, job_output& job, std::unique_ptr<r
     }
 }
 
-bool append_record(record_file* file, const ecu_record& r, std::ostream& err) {
-    if (!file) return true;
+std::string append_record(record_file* file, const ecu_record& r) {
+    if (!file) return {};
     try {
         file->append(r);
-        return true;
+        return {};
     } catch (const std::runtime_error& e) {
-        err << "flashdesk: " << e.what() << std::endl;
-        return false;
+        return std::string("flashdesk: ") + e.what();
     }
 }
 
 int show_record(std::istream& in, const std::string& name, const std::string& serial, std::ostream& out,
                 std::ostream& err) {
+    // Numbered lines, the empty ones left out.
+    std::vector<std::pair<unsigned long, std::string>> lines;
+    std::string text;
+    for (unsigned long number = 1; std::getline(in, text); ++number)
+        if (!text.empty()) lines.emplace_back(number, std::move(text));
     std::vector<ecu_record> records;
-    std::string line;
-    for (unsigned long number = 1; std::getline(in, line); ++number) {
-        if (line.empty()) continue;
-        if (torn(line, in.peek() == std::char_traits<char>::eof())) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const auto& [number, line] = lines[i];
+        if (torn(line, i + 1 < lines.size() ? &lines[i + 1].second : nullptr)) {
             err << name << ": line " << number << " was cut short (a crash while it was written) and is skipped." << std::endl;
             continue;
         }

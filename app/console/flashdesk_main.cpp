@@ -13,12 +13,14 @@
 #include "app/console/imagetool_command.h"
 #include "app/console/logs_command.h"
 #include "app/console/pak_command.h"
+#include "app/console/stop_signals.h"
 #include "app/console/structs_command.h"
 #include "app/console/trace_command.h"
 #include "app/console/update_command.h"
 #include "flashdesk_version.h"
 
 int main(int argc, char** argv) {
+    qx::console::catch_stop_signals();
     CLI::App app{"flashdesk: ECU service and programming tool (console)"};
     app.require_subcommand(1);
     app.set_version_flag("--version", "flashdesk " FLASHDESK_VERSION);

@@ -1,5 +1,6 @@
 #include "app/console/job_output.h"
 
+#include <atomic>
 #include <exception>
 #include <iostream>
 #include <ostream>
@@ -7,12 +8,16 @@
 #include "app/console/answer_timeout.h"
 #include "app/console/console_link.h"
 #include "app/console/json_output.h"
+#include "app/console/stop_signals.h"
+#include "core/connection_manager.h"
 
 namespace qx::console {
 
 namespace {
 
 const json_line_format json_lines;
+
+std::atomic<bool> a_job_ended{false};
 
 std::string line_of(const nlohmann::ordered_json& j) { return json_text(j, -1); }
 
@@ -47,30 +52,48 @@ job_output::job_output(std::ostream& out, bool json) : out_(out), json_(json) {}
 const ui::console_format* job_output::format() const { return json_ ? &json_lines : nullptr; }
 
 void job_output::say(std::ostream& text_stream, const std::string& text) {
-    verdict_ = text;
+    verdict_ = said_ = text;
     if (!json_) text_stream << text << '\n';
 }
 
 void job_output::fail(std::ostream& text_stream, const std::string& text) {
-    verdict_ = text;
+    verdict_ = said_ = text;
     if (!json_) text_stream << "Error: " << text << '\n';
+}
+
+void job_output::record_lost(std::ostream& text_stream, const std::string& text) {
+    record_lost_ = said_ = text;
+    if (!json_) text_stream << text << std::endl;
 }
 
 void job_output::object(const nlohmann::ordered_json& j) const {
     if (json_) out_ << line_of(j) << '\n';
 }
 
-int job_output::end(int exit) const {
-    if (!json_) return exit;
+int job_output::end(int exit) {
+    a_job_ended = true;
+    exit = stopped_exit(exit);
+    if (!record_lost_.empty() && exit == 0) exit = 1;
     std::string text = verdict_;
-    if (exit != 0) {
-        // What the text form adds on standard error after the job is the truer reason.
-        if (std::string missed = missed_answer_text(); !missed.empty()) text = std::move(missed);
-        else if (std::string absent = absent_device_text(); !absent.empty()) text = std::move(absent);
+    if (!record_lost_.empty()) {
+        text = record_lost_;
+    } else if (exit != 0) {
+        text = failure_told(verdict_, connection_manager::answer_missed());
+        if (text == verdict_)
+            if (std::string absent = absent_device_text(); !absent.empty()) text = std::move(absent);
     }
-    out_ << line_of({{"type", "result"}, {"ok", exit == 0}, {"exit", exit}, {"text", text}}) << std::endl;
+    if (json_) out_ << line_of({{"type", "result"}, {"ok", exit == 0}, {"exit", exit}, {"text", text}}) << std::endl;
+    else if (text != verdict_ && text != said_ && text != record_lost_) std::cerr << text << std::endl;
     return exit;
 }
+
+std::string failure_told(const std::string& shown, bool missed) {
+    if (std::string stopped = stop_text(); !stopped.empty()) return stopped;
+    if (missed) return answer_timeout_text();
+    return shown;
+}
+
+bool job_ended() { return a_job_ended; }
 
 void add_json_flag(CLI::App& command, bool& json) {
     command.add_flag("--json", json, "print one JSON object per line (status texts, progress, messages) ending in a result object");
@@ -94,6 +117,7 @@ void run_job(bool json, const std::function<int()>& job, bool one_ecu) {
         o.end(1);
     };
     int rc = 0;
+    job_scope running;
     try {
         rc = job();
     } catch (const std::exception& e) {

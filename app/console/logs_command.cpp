@@ -193,6 +193,11 @@ int run_logs_format(connection_manager& manager, std::ostream& out, std::ostream
 int run_logs_diagnose(connection_manager& manager, const std::string& outfile, std::ostream& out, std::ostream& err,
                       bool json) {
     job_output report(out, json);
+    // Refused before anything is sent, as for a download.
+    if (const std::string reason = filetool::unusable_target(outfile); !reason.empty()) {
+        report.fail(err, reason);
+        return report.end(1);
+    }
     ui::console_answers answers;
     answers.file = outfile;
     const int rc = with_dialog(manager, answers, report, err, [&](LogTestDlg& d, session_renderer& r) {

@@ -31,6 +31,11 @@ bool summarise_trace(std::istream& in, std::ostream& out, std::ostream& err) {
         unsigned long request = 0, response = 0;
         long long us = -1;
         fields >> when >> name >> request >> response >> status >> us;
+        // Every line is written whole with its newline: a last line without one was cut short.
+        if (in.eof()) {
+            err << "line " << number << " was cut short (the trace was still being written, or a crash) and is skipped.\n";
+            break;
+        }
         if (!fields || us < 0) {
             err << "Error: line " << number << " is not a trace line: " << line << '\n';
             return false;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/environment.h"
+#include "platform/usb/ecu_usb_interface.h"
 
 namespace qx::platform::usb {
 
@@ -165,14 +166,15 @@ public:
     }
     ~stray_probe() {
         stop();
-        if (transfer_) libusb_free_transfer(transfer_);
+        // A transfer libusb never gave back is left to it rather than freed under it.
+        if (transfer_ && !abandoned_) libusb_free_transfer(transfer_);
     }
     stray_probe(const stray_probe&) = delete;
     stray_probe& operator=(const stray_probe&) = delete;
 
     bool pending() const { return pending_; }
     void start() {
-        if (!transfer_ || pending_) return;
+        if (!transfer_ || pending_ || abandoned_) return;
         done_ = 0;
         pending_ = libusb_submit_transfer(transfer_) == 0;
     }
@@ -184,6 +186,7 @@ public:
         libusb_handle_events_timeout_completed(context_, &tv, &done_);
         if (!done_) libusb_cancel_transfer(transfer_);
         stop();
+        if (abandoned_) return io_result::failed(EAGAIN);
         const int got = transfer_->actual_length;
         if (transfer_->status == LIBUSB_TRANSFER_NO_DEVICE) return io_result::failed(ENODEV);
         if (got <= 0) return io_result::failed(EAGAIN);
@@ -196,8 +199,11 @@ private:
     static void LIBUSB_CALL completed(libusb_transfer* t) { static_cast<stray_probe*>(t->user_data)->done_ = 1; }
     // Waits for the transfer's completion callback (after a cancel it comes promptly).
     void stop() {
-        while (pending_ && !done_)
-            if (libusb_handle_events_completed(context_, &done_) != 0 && libusb_cancel_transfer(transfer_) != 0) break;
+        for (int failures = 0; pending_ && !done_;)
+            if (libusb_handle_events_completed(context_, &done_) != 0 && ++failures == 100) {
+                abandoned_ = true;
+                break;
+            }
         pending_ = false;
     }
 
@@ -205,6 +211,7 @@ private:
     libusb_transfer* transfer_;
     int done_ = 0;
     bool pending_ = false;
+    bool abandoned_ = false;
     // The largest packet a device sends, plus one byte so that a longer one is seen.
     unsigned char buffer_[4097];
 };
@@ -305,6 +312,10 @@ std::optional<bulk_interface> find_bulk_interface(const libusb_config_descriptor
         const libusb_interface& candidate = config.interface[i];
         for (int a = 0; a < candidate.num_altsetting; ++a) {
             const libusb_interface_descriptor& setting = candidate.altsetting[a];
+            if (setting.bInterfaceClass != ecu_usb_class ||
+                setting.bInterfaceSubClass != ecu_usb_subclass ||
+                setting.bInterfaceProtocol != ecu_usb_protocol)
+                continue;
             int ins = 0, outs = 0;
             std::uint8_t in = 0, out = 0;
             for (int e = 0; e < setting.bNumEndpoints; ++e) {

@@ -95,6 +95,15 @@ TEST(ecu_info, a_trace_holds_every_exchange_and_sums_up_per_command) {
     std::istringstream damaged("2026-01-01T00:00:00.000Z\tGET_TARGET_VERSION\tx\n");
     EXPECT_FALSE(console::summarise_trace(damaged, out, err));
     EXPECT_NE(err.str().find("line 1"), std::string::npos);
+    // A last line without its newline was cut short while written: skipped with a note.
+    std::ostringstream whole;
+    whole << std::ifstream(file).rdbuf();
+    std::istringstream cut(whole.str() + "2026-01-01T00:00:00.000Z\tGET_TARGET_VERSION\t0\t8\t0000");
+    std::ostringstream summary, notes;
+    EXPECT_TRUE(console::summarise_trace(cut, summary, notes)) << notes.str();
+    EXPECT_EQ(notes.str(), "line " + std::to_string(names.size() + 1) +
+                               " was cut short (the trace was still being written, or a crash) and is skipped.\n");
+    EXPECT_NE(summary.str().find("GET_TARGET_VERSION"), std::string::npos) << summary.str();
     std::filesystem::remove(file);
 }
 

@@ -1,20 +1,24 @@
 // One exchange with each front-end of the virtual ECU through the real libTrelink.so.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "ecusim/usb_device.h"
+#include "platform/serial/pty.h"
 #include "transfer/trelink.h"
 
 extern char** environ;
@@ -154,6 +158,85 @@ TEST(ecusim_usb, separate_process_in_boot_mode_answers_version_0_and_unplugs_on_
 
 TEST(ecusim_usb, refuses_a_bad_serial) {
     EXPECT_EQ(ecusim_process::run({"usb", "--serial", "12345"}), 1);
+}
+
+// Two pseudo-terminals joined master to master, as a cable joins two serial ports: whatever
+// is written to one's slave is read from the other's.
+class null_modem {
+public:
+    null_modem() : relay_([this] { run(); }) {}
+    ~null_modem() {
+        stop_ = true;
+        relay_.join();
+    }
+    qx::platform::serial::pty a, b;
+
+private:
+    void run() {
+        char buffer[4096];
+        while (!stop_) {
+            pollfd p[2] = {{a.master(), POLLIN, 0}, {b.master(), POLLIN, 0}};
+            if (::poll(p, 2, 50) <= 0) continue;
+            for (int i = 0; i < 2; ++i) {
+                if (!(p[i].revents & POLLIN)) continue;
+                const ssize_t n = ::read(p[i].fd, buffer, sizeof buffer);
+                const int to = p[1 - i].fd;
+                for (ssize_t done = 0; n > 0 && done < n;) {
+                    const ssize_t w = ::write(to, buffer + done, std::size_t(n - done));
+                    if (w > 0) {
+                        done += w;
+                    } else {
+                        pollfd q{to, POLLOUT, 0};
+                        ::poll(&q, 1, 50);
+                    }
+                }
+            }
+        }
+    }
+    std::atomic<bool> stop_ = false;
+    std::thread relay_;
+};
+
+struct serial_case {
+    const char* name;
+    unsigned link;
+    bool host_order;
+};
+
+class ecusim_serial_device : public ::testing::TestWithParam<serial_case> {};
+
+// `ecusim serial --device` answers on a terminal it did not make; the library reaches it as
+// COM1 across the other terminal, through each serial link.
+TEST_P(ecusim_serial_device, answers_connection_and_target_version_on_an_existing_terminal) {
+    null_modem cable;
+    std::vector<std::string> args = {"serial", "--device", cable.a.slave_path(), "--mode", "app"};
+    if (GetParam().host_order) args.push_back("--host-order");
+    ecusim_process ecu(args);
+    const std::string banner = ecu.next_line();
+    ASSERT_NE(banner.find("on " + cable.a.slave_path() + " at 57600 bit/s 8N1"), std::string::npos) << banner;
+
+    ::setenv("TRELINK_COM1", cable.b.slave_path().c_str(), 1);
+    const unsigned flags = GetParam().link | TRELINK_WCSC_ALTERNATE | TRELINK_SERIAL_COMMAND_PORT | 1u << TRELINK_SERIAL_PORT_SHIFT;
+    ASSERT_EQ(KesInitializeInterfaces(flags, nullptr), 0);
+    EXPECT_EQ(KesConnectCommandResponseInterface(), 0);
+    target_version v;
+    std::uint16_t returned = 0;
+    EXPECT_EQ(read_version(v, returned), 0);
+    EXPECT_EQ(returned, 8);
+    EXPECT_EQ(v.transferstructs_version, 95u);
+    KesCloseInterfaces(flags);
+    ::unsetenv("TRELINK_COM1");
+    EXPECT_EQ(ecu.stop(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(links, ecusim_serial_device,
+                         ::testing::Values(serial_case{"wcsc_big_endian", TRELINK_LINK_SERIAL_WCSC, false},
+                                           serial_case{"communication_functions_host_order", TRELINK_LINK_SERIAL_WINCOMM, true}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+TEST(ecusim_serial_device, a_device_that_cannot_be_opened_is_an_error) {
+    EXPECT_EQ(ecusim_process::run({"serial", "--device", "/nonexistent/ttyS9"}), 1);
+    EXPECT_EQ(ecusim_process::run({"serial"}), 1);
 }
 
 // The simulator link's data block: a byte of our own, the library's name, then the options.

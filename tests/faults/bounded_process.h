@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -25,6 +26,32 @@ struct process_end {
     std::string errors;  // standard error, when it went to a file of its own
 };
 
+// `argv` running with `env` added to this process's environment, its output in `out_file`
+// (standard error in `err_file` when one is given). Killed when destroyed still running.
+class running_process {
+public:
+    running_process(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                    const std::filesystem::path& out_file, const std::filesystem::path& err_file = {});
+    ~running_process();
+    running_process(const running_process&) = delete;
+    running_process& operator=(const running_process&) = delete;
+
+    pid_t pid() const { return pid_; }
+    void signal(int s) const;
+    // How it ended; killed when it still runs `bound` after its start.
+    process_end wait(std::chrono::milliseconds bound);
+
+private:
+    pid_t pid_ = -1;
+    std::chrono::steady_clock::time_point start_;
+    std::filesystem::path out_file_, err_file_;
+};
+
+// Waits until `condition` holds, trying it again whenever something in `dir` changes; false
+// when `bound` passed first.
+bool wait_for(const std::filesystem::path& dir, const std::function<bool()>& condition,
+              std::chrono::milliseconds bound);
+
 // Runs `argv` with `env` added to this process's environment, its output into `out_file`
 // (standard error into `err_file` when one is given); kills it when it has not ended after
 // `bound`.
@@ -32,29 +59,6 @@ process_end run_bounded(const std::vector<std::string>& argv,
                         const std::map<std::string, std::string>& env,
                         const std::filesystem::path& out_file, std::chrono::milliseconds bound,
                         const std::filesystem::path& err_file = {});
-
-// A program of this build running beside the test, its output into `out_file`, until it is
-// told to end; killed at destruction if still running.
-class running_process {
-public:
-    running_process(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                    std::filesystem::path out_file);
-    ~running_process();
-    running_process(const running_process&) = delete;
-    running_process& operator=(const running_process&) = delete;
-
-    // Waits until its output holds `text` `count` times, or the process ended, or `bound`
-    // passed; whether it does.
-    bool wait_for_output(const std::string& text, std::size_t count, std::chrono::milliseconds bound) const;
-    // Sends `signal` and waits for the end, killing it after `bound`.
-    process_end stop(int signal, std::chrono::milliseconds bound);
-    std::string output() const;
-
-private:
-    pid_t pid_ = -1;
-    std::filesystem::path out_file_;
-    std::chrono::steady_clock::time_point start_;
-};
 
 // `ecusim usb ...` as a process of its own; started once it printed that it is plugged in.
 // Stopped (SIGTERM, which writes its state file) by stop() or at destruction.

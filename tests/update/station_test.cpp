@@ -217,6 +217,9 @@ TEST_F(station, a_device_that_is_not_present_is_never_replaced_by_another) {
         EXPECT_EQ(end.exit_code, 1) << selector << end.output;
         EXPECT_NE(end.output.find("No such device: " + selector + " "), std::string::npos) << end.output;
         EXPECT_EQ(end.output.find("serial_number:"), std::string::npos) << end.output;
+        const process_end probed = flashdesk({"devices", "--probe", "--device", selector}, "probe.out");
+        EXPECT_EQ(probed.exit_code, 1) << selector << probed.output;
+        EXPECT_EQ(probed.output, "No such device: " + selector + " (flashdesk devices lists the ECUs plugged in).\n");
     }
 }
 
@@ -227,15 +230,23 @@ TEST_F(station, update_serves_the_ecu_that_arrived_not_the_first_one_present) {
     const fs::path folder = dir / "groups";
     fs::create_directories(folder);
     for (const std::string& serial : serials) fs::copy_file(dir / serial / (serial + ".pakgrp"), folder / (serial + ".pakgrp"));
-    running_process update({FLASHDESK_PATH, "update", "--folder", folder.string(), "--root-cert", root_certificate()}, env,
-                           dir / "update.out");
-    ASSERT_TRUE(update.wait_for_output("main: Safe to disconnect ECU.", 1, 60s)) << update.output();
+    const fs::path out = dir / "update.out";
+    running_process update({FLASHDESK_PATH, "update", "--folder", folder.string(), "--root-cert", root_certificate()}, env, out);
+    const auto served = [&out](std::size_t times) {
+        std::ifstream in(out);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::size_t seen = 0;
+        for (auto at = text.find("main: Safe to disconnect ECU."); at != std::string::npos; at = text.find("main: Safe", at + 1)) ++seen;
+        return seen >= times;
+    };
+    ASSERT_TRUE(wait_for(dir, [&] { return served(1); }, 60s));
     ecus[1] = std::make_unique<ecusim_server>(
         ECUSIM_PATH,
         std::vector<std::string>{"usb", "--mode", "boot", "--serial", serials[1], "--name", "ecu" + serials[1], "--state", state(1)},
         env);
-    const bool second = update.wait_for_output("main: Safe to disconnect ECU.", 2, 60s);
-    const process_end end = update.stop(SIGTERM, 20s);
+    const bool second = wait_for(dir, [&] { return served(2); }, 60s);
+    update.signal(SIGTERM);
+    const process_end end = update.wait(20s);
     ASSERT_TRUE(second) << end.output;
     const auto first_serial = end.output.find("ECU serial number: " + serials[0] + "\n");
     EXPECT_NE(end.output.find("ECU serial number: " + serials[1] + "\n", first_serial), std::string::npos) << end.output;

@@ -157,6 +157,15 @@ void discard_stale_frames() {
         count = receive_frames;
 }
 
+// The adapter failed the exchange: when the controller is not error-active, its state says why
+// (a bus-off controller, or one whose frames nobody acknowledges).
+int adapter_failure() {
+    pc::controller_state state = pc::controller_state::active;
+    if (pc::UcanGetStatus(adapter_handle, &state) == pc::ucan_ok && state != pc::controller_state::active)
+        show_error("UsbCanSystecSendCommandReceiveResponse: the CAN controller is %s", pc::state_name(state));
+    return link_error;
+}
+
 std::uint8_t kind_of(const pc::can_message& m) { return std::uint8_t(m.data[0] >> 4); }
 
 // Cuts packet[0, length) into the transmit messages; the number of frames.
@@ -244,26 +253,26 @@ int UsbCanSystecSendCommandReceiveResponse(CommandResponseTransfer* transfer) {
     const std::size_t frames = prepare_frames(length);
 
     discard_stale_frames();
-    if (!send_block(transmit.data(), 1)) return link_error;
+    if (!send_block(transmit.data(), 1)) return adapter_failure();
     std::uint32_t got = 0;
-    if (!receive(1, got)) return link_error;
+    if (!receive(1, got)) return adapter_failure();
     const pc::can_message& control = receive_array[0];
     if (kind_of(control) != flow_control || control.data_length < 2) return protocol_error;
     const std::size_t block_size = control.data[1];
     for (std::size_t at = 1; at < frames;) {
         const std::size_t left = frames - at;
         const std::size_t k = block_size == 0 || block_size >= left ? left : block_size;
-        if (!send_block(transmit.data() + at, std::uint32_t(k))) return link_error;
+        if (!send_block(transmit.data() + at, std::uint32_t(k))) return adapter_failure();
         at += k;
     }
 
     // The response: a first frame, our flow control, then consecutive frames.
-    if (!receive(1, got)) return link_error;
+    if (!receive(1, got)) return adapter_failure();
     const pc::can_message first = receive_array[0];
     if (kind_of(first) != first_frame || first.data_length < 8) return protocol_error;
     pc::can_message go_on = host_frame();
     go_on.data[0] = flow_control << 4;  // block size 0: everything at once
-    if (!send_block(&go_on, 1)) return link_error;
+    if (!send_block(&go_on, 1)) return adapter_failure();
 
     const std::size_t r = std::size_t(first.data[0] & 0xF) << 8 | first.data[1];
     if (r < 8) return protocol_error;  // the header cannot be complete
@@ -272,7 +281,7 @@ int UsbCanSystecSendCommandReceiveResponse(CommandResponseTransfer* transfer) {
     std::size_t taken = 6;
     for (std::size_t frame = 1; frame < expected;) {
         const std::uint32_t capacity = frame == 1 ? 1 : std::uint32_t(std::min(receive_frames, expected - frame));
-        if (!receive(capacity, got)) return link_error;
+        if (!receive(capacity, got)) return adapter_failure();
         for (std::uint32_t i = 0; i < got; ++i, ++frame)
             if (!take_consecutive(receive_array[i], frame, taken, r)) return protocol_error;
     }
