@@ -119,6 +119,13 @@ void connection_manager::connect() {
     if (interface_flags) throw exception_already_connected("Already connected");
     try {
         unsigned char* data = link_.data.empty() ? nullptr : link_.data.data();
+        // The USB link takes the device to open as a terminated path.
+        std::vector<unsigned char> device_path;
+        if (!device_.empty() && (link_.flags & (TRELINK_LINK_USB | TRELINK_LINK_USBCAN | TRELINK_LINK_SIMULATOR)) == TRELINK_LINK_USB) {
+            device_path.assign(device_.begin(), device_.end());
+            device_path.push_back(0);
+            data = device_path.data();
+        }
         if (KesInitializeInterfaces(link_.flags, data) != 0) {
             a_link_missed = true;
             throw exception_connection_failed("The specified interface is not connected");

@@ -56,6 +56,9 @@ public:
 
     void connect();
     void disconnect();
+    // The one USB device later connects open: a device arrival's path. Empty (the default):
+    // the library's choice (TRELINK_DEVICE, else the one device present).
+    void use_device(std::string path) { device_ = std::move(path); }
     // Read without the exchange lock (dialogs ask while a worker exchanges); connect and
     // disconnect store the flags through the same atomic view.
     std::uint32_t is_connected() const {
@@ -118,6 +121,7 @@ public:
 
 private:
     link_choice link_;
+    std::string device_;
 };
 
 // Sub-function numbers of SECURITY_COMMAND.

@@ -7,9 +7,14 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <signal.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 #include <stdexcept>
 #include <system_error>
 
@@ -238,8 +243,71 @@ void usb_device::serve_message(std::span<const std::uint8_t> msg, bool truncated
     answer(*a);
 }
 
-bool usb_device::send_message(std::span<const std::uint8_t> m) {
-    return conn_fd_ >= 0 && ::send(conn_fd_, m.data(), m.size(), MSG_NOSIGNAL) == ssize_t(m.size());
+namespace {
+
+// The host process at the other end of a connection, stopped while a fault queues packets that
+// nobody asked for, so that they are all waiting before it can act on the first (without this,
+// a host woken by the first packet may write its next command before the rest are queued).
+// Nothing is held when the host is this process (the in-process device of the tests).
+class host_hold {
+public:
+    explicit host_hold(int fd) {
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.pid <= 0 || peer.pid == ::getpid())
+            return;
+        if (::kill(peer.pid, SIGSTOP) != 0) return;
+        pid_ = peer.pid;
+        // The stop takes effect asynchronously: wait until every thread of the host is stopped.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!all_stopped() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ~host_hold() {
+        if (pid_ > 0) ::kill(pid_, SIGCONT);
+    }
+    host_hold(const host_hold&) = delete;
+    host_hold& operator=(const host_hold&) = delete;
+
+private:
+    bool all_stopped() const {
+        std::error_code ec;
+        const std::filesystem::path tasks = "/proc/" + std::to_string(pid_) + "/task";
+        for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
+            std::ifstream in(task.path() / "stat");
+            std::string line;
+            std::getline(in, line);
+            const auto paren = line.rfind(')');
+            if (paren == std::string::npos || paren + 2 >= line.size()) return false;
+            const char state = line[paren + 2];
+            if (state != 'T' && state != 't') return false;
+        }
+        return !ec;
+    }
+
+    pid_t pid_ = -1;
+};
+
+}  // namespace
+
+void usb_device::send_messages(const std::vector<bytes>& transfers) {
+    if (conn_fd_ < 0 || transfers.empty()) return;
+    std::vector<iovec> pieces(transfers.size());
+    std::vector<mmsghdr> messages(transfers.size());
+    for (std::size_t i = 0; i < transfers.size(); ++i) {
+        pieces[i] = {const_cast<std::uint8_t*>(transfers[i].data()), transfers[i].size()};
+        messages[i].msg_hdr.msg_iov = &pieces[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    // A host that has gone ends the sending; what it did not take is lost with it.
+    for (std::size_t sent = 0; sent < messages.size();) {
+        const int n = ::sendmmsg(conn_fd_, messages.data() + sent, unsigned(messages.size() - sent), MSG_NOSIGNAL);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR) continue;
+            return;
+        }
+        sent += std::size_t(n);
+    }
 }
 
 void usb_device::answer(const usb_answer& a) {
@@ -252,7 +320,9 @@ void usb_device::answer(const usb_answer& a) {
         return;
     }
     if (a.delay_ms) std::this_thread::sleep_for(std::chrono::milliseconds(a.delay_ms));
-    for (const bytes& t : a.transfers) send_message(t);
+    std::optional<host_hold> hold;
+    if (a.strays && conn_fd_ >= 0) hold.emplace(conn_fd_);
+    send_messages(a.transfers);
     if (a.after == usb_answer::then::reset) {
         do_unplug();
         {

@@ -52,7 +52,10 @@ private:
     void do_plug();
     void do_unplug();
     void wake();
-    bool send_message(std::span<const std::uint8_t> m);
+    // The transfers of one answer, queued on the connection in one call, so that nothing the
+    // host does between two of them can come before the last (a duplicated answer arrives
+    // whole).
+    void send_messages(const std::vector<bytes>& transfers);
 
     std::string class_dir_, name_, state_file_;
     ecu model_;

@@ -121,8 +121,9 @@ int KesSendCommand(unsigned command_code, void* command_data, uint16_t command_d
     const auto start = std::chrono::steady_clock::now();
     const int result = send_command(command_code, command_data, command_data_size, response_data,
                                     response_data_buffer_size, &returned);
-    trace->record(command_code, command_data ? command_data_size : 0, returned, result,
-                  std::chrono::steady_clock::now() - start);
+    const library_state& s = state();
+    trace->record({command_code, std::uint16_t(command_data ? command_data_size : 0), returned, result,
+                   std::chrono::steady_clock::now() - start, s.response_header.response_type, s.stray_packets});
     if (returned_size) *returned_size = returned;
     return result;
 }
@@ -145,6 +146,7 @@ static int send_command(unsigned command_code, void* command_data, uint16_t comm
     s.command_header = {protocol::command_type(code), command_data_size, response_data_buffer_size,
                         0};
     s.response_header = {};
+    s.stray_packets = 0;
 
     // Codes above the command table have no row and go out unconverted.
     const protocol::codec_row* row = protocol::find_codec(code);

@@ -148,6 +148,8 @@ void CUpdateImageDlg::on_device_change(const ui::device_event& e) {
     if (e.kind == ui::device_event::arrival) {
         if (worker_.joinable()) worker_.join();  // the last one has ended: update_busy is clear
         update_busy = true;
+        // The worker serves the ECU that arrived, never another one that is plugged in too.
+        ecu_device_ = e.path;
         worker_ = std::jthread([this](std::stop_token stop) { run_worker(stop); });
     } else {
         model().set_bitmap(id::main_lamp, lamp_yellow);
@@ -181,6 +183,7 @@ void CUpdateImageDlg::run_worker(std::stop_token stop) {
         if (connection_.is_connected()) connection_.disconnect();
     } catch (...) {
     }
+    connection_.use_device({});
     update_busy = false;
     if (options_.after_worker) options_.after_worker();
 }
@@ -200,6 +203,7 @@ void CUpdateImageDlg::fail_worker(std::string what) noexcept {
 
 void CUpdateImageDlg::serve_ecu(std::stop_token stop) {
     if (connection_.is_connected()) connection_.disconnect();
+    connection_.use_device(ecu_device_);
     bool connected = false;
     // A front-end that stopped every exchange (on a signal) needs no further attempts.
     const auto stopped = [&stop] { return stop.stop_requested() || connection_manager::exchanges_stopped(); };

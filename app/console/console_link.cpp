@@ -49,6 +49,14 @@ std::string no_such_device_text(const std::string& selector) {
     return "No such device: " + selector + " (flashdesk devices lists the ECUs plugged in).";
 }
 
+std::string several_ecus_text() {
+    if (chosen().flags != links.at("usb") || !platform::environment::device().empty()) return {};
+    const auto found = platform::usb::first_present_device(platform::ecu_interface_class);
+    if (found.outcome != platform::usb::device_search::several) return {};
+    return "More than one ECU is plugged in (" + std::to_string(found.present) +
+           "): choose one with --device (flashdesk devices lists them).";
+}
+
 void report_absent_device(std::ostream& err) {
     if (const std::string text = absent_device_text(); !text.empty()) err << text << std::endl;
 }

@@ -27,4 +27,10 @@ std::string absent_device_text();
 // "No such device: SELECTOR (flashdesk devices lists the ECUs plugged in)."
 std::string no_such_device_text(const std::string& selector);
 
+// Exit status of a command that would have to guess which ECU is meant.
+inline constexpr int several_ecus_exit = 2;
+// When the USB link is chosen, `--device` names none and more than one ECU device is plugged
+// in: the text that refuses to guess. Empty otherwise.
+std::string several_ecus_text();
+
 }  // namespace qx::console

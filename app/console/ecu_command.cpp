@@ -1,6 +1,7 @@
 #include "app/console/ecu_command.h"
 
 #include "app/console/console_link.h"
+#include "app/console/job_output.h"
 
 #include <cstdio>
 #include <fstream>
@@ -73,6 +74,7 @@ void add_ecu_command(CLI::App& app) {
     info->add_option("--root-cert", options->root_certificate, "root certificate (DER) for a boot loader")
         ->capture_default_str();
     info->callback([options] {
+        if (const int refused = refuse_several_ecus(false)) throw CLI::RuntimeError(refused);
         auto manager = std::make_unique<connection_manager>(console_link());
         const int rc = run_ecu_info(*manager, *options, std::cout, std::cerr);
         if (rc != 0) throw CLI::RuntimeError(rc);

@@ -99,7 +99,16 @@ void add_json_flag(CLI::App& command, bool& json) {
     command.add_flag("--json", json, "print one JSON object per line (status texts, progress, messages) ending in a result object");
 }
 
-void run_job(bool json, const std::function<int()>& job) {
+int refuse_several_ecus(bool json) {
+    const std::string text = several_ecus_text();
+    if (text.empty()) return 0;
+    job_output o(std::cout, json);
+    o.say(std::cerr, text);
+    return o.end(several_ecus_exit);
+}
+
+void run_job(bool json, const std::function<int()>& job, bool one_ecu) {
+    if (const int refused = one_ecu ? refuse_several_ecus(json) : 0) throw CLI::RuntimeError(refused);
     // The command line says the same on standard error and exits 1.
     const auto unexpected = [json](const std::string& text) {
         if (!json) return;

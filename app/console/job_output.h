@@ -75,7 +75,11 @@ bool job_ended();
 void add_json_flag(CLI::App& command, bool& json);
 
 // Runs a job command's body: a non-zero status is thrown on as CLI11 expects it, and in the
-// JSON form a failure the job did not expect still ends its stream in a result object.
-void run_job(bool json, const std::function<int()>& job);
+// JSON form a failure the job did not expect still ends its stream in a result object. A job
+// that connects to one ECU (`one_ecu`) is refused, before anything is sent, when it would have
+// to guess which of several is meant.
+void run_job(bool json, const std::function<int()>& job, bool one_ecu = true);
+// The refusal alone: exit status several_ecus_exit after saying why, else 0.
+int refuse_several_ecus(bool json);
 
 }  // namespace qx::console

@@ -40,10 +40,12 @@ protected:
         }
         on_command(update_ids::browse);
         const std::string cls(platform::ecu_interface_class);
-        // A registry device, or a real one that TRELINK_USB_IDS names: hot-plug reports only
-        // what arrives later.
-        if (const auto found = platform::usb::first_present_device(cls); found.outcome == platform::usb::device_search::found)
-            on_device_change({ui::device_event::arrival, 5, cls, found.path});
+        // Registry devices, and real ones that TRELINK_USB_IDS names: hot-plug reports only
+        // what arrives later. The first starts a worker; while it runs, the others are
+        // ignored as later arrivals are.
+        int error = 0;
+        for (const auto& present : platform::usb::present_devices(cls, false, error))
+            on_device_change({ui::device_event::arrival, 5, cls, present.path});
     }
     // With `--device`, an ECU plugged in elsewhere is none of this station's business.
     void on_device_change(const ui::device_event& e) override {
@@ -112,6 +114,7 @@ int run_update(const update_options& o, std::ostream& out, record_file* record) 
         opts.worker_started = [&] {
             ecu = {};
             ecu.begin("update");
+            ecu.device = self->ecu_device();
             missed_before = connection_manager::missed_answers();
         };
         opts.ecu_done = [&] {
@@ -181,7 +184,7 @@ void add_update_command(CLI::App& app) {
             std::unique_ptr<record_file> record;
             if (!open_job_record(o->record, job, record)) return job.end(update_cannot_start);
             return run_update(*o, std::cout, record.get());
-        });
+        }, false);
     });
 }
 

@@ -71,16 +71,18 @@ TEST(ecu_info, a_trace_holds_every_exchange_and_sums_up_per_command) {
     std::vector<std::string> names;
     for (std::string line; std::getline(in, line);) {
         std::istringstream fields(line);
-        std::string when, name, status;
-        unsigned request = 0, response = 0;
+        std::string when, name, status, response_type;
+        unsigned request = 0, response = 0, strays = 9;
         long long us = -1;
-        fields >> when >> name >> request >> response >> status >> us;
+        fields >> when >> name >> request >> response >> status >> us >> response_type >> strays;
         ASSERT_TRUE(fields && when.ends_with("Z") && us >= 0) << line;
         names.push_back(name);
         if (name == "GET_TARGET_VERSION") {
             EXPECT_EQ(request, 0u);
             EXPECT_EQ(response, 8u);
             EXPECT_EQ(status, "00000000");
+            EXPECT_EQ(response_type, "cd00") << "as the ECU sent it";
+            EXPECT_EQ(strays, 0u);
         }
     }
     ASSERT_FALSE(names.empty());
