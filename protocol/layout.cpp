@@ -34,23 +34,37 @@ void place(const cat::structure& s, std::uint32_t base, const std::string& prefi
         [&](const cat::field& f, std::uint32_t offset, cat::shape e, std::uint32_t n) {
             const std::uint32_t at = base + offset;
             if (top) out.fields.push_back({std::string(f.name), type_text(f), offset, e.size * n});
+            const std::string name = join_path(prefix, f.name);
             if (cat::primitive_shape(f.type).align) {
                 if (e.size > 1 && n > 0) out.scalars.push_back({at, e.size, n});
+                if (f.count.empty())
+                    out.leaves.push_back({leaf_placement::scalar, name, std::string(f.type), at, e.size});
+                else if (e.size == 1)
+                    out.leaves.push_back({leaf_placement::byte_run, name, type_text(f), at, n});
+                else
+                    for (std::uint32_t i = 0; i < n; ++i)
+                        out.leaves.push_back({leaf_placement::scalar, name + "[" + std::to_string(i) + "]",
+                                              std::string(f.type), at + i * e.size, e.size});
                 return;
             }
             const cat::structure* nested = cat::find_structure(f.type);
             for (std::uint32_t i = 0; i < n; ++i) {
-                std::string path = join_path(prefix, f.name);
+                std::string path = name;
                 if (n > 1) path += "[" + std::to_string(i) + "]";
-                if (f.type == "GenericArray_DTS")
+                if (f.type == "GenericArray_DTS") {
+                    out.leaves.push_back({leaf_placement::counted_array, path, "GenericArray_DTS", at + i * e.size,
+                                          std::uint32_t(out.arrays.size())});
                     out.arrays.push_back({path, at + i * e.size, at + i * e.size + 4});
-                else
+                } else {
                     place(*nested, at + i * e.size, path, out, false);
+                }
             }
         },
         align);
     if (s.dts()) {
         auto d = cat::inline_descriptor_after(end);
+        out.leaves.push_back({leaf_placement::counted_array, join_path(prefix, "data"), "GenericArray_DTS",
+                              base + d.element_size_at, std::uint32_t(out.arrays.size())});
         out.arrays.push_back({join_path(prefix, "data"), base + d.element_size_at, base + d.slot_at});
     }
 }
@@ -120,29 +134,11 @@ const structure_layout* find_layout(std::string_view name) {
 
 std::uint32_t set_pointers(const structure_layout& layout, std::uint8_t* block, std::size_t size,
                            std::uint32_t base, bool reverse_pointers) {
-    if (!layout.has_variable_part()) return TS_LAYOUT_OK;
-    if (size < layout.fixed_size) return TS_LAYOUT_ERROR;
-    std::uint32_t result = TS_LAYOUT_OK;
-    std::uint64_t offset = 0;  // in the variable part
-    for (const auto& a : layout.arrays) {
-        const std::uint8_t* d = block + a.element_size_at;
-        const std::uint32_t count = descriptor_count(d);
-        const std::uint32_t element_size = d[0];
-        if (count == 0) {
-            result = TS_LAYOUT_EMPTY_ARRAY;
-            continue;
-        }
-        if (element_size == 0) return TS_LAYOUT_ERROR;
-        offset += (element_size - offset % element_size) % element_size;
-        const std::uint64_t end = offset + std::uint64_t(count) * element_size;
-        if (layout.fixed_size + end > size) return TS_LAYOUT_ERROR;
-        std::uint32_t slot = base + layout.fixed_size + std::uint32_t(offset);
+    return place_arrays(layout, block, size, [&](std::size_t i, std::uint32_t at, std::uint32_t) {
+        std::uint32_t slot = base + at;
         if (reverse_pointers) slot = swap32(slot);
-        std::memcpy(block + a.slot_at, &slot, 4);
-        offset = end;
-    }
-    if (offset > layout.variable_part_limit()) return TS_LAYOUT_ERROR;
-    return result;
+        std::memcpy(block + layout.arrays[i].slot_at, &slot, 4);
+    });
 }
 
 std::uint16_t transfer_size(const structure_layout& layout, const std::uint8_t* block,

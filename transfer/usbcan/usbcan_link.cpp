@@ -10,6 +10,7 @@
 
 #include "platform/can/can_adapter.h"
 #include "platform/environment.h"
+#include "protocol/framing.h"
 #include "protocol/layout.h"
 #include "protocol/status.h"
 #include "transfer/capture.h"
@@ -35,9 +36,9 @@ namespace pc = qx::platform::can;
 namespace pl = qx::platform;
 using namespace qx::protocol;
 
-constexpr std::uint8_t first_frame = 0x1;
-constexpr std::uint8_t consecutive_frame = 0x2;
-constexpr std::uint8_t flow_control = 0x3;
+constexpr std::uint8_t first_frame = framing::can_first_frame;
+constexpr std::uint8_t consecutive_frame = framing::can_consecutive_frame;
+constexpr std::uint8_t flow_control = framing::can_flow_control;
 constexpr int protocol_error = int(STATUS_CR_NO_INTERFACE);
 
 // The receive event: manual reset, set by the adapter's event callback on its own thread.
