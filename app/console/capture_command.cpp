@@ -92,8 +92,8 @@ int show_capture(const capture_show_options& o, std::ostream& out, std::ostream&
                 << (d.comment.empty() ? "" : ": " + d.comment) << '\n';
         }
         char head[160];
-        std::snprintf(head, sizeof head, "%-27s  %-40s %7s  %-6s  %8s  %10s\n", "time", "command", "request", "status",
-                      "response", "latency");
+        std::snprintf(head, sizeof head, "%5s  %-27s  %-40s %7s  %-6s  %8s  %10s\n", "#", "time", "command", "request",
+                      "status", "response", "latency");
         out << head;
     }
 
@@ -107,7 +107,7 @@ int show_capture(const capture_show_options& o, std::ostream& out, std::ostream&
                 response = protocol::decode_wire(response_of(e.command_type), e.response, e.order);
         }
         if (o.json) {
-            json j{{"type", "exchange"},           {"index", i},
+            json j{{"type", "exchange"},           {"exchange", i + 1},
                    {"link", link_name(e.link)},    {"time", utc_text(e.sent_ns)},
                    {"command", name},              {"request_size", e.request.size()},
                    {"status", e.answered ? json(e.status) : json(nullptr)},
@@ -121,13 +121,14 @@ int show_capture(const capture_show_options& o, std::ostream& out, std::ostream&
             out << json_text(j, -1) << '\n';
             continue;
         }
-        char line[200];
+        char line[220];
         if (e.answered)
-            std::snprintf(line, sizeof line, "%-27s  %-40s %7zu  0x%04X  %8zu  %7.3f ms\n", utc_text(e.sent_ns).c_str(),
-                          name.c_str(), e.request.size(), unsigned(e.status), e.response.size(), latency_ms(e));
+            std::snprintf(line, sizeof line, "%5zu  %-27s  %-40s %7zu  0x%04X  %8zu  %7.3f ms\n", i + 1,
+                          utc_text(e.sent_ns).c_str(), name.c_str(), e.request.size(), unsigned(e.status),
+                          e.response.size(), latency_ms(e));
         else
-            std::snprintf(line, sizeof line, "%-27s  %-40s %7zu  %-6s  %8s  %10s\n", utc_text(e.sent_ns).c_str(),
-                          name.c_str(), e.request.size(), "-", "-", "-");
+            std::snprintf(line, sizeof line, "%5zu  %-27s  %-40s %7zu  %-6s  %8s  %10s\n", i + 1,
+                          utc_text(e.sent_ns).c_str(), name.c_str(), e.request.size(), "-", "-", "-");
         out << line;
         if (!e.note.empty()) out << "    (" << e.note << ")\n";
         if (o.fields) {
