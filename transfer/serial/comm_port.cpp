@@ -41,11 +41,13 @@ bool comm_port::set_handshake(pl::handshake mode) {
     return line_ && line_->set_handshake(mode);
 }
 
-// Every byte to and from the line passes here or through the reader's read_some.
+// Every byte to and from the line passes here or through the reader's read_some. The bytes
+// going out are captured as they are handed to the line: the reader thread may capture the
+// ECU's answer to them before write_all returns.
 std::size_t comm_port::write(const void* bytes, std::size_t size) {
-    const std::size_t written = line_ ? line_->write_all(bytes, size) : 0;
-    if (captured_) capture::record(capture::port::serial, capture::direction::to_ecu, bytes, written);
-    return written;
+    if (!line_) return 0;
+    if (captured_) capture::record(capture::port::serial, capture::direction::to_ecu, bytes, size);
+    return line_->write_all(bytes, size);
 }
 
 void comm_port::discard_input() {
