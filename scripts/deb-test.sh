@@ -57,4 +57,19 @@ if ! info=$("$bin/flashdesk" pak info "$pak"); then
   exit 1
 fi
 echo "deb-test: pass flashdesk pak info $(basename "$pak"): $(echo "$info" | wc -l) lines"
+# Wireshark's global Lua plugin folder holds the dissector the unpacked flashdesk makes, and
+# tshark loads it.
+plugin="$LD_LIBRARY_PATH/wireshark/plugins/trelink.lua"
+if [ ! -f "$plugin" ] || ! "$bin/flashdesk" describe --wireshark | cmp -s - "$plugin"; then
+  echo "deb-test: FAIL $plugin is missing or not what flashdesk describe --wireshark writes" >&2
+  exit 1
+fi
+# tshark reads no other folder's plugins for -G: the unpacked folder stands in as a personal one.
+mkdir -p "$root/home/.local/lib/wireshark"
+ln -s "$(dirname "$plugin")" "$root/home/.local/lib/wireshark/plugins"
+if ! HOME="$root/home" XDG_CONFIG_HOME="$root/home/.config" tshark -G fields 2>/dev/null | grep -q $'\ttrelink.command\t'; then
+  echo "deb-test: FAIL tshark does not load $plugin" >&2
+  exit 1
+fi
+echo "deb-test: pass the Wireshark dissector is installed and loads"
 echo "deb-test: all passed"
