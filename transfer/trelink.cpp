@@ -99,7 +99,9 @@ int KesConnectCommandResponseInterface(void) {
 
 int KesCloseInterfaces(unsigned flags) {
     const library_state& s = state();
-    return s.link ? s.link->close_interfaces(flags) : 1;
+    const int result = s.link ? s.link->close_interfaces(flags) : 1;
+    capture::settle();
+    return result;
 }
 
 int KesAppendPlayback(const void* playback, uint32_t size) {

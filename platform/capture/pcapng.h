@@ -3,9 +3,15 @@
 //
 // A file is a section header, an interface description per link and one enhanced packet block
 // per transfer: its interface, its time (nanoseconds since 1970, if_tsresol 9) and its
-// direction in the packet flags (outbound: host to ECU, inbound: ECU to host). Blocks are
-// written in this host's byte order, each with one write(2), so a crash loses at most the
-// block being written.
+// direction in the packet flags (outbound: host to ECU, inbound: ECU to host), in this host's
+// byte order.
+//
+// The writer copies each block into a shared mapping of the file, ahead of which it reserves
+// the disk space (fallocate) and the pages: a block costs a copy, no system call, and a crash
+// of the program loses at most the block being copied, as the pages belong to the file. Closed,
+// the file is cut to its blocks; a program that died leaves zeros behind them, which the
+// reader skips with a note. Where the file system cannot reserve space the writer writes each
+// block with one write(2) instead.
 #pragma once
 
 #include <cstddef>
@@ -53,14 +59,25 @@ public:
     // The interface's number, in the order added. False when the file could not take it.
     bool add_interface(const interface_description& d, std::uint32_t& number);
     bool add_packet(std::uint32_t interface, std::uint64_t time_ns, direction d, const void* bytes, std::size_t size);
+    // Cuts the file to its blocks, so that it reads whole while it stays open; the next block
+    // reserves space anew.
+    void settle();
     int error() const { return error_; }
 
 private:
     explicit writer(int fd) : fd_(fd) {}
     bool write_all(std::span<const std::uint8_t> head, const void* bytes, std::size_t size,
                    std::span<const std::uint8_t> tail);
+    bool reserve(std::size_t more);
+    bool write_out(std::span<const std::uint8_t> head, const void* bytes, std::size_t size,
+                   std::span<const std::uint8_t> tail);
 
     int fd_;
+    bool mapped_ = true;          // false: write(2) per block
+    std::uint8_t* map_ = nullptr;
+    std::size_t base_ = 0;        // where the mapping starts in the file (a page boundary)
+    std::size_t reserved_ = 0;    // bytes mapped and reserved from there
+    std::size_t used_ = 0;        // bytes of blocks in the file
     std::uint32_t interfaces_ = 0;
     int error_ = 0;
 };
@@ -76,8 +93,8 @@ struct packet {
 struct capture {
     std::vector<interface_description> interfaces;  // of every section, in file order
     std::vector<packet> packets;
-    // Why the file could not be read to its end ("cut short in a block at byte N", ...);
-    // empty when it was read whole.
+    // Why the file could not be read to its end ("cut short in a block at byte N", ...), or
+    // that its writer stopped without closing it; empty when it was read whole.
     std::string damage;
 };
 

@@ -257,9 +257,10 @@ TEST_F(capture_folder, the_file_is_made_0600_whatever_the_umask) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-// A crash leaves the file cut at any byte: everything before the cut block reads as it was
-// written, and the cut is named.
-TEST_F(capture_folder, a_file_cut_anywhere_reads_up_to_its_last_whole_block) {
+// A program that dies leaves its capture as it is while open: every transfer up to the last is
+// in it, followed by the space reserved for more. A file cut at any byte reads up to the block
+// the cut goes through, and the cut is named.
+TEST_F(capture_folder, a_file_left_open_or_cut_anywhere_reads_up_to_its_last_whole_block) {
     ecusim::virtual_ecu ecu(boot_ecu());
     const std::string file = path("cut.pcapng");
     {
@@ -270,17 +271,24 @@ TEST_F(capture_folder, a_file_cut_anywhere_reads_up_to_its_last_whole_block) {
     std::uint16_t returned = 0;
     for (int i = 0; i < 3; ++i)
         ASSERT_EQ(KesSendCommand(6, request.data(), std::uint16_t(request.size()), response.data(), 4088, &returned), 0);
+    const pc::capture open = pc::read_file(file);
+    EXPECT_EQ(open.packets.size(), 3u * 4u);  // announcement, command, header, data
+    EXPECT_TRUE(open.damage.starts_with("left unclosed by the program that wrote it (")) << open.damage;
+
     KesCloseInterfaces(TRELINK_LINK_USB);
     std::ifstream in(file, std::ios::binary);
     const bytes whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const pc::capture all = pc::read_bytes(whole);
-    ASSERT_EQ(all.packets.size(), 3u * 4u);  // announcement, command, header, data
+    EXPECT_EQ(all.damage, "");
+    ASSERT_EQ(all.packets.size(), 3u * 4u);
+    for (std::size_t k = 0; k < all.packets.size(); ++k) EXPECT_EQ(all.packets[k].data, open.packets[k].data);
 
     // The ends of the blocks, to tell a cut between blocks from one inside a block.
     std::vector<std::size_t> ends;
     for (std::size_t at = 0; at < whole.size();) {
         std::uint32_t length;
         std::memcpy(&length, whole.data() + at + 4, 4);
+        ASSERT_GE(length, 12u);
         at += length;
         ends.push_back(at);
     }
