@@ -33,20 +33,6 @@ double latency_ms(const captured_exchange& e) {
     return e.answered_ns >= e.sent_ns ? double(e.answered_ns - e.sent_ns) / 1e6 : 0.0;
 }
 
-protocol::structure_ref request_of(std::uint16_t command_type) {
-    const unsigned code = command_type & 0xFF;
-    if ((command_type & 0xFF00) != protocol::command_type_base || code >= protocol::commands.size())
-        return {protocol::structure_ref::none, "NULL"};
-    return protocol::commands[code].request;
-}
-
-protocol::structure_ref response_of(std::uint16_t command_type) {
-    const unsigned code = command_type & 0xFF;
-    if ((command_type & 0xFF00) != protocol::command_type_base || code >= protocol::commands.size())
-        return {protocol::structure_ref::none, "NULL"};
-    return protocol::commands[code].response;
-}
-
 json fields_json(const protocol::wire_structure& s) {
     json j;
     j["structure"] = s.name;
@@ -102,9 +88,9 @@ int show_capture(const capture_show_options& o, std::ostream& out, std::ostream&
         const std::string name = command_name_of(e.command_type);
         protocol::wire_structure request, response;
         if (o.fields) {
-            request = protocol::decode_wire(request_of(e.command_type), e.request, e.order);
+            request = protocol::decode_wire(structure_of(e.command_type, false), e.request, e.order);
             if (e.answered || !e.response.empty())
-                response = protocol::decode_wire(response_of(e.command_type), e.response, e.order);
+                response = protocol::decode_wire(structure_of(e.command_type, true), e.response, e.order);
         }
         if (o.json) {
             json j{{"type", "exchange"},           {"exchange", i + 1},

@@ -262,6 +262,13 @@ std::string command_name_of(std::uint16_t command_type) {
     return "COMMAND_" + std::to_string(code);
 }
 
+protocol::structure_ref structure_of(std::uint16_t command_type, bool response) {
+    const unsigned code = command_type & 0xFF;
+    if ((command_type & 0xFF00) != protocol::command_type_base || code >= protocol::commands.size())
+        return {protocol::structure_ref::none, "NULL"};
+    return response ? protocol::commands[code].response : protocol::commands[code].request;
+}
+
 capture_reading read_exchanges(const pc::capture& capture) {
     capture_reading out;
     std::map<std::uint32_t, std::vector<const pc::packet*>> by_link;

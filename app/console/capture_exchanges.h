@@ -36,4 +36,7 @@ capture_reading read_exchanges(const platform::pcapng::capture& capture);
 // "GET_TARGET_VERSION", "COMMAND_200" beyond the table, "0x1234" for what is not a command.
 std::string command_name_of(std::uint16_t command_type);
 
+// What follows the header of the command's request or response; none beyond the table.
+protocol::structure_ref structure_of(std::uint16_t command_type, bool response);
+
 }  // namespace qx::console

@@ -194,6 +194,15 @@ local function show(info, tvb, pinfo, tree, packet)
     end
 end
 
+-- Who sent the frame, in the source and destination columns.
+local function mark_direction(pinfo)
+    if pinfo.p2p_dir == 0 then
+        pinfo.cols.src, pinfo.cols.dst = "host", "ECU"
+    elseif pinfo.p2p_dir == 1 then
+        pinfo.cols.src, pinfo.cols.dst = "ECU", "host"
+    end
+end
+
 local function link_of(pinfo, suffix)
     local id = interface_id()
     return (id and id.value or 0) .. (suffix or "")
@@ -201,6 +210,7 @@ end
 
 -- USB: one bulk transfer per frame.
 local function dissect_usb(tvb, pinfo, tree)
+    mark_direction(pinfo)
     pinfo.cols.protocol = "Trelink"
     local info = frames[pinfo.number]
     if not info then
@@ -228,6 +238,7 @@ end
 
 -- The simulator: a header and its data per frame, host order.
 local function dissect_simulator(tvb, pinfo, tree)
+    mark_direction(pinfo)
     pinfo.cols.protocol = "Trelink"
     local info = frames[pinfo.number]
     if not info then
@@ -245,11 +256,12 @@ local function dissect_simulator(tvb, pinfo, tree)
     show(info, tvb, pinfo, tree, tvb)
 end
 
--- USB-CAN: Wireshark's ISO 15765 shows each segment; the packets they carry are put together
--- here, as the link puts them together.
-local iso15765 = Dissector.get("iso15765")
+-- USB-CAN: the ISO 15765-2 segments of the link's two identifiers, put together here as the
+-- link puts them together. (Wireshark's own ISO 15765 shows the segments instead when this
+-- protocol, trelink_can, is disabled and the frames are decoded as ISO 15765.)
+local segment_kinds = { [0] = "single frame", [1] = "first frame", [2] = "consecutive frame", [3] = "flow control" }
 local function dissect_can(tvb, pinfo, tree)
-    if iso15765 then pcall(function() iso15765:call(tvb, pinfo, tree) end) end
+    mark_direction(pinfo)
     local info = frames[pinfo.number]
     if not info then
         info = { kind = "segment" }
@@ -283,10 +295,14 @@ local function dissect_can(tvb, pinfo, tree)
         end
         frames[pinfo.number] = info
     end
+    pinfo.cols.protocol = "Trelink"
     if info.kind == "packet" then
-        pinfo.cols.protocol = "Trelink"
         local ptvb = ByteArray.new(info.packet, true):tvb("Packet")
         show(info.part, ptvb, pinfo, tree, ptvb)
+    else
+        local kind = tvb:len() > 0 and segment_kinds[bit32.rshift(tvb(0, 1):uint(), 4)] or nil
+        pinfo.cols.info = "ISO 15765-2 " .. (kind or "segment")
+        tree:add(trelink, tvb()):add(f_note, tvb(), "ISO 15765-2 " .. (kind or "segment") .. " of a packet")
     end
 end
 
