@@ -171,7 +171,7 @@ status=PASS
 [ "$qemu_rc" = 0 ] || status=FAIL
 [ -n "$result" ] || status=FAIL
 case "$result" in *FAIL*) status=FAIL ;; esac
-for s in usb_update access hotplug powerseq faults usbcan isotp usb_ratio; do
+for s in usb_update replay access hotplug powerseq faults usbcan isotp usb_ratio; do
 	case "$result" in *" $s=PASS"*) ;; *) status=FAIL ;; esac
 done
 ratio=$(grep -m 1 'usb-ratio:' "$console" | sed 's/.*: //' || true)
