@@ -38,6 +38,9 @@ constexpr std::array<port_info, port_count> ports = {{
 }};
 
 struct capture_state {
+    // At the end of the process: nothing records into a state that is gone.
+    ~capture_state() { detail::on.store(false, std::memory_order_relaxed); }
+
     std::mutex mutex;  // everything below; links record from more than one thread
     std::string path;  // the file open, or the one that could not be
     std::unique_ptr<pc::writer> file;
