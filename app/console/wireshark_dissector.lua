@@ -208,53 +208,42 @@ local function link_of(pinfo, suffix)
     return (id and id.value or 0) .. (suffix or "")
 end
 
--- USB: one bulk transfer per frame.
-local function dissect_usb(tvb, pinfo, tree)
-    mark_direction(pinfo)
-    pinfo.cols.protocol = "Trelink"
-    local info = frames[pinfo.number]
-    if not info then
-        local link = link_of(pinfo)
-        if pinfo.p2p_dir == 0 then
-            if tvb:len() == 32 and tvb(0, 2):uint() == 0xCD07 then
-                info = { kind = "announcement" }
-            elseif tvb:len() >= 8 then
-                info = learn_command(link, tvb, false)
-            else
-                info = { kind = "stray" }
-            end
-        else
-            local open = links[link]
-            if open and not open.want then
-                info = tvb:len() == 8 and learn_answer(link, tvb, nil) or { kind = "stray" }
-            else
-                info = learn_answer(link, nil, tvb)
-            end
+-- A packet link's dissector: what each frame is, learnt on the first pass by `learn`.
+local function packet_dissector(learn)
+    return function(tvb, pinfo, tree)
+        mark_direction(pinfo)
+        pinfo.cols.protocol = "Trelink"
+        local info = frames[pinfo.number]
+        if not info then
+            info = learn(tvb, pinfo, link_of(pinfo))
+            frames[pinfo.number] = info
         end
-        frames[pinfo.number] = info
+        show(info, tvb, pinfo, tree, tvb)
     end
-    show(info, tvb, pinfo, tree, tvb)
 end
 
--- The simulator: a header and its data per frame, host order.
-local function dissect_simulator(tvb, pinfo, tree)
-    mark_direction(pinfo)
-    pinfo.cols.protocol = "Trelink"
-    local info = frames[pinfo.number]
-    if not info then
-        local link = link_of(pinfo)
-        if tvb:len() < 8 then
-            info = { kind = "stray" }
-        elseif pinfo.p2p_dir == 0 then
-            info = learn_command(link, tvb, true)
-        else
-            info = learn_answer(link, tvb(0, 8):tvb(), tvb:len() > 8 and tvb(8):tvb() or nil)
-            if info.kind == "header+data" and not info.complete then info.kind = "header" end
-        end
-        frames[pinfo.number] = info
+-- USB: one bulk transfer per frame.
+local dissect_usb = packet_dissector(function(tvb, pinfo, link)
+    if pinfo.p2p_dir == 0 then
+        if tvb:len() == 32 and tvb(0, 2):uint() == 0xCD07 then return { kind = "announcement" } end
+        if tvb:len() >= 8 then return learn_command(link, tvb, false) end
+        return { kind = "stray" }
     end
-    show(info, tvb, pinfo, tree, tvb)
-end
+    local open = links[link]
+    if open and not open.want then
+        return tvb:len() == 8 and learn_answer(link, tvb, nil) or { kind = "stray" }
+    end
+    return learn_answer(link, nil, tvb)
+end)
+
+-- The simulator: a header and its data per frame, host order.
+local dissect_simulator = packet_dissector(function(tvb, pinfo, link)
+    if tvb:len() < 8 then return { kind = "stray" } end
+    if pinfo.p2p_dir == 0 then return learn_command(link, tvb, true) end
+    local info = learn_answer(link, tvb(0, 8):tvb(), tvb:len() > 8 and tvb(8):tvb() or nil)
+    if info.kind == "header+data" and not info.complete then info.kind = "header" end
+    return info
+end)
 
 -- USB-CAN: the ISO 15765-2 segments of the link's two identifiers, put together here as the
 -- link puts them together. (Wireshark's own ISO 15765 shows the segments instead when this

@@ -319,6 +319,13 @@ INSTANTIATE_TEST_SUITE_P(captures, wireshark,
                                            }},
                                            wireshark_case{"logs_get", [](capture_session& s) {
                                                return static_cast<wireshark&>(s).logs_get();
+                                           }},
+                                           // The other links' framing: the seeds of fuzz_capture_reader.
+                                           wireshark_case{"usb_can", [](capture_session&) {
+                                               return fs::path(SOURCE_DIR) / "tests/corpus/fuzz_capture_reader/usb_can";
+                                           }},
+                                           wireshark_case{"simulator", [](capture_session&) {
+                                               return fs::path(SOURCE_DIR) / "tests/corpus/fuzz_capture_reader/simulator";
                                            }}),
                          [](const ::testing::TestParamInfo<wireshark_case>& p) { return std::string(p.param.name); });
 
