@@ -2,9 +2,10 @@
 -- of it: trelink (the protocol), field(), SC / RUN / ARR, STRUCTS, ITEMS, COMMANDS and
 -- COMMAND_TYPES.
 --
--- A capture's links: USB (LINKTYPE_USER0, one bulk transfer a packet, big-endian), the simulator
--- (LINKTYPE_USER2, a header and its data a packet, host order) and USB-CAN (SocketCAN frames of
--- identifiers 0x16666666 and 0x16666667, ISO 15765-2 segments of big-endian packets). Each
+-- A capture's links: USB (LINKTYPE_USER0, one bulk transfer a packet, big-endian), serial
+-- (LINKTYPE_USER1, bytes as they crossed the line), the simulator (LINKTYPE_USER2, a header and
+-- its data a packet, host order) and USB-CAN (SocketCAN frames of identifiers 0x16666666 and
+-- 0x16666667, ISO 15765-2 segments of big-endian packets). Each
 -- command is shown with its request; the last transfer of each answer with the response, put
 -- together from its transfers.
 
@@ -30,9 +31,9 @@ trelink.fields = F
 local interface_id = Field.new("frame.interface_id")
 
 -- What the first pass learnt of each frame, by frame number; and each link's open exchange.
-local frames, links = {}, {}
+local frames, links, serial_links = {}, {}, {}
 function trelink.init()
-    frames, links = {}, {}
+    frames, links, serial_links = {}, {}, {}
 end
 
 local function command_name(command_type)
@@ -295,6 +296,73 @@ local function dissect_can(tvb, pinfo, tree)
     end
 end
 
+-- Serial: bytes as they crossed the line; the connection request and its answer (0xCC: the ECU
+-- keeps host byte order), the command, the ECU's 0xCD, its answer and the host's 0xDC. Each
+-- command and answer is shown in the frame that completes it.
+local function word_of(s, at, little)
+    local a, b = s:byte(at + 1), s:byte(at + 2)
+    return little and (b * 256 + a) or (a * 256 + b)
+end
+local function learn_serial(tvb, pinfo, link)
+    local st = serial_links[link]
+    if not st then
+        st = { little = false, out = {}, want = 8, inn = {}, ack = false }
+        serial_links[link] = st
+    end
+    local parts = {}
+    local bytes = tvb:raw()
+    for i = 1, #bytes do
+        local b = bytes:byte(i)
+        if pinfo.p2p_dir == 0 then
+            if #st.out > 0 or (b ~= 0xC5 and b ~= 0xDC) then
+                st.out[#st.out + 1] = string.char(b)
+                if #st.out == 8 then st.want = 8 + word_of(table.concat(st.out), 2, st.little) end
+                if #st.out == st.want then
+                    local packet = table.concat(st.out)
+                    local ptvb = ByteArray.new(packet, true):tvb("Packet")
+                    parts[#parts + 1] = { packet = packet, part = learn_command(link, ptvb, st.little) }
+                    st.out, st.want, st.inn, st.ack = {}, 8, {}, false
+                end
+            end
+        elseif links[link] then
+            if not st.ack then
+                st.ack = b == 0xCD
+            else
+                st.inn[#st.inn + 1] = string.char(b)
+                local packet = #st.inn >= 8 and table.concat(st.inn) or nil
+                if packet and #packet == 8 + word_of(packet, 2, st.little) then
+                    local ptvb = ByteArray.new(packet, true):tvb("Packet")
+                    local part = learn_answer(link, ptvb(0, 8):tvb(), #packet > 8 and ptvb(8):tvb() or nil)
+                    if part.kind == "header+data" and not part.complete then part.kind = "header" end
+                    parts[#parts + 1] = { packet = packet, part = part }
+                    st.inn, st.ack = {}, false
+                end
+            end
+        elseif b == 0xCC or b == 0xC5 then
+            st.little = b == 0xCC
+        end
+    end
+    return { kind = "serial", parts = parts }
+end
+
+local function dissect_serial(tvb, pinfo, tree)
+    mark_direction(pinfo)
+    pinfo.cols.protocol = "Trelink"
+    local info = frames[pinfo.number]
+    if not info then
+        info = learn_serial(tvb, pinfo, link_of(pinfo))
+        frames[pinfo.number] = info
+    end
+    for _, p in ipairs(info.parts) do
+        local ptvb = ByteArray.new(p.packet, true):tvb("Packet")
+        show(p.part, ptvb, pinfo, tree, ptvb)
+    end
+    if #info.parts == 0 then
+        tree:add(trelink, tvb()):add(f_note, tvb(), "serial bytes around or within a command or answer")
+        pinfo.cols.info = "serial bytes"
+    end
+end
+
 local can_dissector = Proto("trelink_can", "Trelink over CAN")
 can_dissector.dissector = dissect_can
 
@@ -304,6 +372,9 @@ DissectorTable.get("wtap_encap"):add(wtap.USER0, usb)
 local simulator = Proto("trelink_simulator", "Trelink simulator link")
 simulator.dissector = dissect_simulator
 DissectorTable.get("wtap_encap"):add(wtap.USER2, simulator)
+local serial = Proto("trelink_serial", "Trelink serial link")
+serial.dissector = dissect_serial
+DissectorTable.get("wtap_encap"):add(wtap.USER1, serial)
 local can_ids = DissectorTable.get("can.extended_id")
 if can_ids then
     can_ids:add(HOST_TO_ECU, can_dissector)

@@ -326,6 +326,12 @@ INSTANTIATE_TEST_SUITE_P(captures, wireshark,
                                            }},
                                            wireshark_case{"simulator", [](capture_session&) {
                                                return fs::path(SOURCE_DIR) / "tests/corpus/fuzz_capture_reader/simulator";
+                                           }},
+                                           wireshark_case{"serial_big_endian", [](capture_session&) {
+                                               return fs::path(SOURCE_DIR) / "tests/corpus/fuzz_capture_reader/serial_big_endian";
+                                           }},
+                                           wireshark_case{"serial_host_order", [](capture_session&) {
+                                               return fs::path(SOURCE_DIR) / "tests/corpus/fuzz_capture_reader/serial_host_order";
                                            }}),
                          [](const ::testing::TestParamInfo<wireshark_case>& p) { return std::string(p.param.name); });
 
