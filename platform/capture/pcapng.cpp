@@ -411,7 +411,7 @@ capture read_bytes(std::span<const std::uint8_t> bytes) {
     std::size_t end = bytes.size();
     while (end > 0 && bytes[end - 1] == 0) --end;
     end = std::min(bytes.size(), (end + 3) & ~std::size_t(3));
-    if (end < 12) throw std::runtime_error("not a pcapng capture (" + std::to_string(end) + " bytes)");
+    if (end < 12) throw std::runtime_error("not a pcapng capture (" + std::to_string(bytes.size()) + " bytes)");
     capture c = reader(bytes.first(end)).run();
     if (end < bytes.size() && c.damage.empty())
         c.damage = "left unclosed by the program that wrote it (" + std::to_string(bytes.size() - end) +
