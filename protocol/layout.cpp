@@ -25,9 +25,10 @@ std::string join_path(const std::string& prefix, std::string_view name) {
     return prefix.empty() ? std::string(name) : prefix + "." + std::string(name);
 }
 
-// Adds the scalars and array descriptors of `s`, placed at `base`, to `out`.
+// Adds the scalars and array descriptors of `s`, placed at `base`, to `out`; and its leaves to
+// `leaves` when given.
 void place(const cat::structure& s, std::uint32_t base, const std::string& prefix,
-           structure_layout& out, bool top) {
+           structure_layout& out, bool top, std::vector<leaf_placement>* leaves = nullptr) {
     std::uint32_t align = 1;
     std::uint32_t end = cat::walk_fields(
         s,
@@ -37,14 +38,15 @@ void place(const cat::structure& s, std::uint32_t base, const std::string& prefi
             const std::string name = join_path(prefix, f.name);
             if (cat::primitive_shape(f.type).align) {
                 if (e.size > 1 && n > 0) out.scalars.push_back({at, e.size, n});
+                if (!leaves) return;
                 if (f.count.empty())
-                    out.leaves.push_back({leaf_placement::scalar, name, std::string(f.type), at, e.size});
+                    leaves->push_back({leaf_placement::scalar, name, std::string(f.type), at, e.size});
                 else if (e.size == 1)
-                    out.leaves.push_back({leaf_placement::byte_run, name, type_text(f), at, n});
+                    leaves->push_back({leaf_placement::byte_run, name, type_text(f), at, n});
                 else
                     for (std::uint32_t i = 0; i < n; ++i)
-                        out.leaves.push_back({leaf_placement::scalar, name + "[" + std::to_string(i) + "]",
-                                              std::string(f.type), at + i * e.size, e.size});
+                        leaves->push_back({leaf_placement::scalar, name + "[" + std::to_string(i) + "]",
+                                           std::string(f.type), at + i * e.size, e.size});
                 return;
             }
             const cat::structure* nested = cat::find_structure(f.type);
@@ -52,19 +54,21 @@ void place(const cat::structure& s, std::uint32_t base, const std::string& prefi
                 std::string path = name;
                 if (n > 1) path += "[" + std::to_string(i) + "]";
                 if (f.type == "GenericArray_DTS") {
-                    out.leaves.push_back({leaf_placement::counted_array, path, "GenericArray_DTS", at + i * e.size,
-                                          std::uint32_t(out.arrays.size())});
+                    if (leaves)
+                        leaves->push_back({leaf_placement::counted_array, path, "GenericArray_DTS", at + i * e.size,
+                                           std::uint32_t(out.arrays.size())});
                     out.arrays.push_back({path, at + i * e.size, at + i * e.size + 4});
                 } else {
-                    place(*nested, at + i * e.size, path, out, false);
+                    place(*nested, at + i * e.size, path, out, false, leaves);
                 }
             }
         },
         align);
     if (s.dts()) {
         auto d = cat::inline_descriptor_after(end);
-        out.leaves.push_back({leaf_placement::counted_array, join_path(prefix, "data"), "GenericArray_DTS",
-                              base + d.element_size_at, std::uint32_t(out.arrays.size())});
+        if (leaves)
+            leaves->push_back({leaf_placement::counted_array, join_path(prefix, "data"), "GenericArray_DTS",
+                               base + d.element_size_at, std::uint32_t(out.arrays.size())});
         out.arrays.push_back({join_path(prefix, "data"), base + d.element_size_at, base + d.slot_at});
     }
 }
@@ -109,6 +113,15 @@ std::uint32_t read_slot(const std::uint8_t* p) {
 }
 
 }  // namespace
+
+std::vector<leaf_placement> leaves_of(const structure_layout& layout) {
+    std::vector<leaf_placement> leaves;
+    const cat::structure* s = cat::find_structure(layout.name);
+    if (!s) return leaves;
+    structure_layout again;  // the same walk as the layout's, its arrays in the same order
+    place(*s, 0, "", again, false, &leaves);
+    return leaves;
+}
 
 std::uint32_t structure_layout::variable_part_limit() const {
     return fixed_size >= MAX_TRANSFERSTRUCTS_SIZE ? 0 : MAX_TRANSFERSTRUCTS_SIZE - fixed_size;

@@ -58,7 +58,6 @@ public:
     std::vector<field_placement> fields;
     std::vector<array_placement> arrays;  // layout order: declaration order, inline array last
     std::vector<scalar_placement> scalars;
-    std::vector<leaf_placement> leaves;
 
     bool has_variable_part() const { return !arrays.empty(); }
     // The largest variable part the 4088-byte limit allows.
@@ -68,6 +67,10 @@ public:
     std::string layout_routine_name() const { return "set_pointers_" + name; }
     std::string size_routine_name() const { return "transfer_size_" + name; }
 };
+
+// The leaves of a structure, made on demand (the exchanges themselves never need them): for
+// reading captured bytes and describing them to other tools.
+std::vector<leaf_placement> leaves_of(const structure_layout& layout);
 
 // All structures of the catalogue, in description order.
 const std::vector<structure_layout>& all_layouts();

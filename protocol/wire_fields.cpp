@@ -69,7 +69,7 @@ wire_structure decode_wire(structure_ref what, std::span<const std::uint8_t> byt
         laid_out = place_arrays(*layout, bytes.data(), bytes.size(), [&](std::size_t i, std::uint32_t at, std::uint32_t n) {
             arrays[i] = {true, at, n};
         });
-    for (const leaf_placement& leaf : layout->leaves) {
+    for (const leaf_placement& leaf : leaves_of(*layout)) {
         if (leaf.kind != leaf_placement::counted_array) {
             if (std::size_t(leaf.offset) + leaf.size > bytes.size()) continue;
             const auto b = bytes.subspan(leaf.offset, leaf.size);

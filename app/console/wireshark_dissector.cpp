@@ -45,7 +45,7 @@ void write_structure(std::ostream& out, const protocol::structure_layout& l) {
     out << "STRUCTS[" << quoted(l.name) << "] = { fixed = " << l.fixed_size << ", arrays = {";
     for (std::size_t i = 0; i < l.arrays.size(); ++i) out << (i ? ", " : " ") << l.arrays[i].element_size_at;
     out << (l.arrays.empty() ? "" : " ") << "}, leaves = {\n";
-    for (const leaf_placement& leaf : l.leaves) {
+    for (const leaf_placement& leaf : protocol::leaves_of(l)) {
         out << "  { ";
         switch (leaf.kind) {
             case leaf_placement::scalar:

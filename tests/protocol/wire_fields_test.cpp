@@ -53,7 +53,7 @@ TEST(wire_fields, every_leaf_of_every_structure_reads_the_same_in_either_byte_or
         EXPECT_EQ(little.note, "") << layout.name;
         EXPECT_EQ(big.note, "") << layout.name;
         const auto l = by_name(little), g = by_name(big);
-        for (const leaf_placement& leaf : layout.leaves) {
+        for (const leaf_placement& leaf : leaves_of(layout)) {
             ++leaves;
             SCOPED_TRACE(layout.name + "." + leaf.name);
             if (leaf.kind == leaf_placement::scalar) {
