@@ -152,13 +152,6 @@ void start_from_environment() {
     detail::on.store(true, std::memory_order_relaxed);
 }
 
-void settle() {
-    if (!detail::on.load(std::memory_order_relaxed)) return;
-    capture_state& s = state();
-    std::lock_guard lock(s.mutex);
-    if (s.file) s.file->settle();
-}
-
 void name_device(port p, const std::string& device) {
     capture_state& s = state();
     std::lock_guard lock(s.mutex);

@@ -43,10 +43,6 @@ inline void record_can(direction d, const platform::can::can_message& m) {
 // that is open. A file that cannot be created (it exists, say) is reported once and not used.
 void start_from_environment();
 
-// Cuts the file to what it holds, so that it reads whole while the program goes on: when a
-// link is closed.
-void settle();
-
 // The device a link opened ("/run/user/1000/trelink/{...}/ecusim0", "COM1 (/dev/ttyUSB0)"):
 // named in its interface block when that is written.
 void name_device(port p, const std::string& device);

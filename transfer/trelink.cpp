@@ -99,9 +99,7 @@ int KesConnectCommandResponseInterface(void) {
 
 int KesCloseInterfaces(unsigned flags) {
     const library_state& s = state();
-    const int result = s.link ? s.link->close_interfaces(flags) : 1;
-    capture::settle();
-    return result;
+    return s.link ? s.link->close_interfaces(flags) : 1;
 }
 
 int KesAppendPlayback(const void* playback, uint32_t size) {

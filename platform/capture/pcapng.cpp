@@ -21,6 +21,7 @@ constexpr std::uint32_t section_header_type = 0x0A0D0D0A;
 constexpr std::uint32_t interface_type = 1;
 constexpr std::uint32_t simple_packet_type = 3;
 constexpr std::uint32_t enhanced_packet_type = 6;
+constexpr std::uint32_t reserved_space_type = 0x80000001;  // for local use: readers skip it
 constexpr std::uint32_t byte_order_magic = 0x1A2B3C4D;
 constexpr std::uint32_t swapped_magic = 0x4D3C2B1A;
 
@@ -105,14 +106,14 @@ void writer::settle() {
     if (!map_) return;
     ::munmap(map_, reserved_);
     map_ = nullptr;
-    reserved_ = 0;
+    reserved_ = populated_ = 0;
     if (::ftruncate(fd_, off_t(used_)) != 0 && !error_) error_ = errno;
 }
 
 // Reserves and maps at least `more` bytes beyond those in use: as much again as is mapped, at
-// least 256 KiB, at most 64 MiB more at a time.
+// least 1 MiB, at most 64 MiB more at a time; the file grows by as much.
 bool writer::reserve(std::size_t more) {
-    constexpr std::size_t least = 256 << 10, most = 64 << 20;
+    constexpr std::size_t least = 1 << 20, most = 64 << 20;
     if (!map_) base_ = used_ / std::size_t(::sysconf(_SC_PAGESIZE)) * std::size_t(::sysconf(_SC_PAGESIZE));
     const std::size_t step = std::max(std::min(std::max(reserved_, least), most), used_ - base_ + more - reserved_);
     const int reserved = ::fallocate(fd_, 0, off_t(base_ + reserved_), off_t(step));
@@ -128,7 +129,7 @@ bool writer::reserve(std::size_t more) {
         // No reserving here (or no mapping): each block goes out with write(2) from now on.
         if (map_) ::munmap(map_, reserved_);
         map_ = nullptr;
-        reserved_ = 0;
+        reserved_ = populated_ = 0;
         mapped_ = false;
         if (::ftruncate(fd_, off_t(used_)) != 0 || ::lseek(fd_, off_t(used_), SEEK_SET) < 0) {
             error_ = errno;
@@ -137,25 +138,46 @@ bool writer::reserve(std::size_t more) {
         return true;
     }
     map_ = static_cast<std::uint8_t*>(grown);
-    // The pages now rather than one fault at a time while the link waits; older kernels lack it.
-    ::madvise(map_ + reserved_, step, MADV_POPULATE_WRITE);
     reserved_ += step;
+    mark_reserved();
     return true;
+}
+
+// The space behind the blocks reads as one block of a type for local use, which readers skip:
+// the file is whole at every moment it is open.
+void writer::mark_reserved() {
+    const std::size_t end = base_ + reserved_;
+    const auto length = std::uint32_t(end - used_);
+    const std::uint32_t head[2] = {reserved_space_type, length};
+    std::memcpy(map_ + (used_ - base_), head, sizeof head);
+    std::memcpy(map_ + (end - base_) - 4, &length, 4);
+}
+
+// The pages for the next `size` bytes, 64 KiB at a time, rather than one fault per page while
+// the link waits (older kernels lack MADV_POPULATE_WRITE: the faults then come one by one).
+void writer::populate(std::size_t size) {
+    constexpr std::size_t chunk = 64 << 10;
+    const std::size_t want = std::min(reserved_, (used_ - base_ + size + chunk - 1) / chunk * chunk);
+    if (want <= populated_) return;
+    ::madvise(map_ + populated_, want - populated_, MADV_POPULATE_WRITE);
+    populated_ = want;
 }
 
 bool writer::write_all(std::span<const std::uint8_t> head, const void* bytes, std::size_t size,
                        std::span<const std::uint8_t> tail) {
     if (error_) return false;
     const std::size_t total = head.size() + size + tail.size();
-    if (mapped_ && (!map_ || used_ + total > base_ + reserved_) && !reserve(total)) return false;
+    // Room for the block and the reserved space's block behind it.
+    if (mapped_ && (!map_ || used_ + total + 12 > base_ + reserved_) && !reserve(total + 12)) return false;
     if (!mapped_) return write_out(head, bytes, size, tail);
-    // In order, the trailing length last: a block a crash cut short ends in the zeros behind
-    // it and never reads as whole.
+    populate(total + 8);
+    // In order, the trailing length last: a block a crash cut short never reads as whole.
     std::uint8_t* at = map_ + (used_ - base_);
     std::memcpy(at, head.data(), head.size());
     if (size) std::memcpy(at + head.size(), bytes, size);
     if (!tail.empty()) std::memcpy(at + head.size() + size, tail.data(), tail.size());
     used_ += total;
+    mark_reserved();
     return true;
 }
 
@@ -406,16 +428,15 @@ private:
 }  // namespace
 
 capture read_bytes(std::span<const std::uint8_t> bytes) {
-    // A writer that stopped without closing leaves zeros behind its last block. A whole block
-    // ends in its length, never 0, at a multiple of 4 bytes.
+    // A writer that died while growing the file can leave zeros behind its last block. A whole
+    // block ends in its length, never 0, at a multiple of 4 bytes.
     std::size_t end = bytes.size();
     while (end > 0 && bytes[end - 1] == 0) --end;
     end = std::min(bytes.size(), (end + 3) & ~std::size_t(3));
     if (end < 12) throw std::runtime_error("not a pcapng capture (" + std::to_string(bytes.size()) + " bytes)");
     capture c = reader(bytes.first(end)).run();
     if (end < bytes.size() && c.damage.empty())
-        c.damage = "left unclosed by the program that wrote it (" + std::to_string(bytes.size() - end) +
-                   " zero bytes follow its last block)";
+        c.damage = "followed by " + std::to_string(bytes.size() - end) + " zero bytes behind its last block";
     return c;
 }
 

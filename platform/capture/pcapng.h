@@ -8,9 +8,10 @@
 //
 // The writer copies each block into a shared mapping of the file, ahead of which it reserves
 // the disk space (fallocate) and the pages: a block costs a copy, no system call, and a crash
-// of the program loses at most the block being copied, as the pages belong to the file. Closed,
-// the file is cut to its blocks; a program that died leaves zeros behind them, which the
-// reader skips with a note. Where the file system cannot reserve space the writer writes each
+// of the program loses at most the block being copied, as the pages belong to the file. The
+// space reserved behind the blocks is itself a block of a type for local use, which readers
+// (Wireshark included) skip, so the file reads whole while it is open and after a crash; closed,
+// it is cut to its blocks. Where the file system cannot reserve space the writer writes each
 // block with one write(2) instead.
 #pragma once
 
@@ -59,9 +60,6 @@ public:
     // The interface's number, in the order added. False when the file could not take it.
     bool add_interface(const interface_description& d, std::uint32_t& number);
     bool add_packet(std::uint32_t interface, std::uint64_t time_ns, direction d, const void* bytes, std::size_t size);
-    // Cuts the file to its blocks, so that it reads whole while it stays open; the next block
-    // reserves space anew.
-    void settle();
     int error() const { return error_; }
 
 private:
@@ -69,6 +67,9 @@ private:
     bool write_all(std::span<const std::uint8_t> head, const void* bytes, std::size_t size,
                    std::span<const std::uint8_t> tail);
     bool reserve(std::size_t more);
+    void mark_reserved();
+    void populate(std::size_t size);
+    void settle();
     bool write_out(std::span<const std::uint8_t> head, const void* bytes, std::size_t size,
                    std::span<const std::uint8_t> tail);
 
@@ -77,6 +78,7 @@ private:
     std::uint8_t* map_ = nullptr;
     std::size_t base_ = 0;        // where the mapping starts in the file (a page boundary)
     std::size_t reserved_ = 0;    // bytes mapped and reserved from there
+    std::size_t populated_ = 0;   // bytes of those whose pages are there
     std::size_t used_ = 0;        // bytes of blocks in the file
     std::uint32_t interfaces_ = 0;
     int error_ = 0;
@@ -94,7 +96,7 @@ struct capture {
     std::vector<interface_description> interfaces;  // of every section, in file order
     std::vector<packet> packets;
     // Why the file could not be read to its end ("cut short in a block at byte N", ...), or
-    // that its writer stopped without closing it; empty when it was read whole.
+    // that zeros follow its blocks; empty when it was read whole.
     std::string damage;
 };
 

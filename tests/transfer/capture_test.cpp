@@ -257,9 +257,10 @@ TEST_F(capture_folder, the_file_is_made_0600_whatever_the_umask) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-// A program that dies leaves its capture as it is while open: every transfer up to the last is
-// in it, followed by the space reserved for more. A file cut at any byte reads up to the block
-// the cut goes through, and the cut is named.
+// A program that dies leaves its capture as it is while open: whole, every transfer up to the
+// last in it, the space reserved for more a block that readers skip. A file cut at any byte
+// reads up to the block the cut goes through, and the cut is named; zeros behind the blocks
+// too.
 TEST_F(capture_folder, a_file_left_open_or_cut_anywhere_reads_up_to_its_last_whole_block) {
     ecusim::virtual_ecu ecu(boot_ecu());
     const std::string file = path("cut.pcapng");
@@ -273,15 +274,22 @@ TEST_F(capture_folder, a_file_left_open_or_cut_anywhere_reads_up_to_its_last_who
         ASSERT_EQ(KesSendCommand(6, request.data(), std::uint16_t(request.size()), response.data(), 4088, &returned), 0);
     const pc::capture open = pc::read_file(file);
     EXPECT_EQ(open.packets.size(), 3u * 4u);  // announcement, command, header, data
-    EXPECT_TRUE(open.damage.starts_with("left unclosed by the program that wrote it (")) << open.damage;
+    EXPECT_EQ(open.damage, "");
+    EXPECT_GE(fs::file_size(file), 1u << 20);  // the space reserved
 
     KesCloseInterfaces(TRELINK_LINK_USB);
+    transfer::capture::start_from_environment();  // unset: the capture ends, the file is cut to its blocks
     std::ifstream in(file, std::ios::binary);
     const bytes whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_LT(whole.size(), 1u << 20);
     const pc::capture all = pc::read_bytes(whole);
     EXPECT_EQ(all.damage, "");
     ASSERT_EQ(all.packets.size(), 3u * 4u);
     for (std::size_t k = 0; k < all.packets.size(); ++k) EXPECT_EQ(all.packets[k].data, open.packets[k].data);
+    bytes zeros = whole;
+    zeros.resize(whole.size() + 1000, 0);
+    EXPECT_EQ(pc::read_bytes(zeros).damage, "followed by 1000 zero bytes behind its last block");
+    EXPECT_EQ(pc::read_bytes(zeros).packets.size(), all.packets.size());
 
     // The ends of the blocks, to tell a cut between blocks from one inside a block.
     std::vector<std::size_t> ends;
