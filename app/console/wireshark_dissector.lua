@@ -209,8 +209,9 @@ local function link_of(pinfo, suffix)
     return (id and id.value or 0) .. (suffix or "")
 end
 
--- A packet link's dissector: what each frame is, learnt on the first pass by `learn`.
-local function packet_dissector(learn)
+-- A link's dissector: what each frame is, learnt on the first pass by `learn`, shown by
+-- `render` (a frame that is one packet by default).
+local function frame_dissector(learn, render)
     return function(tvb, pinfo, tree)
         mark_direction(pinfo)
         pinfo.cols.protocol = "Trelink"
@@ -219,12 +220,12 @@ local function packet_dissector(learn)
             info = learn(tvb, pinfo, link_of(pinfo))
             frames[pinfo.number] = info
         end
-        show(info, tvb, pinfo, tree, tvb)
+        if render then render(info, tvb, pinfo, tree) else show(info, tvb, pinfo, tree, tvb) end
     end
 end
 
 -- USB: one bulk transfer per frame.
-local dissect_usb = packet_dissector(function(tvb, pinfo, link)
+local dissect_usb = frame_dissector(function(tvb, pinfo, link)
     if pinfo.p2p_dir == 0 then
         if tvb:len() == 32 and tvb(0, 2):uint() == 0xCD07 then return { kind = "announcement" } end
         if tvb:len() >= 8 then return learn_command(link, tvb, false) end
@@ -238,7 +239,7 @@ local dissect_usb = packet_dissector(function(tvb, pinfo, link)
 end)
 
 -- The simulator: a header and its data per frame, host order.
-local dissect_simulator = packet_dissector(function(tvb, pinfo, link)
+local dissect_simulator = frame_dissector(function(tvb, pinfo, link)
     if tvb:len() < 8 then return { kind = "stray" } end
     if pinfo.p2p_dir == 0 then return learn_command(link, tvb, true) end
     local info = learn_answer(link, tvb(0, 8):tvb(), tvb:len() > 8 and tvb(8):tvb() or nil)
@@ -345,14 +346,7 @@ local function learn_serial(tvb, pinfo, link)
     return { kind = "serial", parts = parts }
 end
 
-local function dissect_serial(tvb, pinfo, tree)
-    mark_direction(pinfo)
-    pinfo.cols.protocol = "Trelink"
-    local info = frames[pinfo.number]
-    if not info then
-        info = learn_serial(tvb, pinfo, link_of(pinfo))
-        frames[pinfo.number] = info
-    end
+local dissect_serial = frame_dissector(learn_serial, function(info, tvb, pinfo, tree)
     for _, p in ipairs(info.parts) do
         local ptvb = ByteArray.new(p.packet, true):tvb("Packet")
         show(p.part, ptvb, pinfo, tree, ptvb)
@@ -361,7 +355,7 @@ local function dissect_serial(tvb, pinfo, tree)
         tree:add(trelink, tvb()):add(f_note, tvb(), "serial bytes around or within a command or answer")
         pinfo.cols.info = "serial bytes"
     end
-end
+end)
 
 local can_dissector = Proto("trelink_can", "Trelink over CAN")
 can_dissector.dissector = dissect_can
