@@ -1,6 +1,7 @@
 // ecusim: the virtual ECU's command line.
 //   ecusim usb [options]            plug in as a virtual USB device and serve until stopped
 //   ecusim gadget [options]         the same as a real USB device (configfs gadget, FunctionFS)
+//   ecusim replay FILE [--gadget]   plug in as a USB device that answers as a capture says
 //   ecusim unplug | plug            make a running `ecusim usb` or `ecusim gadget` leave or come back
 //   ecusim can --vcan PATH | --if IFACE [options]  answer on the virtual CAN bus at PATH, or on
 //                                   a SocketCAN interface, until stopped
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <cstdio>
 #include <utility>
@@ -28,6 +30,7 @@
 #include "ecusim/serial_peer.h"
 #include "ecusim/usb_device.h"
 #include "ecusim/usb_gadget.h"
+#include "ecusim/usb_replay.h"
 #include "flashdesk_version.h"
 #include "platform/registry/device_registry.h"
 
@@ -38,9 +41,11 @@ namespace {
 std::string pid_file(const std::string& name) { return qx::platform::registry_root() + "/" + name + ".pid"; }
 
 // Serves a USB device (a registry socket or a gadget) until stopped; SIGUSR1 unplugs it,
-// SIGUSR2 plugs it in again.
+// SIGUSR2 plugs it in again. A replay answers in place of the model and says at the end how
+// far the host followed the capture (exit status 1 unless every exchange matched).
 template <class Device, class... Args>
-int serve_usb(const ecusim::ecu_options& options, const std::string& name, Args&&... args) {
+int serve_usb(const ecusim::ecu_options& options, const std::string& name,
+              const std::shared_ptr<ecusim::usb_replay>& replay, Args&&... args) {
     sigset_t signals;
     sigemptyset(&signals);
     for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2}) sigaddset(&signals, s);
@@ -48,11 +53,16 @@ int serve_usb(const ecusim::ecu_options& options, const std::string& name, Args&
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     Device device(ecusim::make_config(options), std::forward<Args>(args)...);
+    if (replay) device.answer_with(replay);
     device.start();
     const std::string pid_path = pid_file(name);
     std::ofstream(pid_path) << ::getpid() << '\n';
-    std::cout << "ecusim: " << options.mode << " mode, serial " << options.serial << ", plugged in at "
-              << device.path() << std::endl;
+    if (replay)
+        std::cout << "ecusim: replaying " << replay->captured() << " captured exchanges, plugged in at " << device.path()
+                  << std::endl;
+    else
+        std::cout << "ecusim: " << options.mode << " mode, serial " << options.serial << ", plugged in at "
+                  << device.path() << std::endl;
     for (;;) {
         int s = 0;
         if (sigwait(&signals, &s) != 0) continue;
@@ -68,7 +78,9 @@ int serve_usb(const ecusim::ecu_options& options, const std::string& name, Args&
     }
     device.stop();
     std::filesystem::remove(pid_path);
-    return 0;
+    if (!replay) return 0;
+    std::cout << "ecusim replay: " << replay->summary() << std::endl;
+    return replay->complete() ? 0 : 1;
 }
 
 int serve_can(const ecusim::ecu_options& options, const std::string& bus_path, const std::string& interface,
@@ -161,6 +173,17 @@ int main(int argc, char** argv) {
     gadget->add_option("--usb-id", usb_id, "vendor:product, 4 hexadecimal digits each (default 1209:0001)");
     gadget->add_option("--ffs-dir", gadget_config.ffs_dir, "FunctionFS mount point (default /run/ecusim/ffs-NAME)");
 
+    std::string capture_file;
+    bool replay_gadget = false;
+    CLI::App* replay = app.add_subcommand("replay", "plug in as a USB device that answers as a capture (TRELINK_CAPTURE) says the ECU did");
+    replay->add_option("FILE", capture_file, "the capture")->required()->check(CLI::ExistingFile);
+    replay->add_option("--name", name, "socket name in the registry class folder, or the gadget's name");
+    replay->add_flag("--gadget", replay_gadget, "as a real USB device (configfs gadget, FunctionFS; root) instead");
+    replay->add_option("--serial", options.serial, "the gadget's USB serial number string, 8 hexadecimal digits");
+    replay->add_option("--udc", gadget_config.udc, "with --gadget: USB device controller");
+    replay->add_option("--usb-id", usb_id, "with --gadget: vendor:product (default 1209:0001)");
+    replay->add_option("--ffs-dir", gadget_config.ffs_dir, "with --gadget: FunctionFS mount point");
+
     CLI::App* unplug = app.add_subcommand("unplug", "unplug a running `ecusim usb` or `ecusim gadget` (it stays running)");
     unplug->add_option("--name", name, "device name");
     CLI::App* plug = app.add_subcommand("plug", "plug a running `ecusim usb` or `ecusim gadget` in again");
@@ -207,10 +230,18 @@ int main(int argc, char** argv) {
 
     CLI11_PARSE(app, argc, argv);
     try {
-        if (*usb)
-            return serve_usb<ecusim::usb_device>(
-                options, name, qx::platform::registry_class_dir(qx::platform::ecu_interface_class), name, state_file);
-        if (*gadget) {
+        std::shared_ptr<ecusim::usb_replay> replayed;
+        if (*replay) {
+            replayed = std::make_shared<ecusim::usb_replay>(capture_file, [](const std::string& line) {
+                std::cout << "ecusim replay: " << line << std::endl;
+            });
+            if (!replayed->capture_note().empty()) std::cout << "ecusim replay: " << replayed->capture_note() << std::endl;
+        }
+        if (*usb || (*replay && !replay_gadget))
+            return serve_usb<ecusim::usb_device>(options, name, replayed,
+                                                 qx::platform::registry_class_dir(qx::platform::ecu_interface_class), name,
+                                                 state_file);
+        if (*gadget || *replay) {
             gadget_config.name = name;
             if (!usb_id.empty()) {
                 const auto id = parse_usb_id(usb_id);
@@ -218,7 +249,7 @@ int main(int argc, char** argv) {
                 gadget_config.vendor = id->first;
                 gadget_config.product = id->second;
             }
-            return serve_usb<ecusim::usb_gadget>(options, name, gadget_config, state_file);
+            return serve_usb<ecusim::usb_gadget>(options, name, replayed, gadget_config, state_file);
         }
         if (*can && bus_path.empty() && can_interface.empty())
             throw std::invalid_argument("can: --vcan PATH or --if IFACE is required");

@@ -156,11 +156,16 @@ void usb_device::do_plug() {
     changed_.notify_all();
 }
 
+void usb_device::reset_framing() {
+    framing_.reset();
+    if (responder_) responder_->reset();
+}
+
 // Removes the socket and closes the connection: the device is gone.
 void usb_device::do_unplug() {
     if (conn_fd_ >= 0) ::close(conn_fd_);
     conn_fd_ = -1;
-    framing_.reset();
+    reset_framing();
     if (listen_fd_ >= 0) {
         ::unlink(path().c_str());
         ::close(listen_fd_);
@@ -214,7 +219,7 @@ void usb_device::serve() {
         if (fds[1].fd < 0 || !(fds[1].revents & (POLLIN | POLLHUP | POLLERR))) continue;
         if (conn_fd_ < 0) {
             conn_fd_ = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-            framing_.reset();
+            reset_framing();
             continue;
         }
         const ssize_t got = ::recv(conn_fd_, buffer.data(), buffer.size(), MSG_TRUNC);
@@ -232,7 +237,7 @@ void usb_device::serve_message(std::span<const std::uint8_t> msg, bool truncated
     std::optional<usb_answer> a;
     {
         std::lock_guard lock(mutex_);
-        a = framing_.on_transfer(model_, msg, truncated);
+        a = responder_ ? responder_->on_transfer(msg, truncated) : framing_.on_transfer(model_, msg, truncated);
     }
     if (!a) return;
     write_state();

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -24,6 +25,8 @@ public:
     usb_device(const usb_device&) = delete;
     usb_device& operator=(const usb_device&) = delete;
 
+    // Answers with `r` instead of the model; before start().
+    void answer_with(std::shared_ptr<usb_responder> r) { responder_ = std::move(r); }
     // Plugs in and serves on a thread of its own until stop().
     void start();
     void stop();
@@ -51,6 +54,7 @@ private:
     void answer(const usb_answer& a);
     void do_plug();
     void do_unplug();
+    void reset_framing();
     void wake();
     // The transfers of one answer, queued on the connection in one call, so that nothing the
     // host does between two of them can come before the last (a duplicated answer arrives
@@ -66,6 +70,7 @@ private:
     int listen_fd_ = -1;
     int conn_fd_ = -1;
     usb_framing framing_;
+    std::shared_ptr<usb_responder> responder_;
     bool running_ = false;
     bool is_plugged_ = false;
     // Requests to the serving thread and its acknowledgements.

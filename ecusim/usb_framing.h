@@ -50,6 +50,15 @@ private:
     bytes last_header_;  // of the answer before, for a stray copy of it
 };
 
+// What answers the host in place of the model's framing (ecusim replay): the same three calls.
+class usb_responder {
+public:
+    virtual ~usb_responder() = default;
+    virtual std::optional<usb_answer> on_transfer(std::span<const std::uint8_t> transfer, bool truncated) = 0;
+    virtual std::optional<std::size_t> announced_packet() const = 0;
+    virtual void reset() = 0;
+};
+
 // Writes the model's state as JSON to `path` through a temporary file (no-op for an empty path).
 void write_state_file(const std::string& path, const std::string& json);
 

@@ -339,6 +339,7 @@ void usb_gadget::events() {
             {
                 std::lock_guard model_lock(model_mutex_);
                 framing_.reset();
+                if (responder_) responder_->reset();
             }
             std::lock_guard lock(mutex_);
             ++session_;
@@ -369,7 +370,7 @@ void usb_gadget::read_commands() {
             std::lock_guard lock(model_mutex_);
             // An announced packet is read at its exact size: one of a multiple of the packet
             // size ends without a short packet. Anything else fits in one packet.
-            want = framing_.announced_packet().value_or(max_packet_);
+            want = (responder_ ? responder_->announced_packet() : framing_.announced_packet()).value_or(max_packet_);
         }
         want = std::min(want, buffer.size());
         const ssize_t n = ::read(ep_out_, buffer.data(), want);
@@ -386,7 +387,8 @@ void usb_gadget::read_commands() {
         std::optional<usb_answer> a;
         {
             std::lock_guard lock(model_mutex_);
-            a = framing_.on_transfer(model_, std::span(buffer).first(std::size_t(n)), false);
+            const auto transfer = std::span(buffer).first(std::size_t(n));
+            a = responder_ ? responder_->on_transfer(transfer, false) : framing_.on_transfer(model_, transfer, false);
         }
         if (!a) continue;
         write_state();

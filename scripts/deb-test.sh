@@ -126,4 +126,17 @@ out=$(LD_LIBRARY_PATH="$dev/usr/lib/$multiarch" "$scratch/use" "$simulator") ||
 ! LD_LIBRARY_PATH="$dev/usr/lib/$multiarch" "$scratch/use" "$scratch/no-such-libecusim.so" >/dev/null ||
   fail "the simulator link opened a library that is not there"
 pass "a C program built with trelink.pc reads the unpacked libecusim.so: $out"
+
+# Wireshark's global Lua plugin folder holds the dissector the unpacked flashdesk makes, and
+# tshark loads it.
+flashdesk_libs="$scratch/flashdesk/usr/lib/$multiarch"
+plugin="$flashdesk_libs/wireshark/plugins/trelink.lua"
+[ -f "$plugin" ] && LD_LIBRARY_PATH="$flashdesk_libs" "$scratch/flashdesk/usr/bin/flashdesk" describe --wireshark | cmp -s - "$plugin" ||
+  fail "$plugin is missing or not what flashdesk describe --wireshark writes"
+# tshark reads no other folder's plugins for -G: the unpacked folder stands in as a personal one.
+mkdir -p "$scratch/home/.local/lib/wireshark"
+ln -s "$(dirname "$plugin")" "$scratch/home/.local/lib/wireshark/plugins"
+fields=$(HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/home/.config" tshark -G fields 2>/dev/null) || true
+grep -q $'\ttrelink.command\t' <<<"$fields" || fail "tshark does not load $plugin"
+pass "the Wireshark dissector is installed and loads"
 echo "deb-test: all passed"

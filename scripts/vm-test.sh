@@ -36,7 +36,7 @@ usb_id=1209:0001
 fault_steps="1 2 3 5 8 20 40"
 modules="dummy_hcd libcomposite usb_f_fs vcan can-raw can-isotp kvaser_pci xhci-pci ftdi_sio"
 can_bitrate=500000
-all_steps="usb_update device_choice access hotplug powerseq faults usbcan isotp usb_ratio
+all_steps="usb_update replay device_choice access hotplug powerseq faults usbcan isotp usb_ratio
 	can_fault_default can_controller can_isotp can_busoff can_fault serial_wcsc serial_com serial_unplug"
 steps=${VM_STEPS:-$all_steps}
 case "${VM_BREAK:-}" in "" | can-bitrate | serial-bitrate) ;; *) die "VM_BREAK: can-bitrate or serial-bitrate" ;; esac

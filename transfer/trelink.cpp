@@ -8,6 +8,7 @@
 #include "protocol/codec.h"
 #include "protocol/commands.h"
 #include "protocol/status.h"
+#include "transfer/capture.h"
 #include "transfer/library_state.h"
 #include "transfer/messages.h"
 #include "platform/environment.h"
@@ -76,6 +77,7 @@ int KesInitializeInterfaces(unsigned flags, unsigned char* data) {
         s.trace = exchange_trace::open(path);
     else
         s.trace.reset();
+    capture::start_from_environment();
     fill_command_port(s.command_port, flags);
     const link_kind kind = choose_link(flags);
     if (kind != link_kind::none) {

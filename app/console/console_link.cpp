@@ -35,6 +35,10 @@ void add_link_option(CLI::App& app) {
     app.add_option_function<std::string>(
         "--trace", [](const std::string& file) { ::setenv(platform::environment::trace_variable, file.c_str(), 1); },
         "append one line per exchange with the ECU to FILE (flashdesk trace show FILE sums it up)");
+    app.add_option_function<std::string>(
+           "--capture", [](const std::string& file) { ::setenv(platform::environment::capture_variable, file.c_str(), 1); },
+           "write every transfer to and from the ECU into FILE, a new pcapng file (flashdesk capture show FILE reads it)")
+        ->check(CLI::NonexistentPath);
 }
 
 std::string absent_device_text() {

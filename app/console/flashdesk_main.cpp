@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "app/console/answer_timeout.h"
+#include "app/console/capture_command.h"
 #include "app/console/command_line.h"
 #include "app/console/console_link.h"
 #include "app/console/describe_command.h"
@@ -34,6 +35,7 @@ int main(int argc, char** argv) {
     qx::console::add_logs_command(app);
     qx::console::add_devices_command(app);
     qx::console::add_trace_command(app);
+    qx::console::add_capture_command(app);
     qx::console::add_record_command(app);
     qx::console::add_answer_timeout_option(app);
     qx::console::share_top_options(app);

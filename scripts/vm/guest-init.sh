@@ -92,11 +92,28 @@ usb_update() {
 	timeout 60 flashdesk ecu info > /tmp/info.log 2>&1; _rc=$?
 	cat /tmp/info.log
 	[ $_rc = 0 ] && grep -q "serial_number: $S1" /tmp/info.log || return 1
-	timeout 120 flashdesk update --folder . --once > /tmp/update.log 2>&1; _rc=$?
+	timeout 120 flashdesk update --folder . --once --capture /tmp/update.pcapng > /tmp/update.log 2>&1; _rc=$?
 	grep -E '^(main|progress):' /tmp/update.log | tail -n 3
 	cd /
 	gadget_stop
 	[ $_rc = 0 ] && ecusim check-update --serial "$S1" --state /tmp/s1.json
+}
+
+# usb_update's capture (taken over libusb) replayed by `ecusim replay --gadget`: the same update
+# follows it exchange for exchange over the real USB link.
+replay() {
+	[ -f /tmp/update.pcapng ] || return 1
+	ecusim replay /tmp/update.pcapng --gadget --name ecur --serial "$S1" > /tmp/ecur.log 2>&1 &
+	G=$!
+	wait_for 20 grep -q "plugged in" /tmp/ecur.log && wait_for 20 usb_present "$S1" || { cat /tmp/ecur.log; return 1; }
+	cd "$PK"
+	timeout 120 flashdesk update --folder . --once > /tmp/replayed.log 2>&1; _rc=$?
+	cd /
+	grep -E '^(main|progress):' /tmp/replayed.log | tail -n 2
+	kill "$G"; wait "$G"; _src=$?; G=""
+	wait_for 10 usb_absent
+	tail -n 2 /tmp/ecur.log
+	[ $_rc = 0 ] && [ $_src = 0 ] && grep -q " captured exchanges answered as captured" /tmp/ecur.log
 }
 
 # --device: the gadget by its USB serial number and by its bus-port path; another serial
@@ -222,6 +239,7 @@ ratio() {
 
 start_async can_fault_default   # a minute's wait, beside the USB steps
 step usb_update usb_update
+step replay replay
 step device_choice device_choice
 step access access
 step hotplug hotplug

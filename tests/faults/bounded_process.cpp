@@ -212,14 +212,22 @@ ecusim_server::~ecusim_server() {
 void ecusim_server::stop() {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
-        if (!wait_until(pid_, clock::now() + std::chrono::seconds(20))) {
+        std::optional<int> status = wait_until(pid_, clock::now() + std::chrono::seconds(20));
+        if (!status) {
             ::kill(pid_, SIGKILL);
             int s = 0;
             ::waitpid(pid_, &s, 0);
+        } else if (WIFEXITED(*status)) {
+            exit_code_ = WEXITSTATUS(*status);
         }
         pid_ = -1;
     }
-    if (out_fd_ >= 0) ::close(out_fd_);
+    if (out_fd_ >= 0) {
+        // The process has ended: the pipe holds the rest of what it printed.
+        char buf[4096];
+        for (ssize_t n; (n = ::read(out_fd_, buf, sizeof buf)) > 0;) output_.append(buf, std::size_t(n));
+        ::close(out_fd_);
+    }
     out_fd_ = -1;
 }
 

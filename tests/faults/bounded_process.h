@@ -70,13 +70,18 @@ public:
     ecusim_server(const ecusim_server&) = delete;
     ecusim_server& operator=(const ecusim_server&) = delete;
 
+    // Stops it; then its exit status and everything it printed after the banner.
     void stop();
     const std::string& banner() const { return banner_; }
+    std::optional<int> exit_code() const { return exit_code_; }
+    const std::string& output() const { return output_; }
 
 private:
     pid_t pid_ = -1;
     int out_fd_ = -1;
     std::string banner_;
+    std::optional<int> exit_code_;
+    std::string output_;
 };
 
 }  // namespace qx::faults

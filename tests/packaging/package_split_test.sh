@@ -20,6 +20,7 @@ programs|usr/share/icons/hicolor/64x64/apps/velmar-flashdesk.png|gui
 programs|usr/share/man/man1/flashdesk.1.gz
 programs|usr/share/man/man1/Velmar_Flashdesk.1.gz|gui
 programs|usr/share/bash-completion/completions/flashdesk
+programs|usr/@LIBDIR@/wireshark/plugins/trelink.lua
 programs|usr/share/doc/flashdesk/copyright
 programs|usr/share/doc/flashdesk/changelog.gz
 udev|usr/lib/udev/rules.d/70-flashdesk-ecu.rules

@@ -11,6 +11,7 @@
 #include "protocol/commands.h"
 #include "protocol/layout.h"
 #include "protocol/status.h"
+#include "transfer/capture.h"
 #include "transfer/library_state.h"
 #include "transfer/link.h"
 #include "transfer/messages.h"
@@ -55,8 +56,21 @@ pl::io_result with_retries(Operation operation) {
     return result;
 }
 
+// Every transfer of the pipe passes these two, and the capture sees it as it crossed.
+pl::io_result put(const void* bytes, std::size_t size) {
+    const pl::io_result sent = device->write(bytes, size);
+    if (sent.ok) capture::record(capture::port::usb, capture::direction::to_ecu, bytes, sent.count);
+    return sent;
+}
+
+pl::io_result get(void* into, std::size_t size) {
+    const pl::io_result got = device->read(into, size);
+    if (got.ok) capture::record(capture::port::usb, capture::direction::from_ecu, into, got.count);
+    return got;
+}
+
 pl::io_result write_packet(const void* bytes, std::size_t size) {
-    return with_retries([&] { return device->write(bytes, size); });
+    return with_retries([&] { return put(bytes, size); });
 }
 
 // Reads `want` bytes in packets of at most `piece` bytes each. A packet shorter than both
@@ -67,7 +81,7 @@ pl::io_result read_data(std::uint8_t* into, std::size_t want, std::size_t piece,
     while (total < want) {
         const std::size_t ask = std::min(want - total, piece);
         std::uint8_t* at = reuse_buffer ? into : into + total;
-        const pl::io_result got = with_retries([&] { return device->read(at, ask); });
+        const pl::io_result got = with_retries([&] { return get(at, ask); });
         if (!got.ok) return got;
         total += got.count;
         if (got.count != ask && got.count != max_data_packet) break;
@@ -115,6 +129,7 @@ bool read_off_strays() {
     for (;;) {
         const pl::io_result got = device->read_waiting(packet, sizeof packet);
         if (!got.ok && got.error != EMSGSIZE) break;  // none waiting, or the device is gone
+        if (got.ok) capture::record(capture::port::usb, capture::direction::from_ecu, packet, got.count);
         if (++strays > max_strays) {
             state().stray_packets = strays;
             return false;
@@ -157,6 +172,7 @@ int USB_InitializeInterfaces(unsigned, unsigned char* data) {
         show_error("  USB_Initialize CreateFile failed GetLastError = %08x", unsigned(error));
         return int(STATUS_CR_NOT_CONNECTED);
     }
+    capture::name_device(capture::port::usb, path);
     USB_interface_connected = true;
     // An answer to a command of an earlier connection must not be taken for the first answer.
     read_off_strays();
@@ -240,7 +256,7 @@ int exchange(CommandResponseTransfer* transfer) {
     }
 
     void* response_header = transfer->response_header;
-    const pl::io_result header = with_retries([&] { return device->read(response_header, 8); });
+    const pl::io_result header = with_retries([&] { return get(response_header, 8); });
     if (!header.ok) {
         show_error("USB_SendCommandReceiveResponse ReadFile failed GetLastError = %08x",
                    unsigned(header.error));

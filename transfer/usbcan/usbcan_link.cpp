@@ -10,8 +10,10 @@
 
 #include "platform/can/can_adapter.h"
 #include "platform/environment.h"
+#include "protocol/framing.h"
 #include "protocol/layout.h"
 #include "protocol/status.h"
+#include "transfer/capture.h"
 #include "transfer/link.h"
 #include "transfer/messages.h"
 
@@ -34,9 +36,9 @@ namespace pc = qx::platform::can;
 namespace pl = qx::platform;
 using namespace qx::protocol;
 
-constexpr std::uint8_t first_frame = 0x1;
-constexpr std::uint8_t consecutive_frame = 0x2;
-constexpr std::uint8_t flow_control = 0x3;
+constexpr std::uint8_t first_frame = framing::can_first_frame;
+constexpr std::uint8_t consecutive_frame = framing::can_consecutive_frame;
+constexpr std::uint8_t flow_control = framing::can_flow_control;
 constexpr int protocol_error = int(STATUS_CR_NO_INTERFACE);
 
 // The receive event: manual reset, set by the adapter's event callback on its own thread.
@@ -125,9 +127,26 @@ pc::can_message host_frame() {
 
 // Hands `count` messages to the adapter. A warning other than "not all sent" is accepted; the
 // adapter must also have taken every message, or the ECU would wait for the missing ones.
+// Every frame to and from the adapter passes these two, and the capture sees it.
+pc::ucan_status write_frames(const pc::can_message* messages, std::uint32_t& count) {
+    const pc::ucan_status s = pc::UcanWriteCanMsgEx(adapter_handle, 0, messages, &count);
+    if (s == pc::ucan_ok || pc::is_warning(s))
+        for (std::uint32_t i = 0; i < count; ++i) capture::record_can(capture::direction::to_ecu, messages[i]);
+    return s;
+}
+
+pc::ucan_status read_frames(std::uint32_t& count) {
+    std::uint8_t channel = 0;
+    const pc::ucan_status s = pc::UcanReadCanMsgEx(adapter_handle, &channel, receive_array.data(), &count);
+    if (s == pc::ucan_ok)
+        for (std::uint32_t i = 0; i < count && i < receive_array.size(); ++i)
+            capture::record_can(capture::direction::from_ecu, receive_array[i]);
+    return s;
+}
+
 bool send_block(const pc::can_message* messages, std::uint32_t count) {
     std::uint32_t sent = count;
-    const pc::ucan_status s = pc::UcanWriteCanMsgEx(adapter_handle, 0, messages, &sent);
+    const pc::ucan_status s = write_frames(messages, sent);
     const bool accepted = s == pc::ucan_ok || (pc::is_warning(s) && s != pc::ucan_warning_tx_incomplete);
     return accepted && sent == count;
 }
@@ -138,8 +157,7 @@ bool receive(std::uint32_t capacity, std::uint32_t& got) {
     for (;;) {
         received.reset();
         std::uint32_t count = capacity;
-        std::uint8_t channel = 0;
-        const pc::ucan_status s = pc::UcanReadCanMsgEx(adapter_handle, &channel, receive_array.data(), &count);
+        const pc::ucan_status s = read_frames(count);
         if (s == pc::ucan_ok && count > 0) {
             got = std::min(count, capacity);
             return true;
@@ -152,9 +170,7 @@ bool receive(std::uint32_t capacity, std::uint32_t& got) {
 // Frames left over from an exchange that ended early belong to no later one.
 void discard_stale_frames() {
     std::uint32_t count = receive_frames;
-    std::uint8_t channel = 0;
-    while (pc::UcanReadCanMsgEx(adapter_handle, &channel, receive_array.data(), &count) == pc::ucan_ok && count)
-        count = receive_frames;
+    while (read_frames(count) == pc::ucan_ok && count) count = receive_frames;
 }
 
 // The adapter failed the exchange: when the controller is not error-active, its state says why
@@ -216,6 +232,8 @@ int UsbCanSystecInitializeInterfaces(unsigned, unsigned char*) {
     }
     hardware_initialised = true;
     can_active = true;
+    const std::string vcan = pl::environment::virtual_can();
+    capture::name_device(capture::port::usb_can, vcan.empty() ? pl::environment::can_interface() : vcan);
     transmit.fill(host_frame());
     return 0;
 }
