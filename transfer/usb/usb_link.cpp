@@ -82,6 +82,7 @@ std::uint16_t word_at(const void* header, std::size_t index) {
 
 int GetDevicePath(std::string_view interface_class, char* buffer, std::size_t buffer_size) {
     const pl::device_search search = pl::first_present_device(interface_class);
+    for (const std::string& refusal : search.refusals) show_error("%s", refusal.c_str());
     if (search.outcome == pl::device_search::enumeration_failed) {
         errno = search.error;
         show_error("GetDevicePath Error: SetupDiGetClassDevs failed");
