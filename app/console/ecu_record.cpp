@@ -19,6 +19,7 @@
 #include "app/console/ecu_command.h"
 #include "app/console/job_output.h"
 #include "app/console/json_output.h"
+#include "app/console/visible_text.h"
 #include "core/connection_manager.h"
 #include "pak/crc32c.h"
 
@@ -239,7 +240,7 @@ bool append_record(record_file* file, const ecu_record& r, std::ostream& err) {
         file->append(r);
         return true;
     } catch (const std::runtime_error& e) {
-        err << "flashdesk: " << e.what() << std::endl;
+        err << "flashdesk: " << visible(e.what()) << std::endl;
         return false;
     }
 }
@@ -277,6 +278,9 @@ int show_record(std::istream& in, const std::string& name, const std::string& se
             images.push_back({i.type, i.package, optional_text(i.version, false), optional_text(i.size, false),
                               optional_text(i.crc32c, true), i.author, i.date});
     }
+    for (table_rows* rows : {&ecus, &images})
+        for (auto& row : *rows)
+            for (std::string& cell : row) cell = visible(cell);
     const auto ecu_width = column_widths(ecus), image_width = column_widths(images);
     print_row(ecus[0], ecu_width, "", out);
     print_row(images[0], image_width, "  ", out);

@@ -7,12 +7,26 @@
 #include "app/console/answer_timeout.h"
 #include "app/console/console_link.h"
 #include "app/console/json_output.h"
+#include "app/console/visible_text.h"
 
 namespace qx::console {
 
 namespace {
 
 const json_line_format json_lines;
+
+// The text form: the renderer's lines, their texts made visible.
+class visible_line_format : public ui::console_format {
+public:
+    std::string text_line(const std::string& label, const std::string& text) const override {
+        return label + ": " + visible_lines(text);
+    }
+    std::string message_line(const ui::message_box_request& r, int) const override {
+        return r.caption + ": " + visible_lines(r.text);
+    }
+};
+
+const visible_line_format text_lines;
 
 std::string line_of(const nlohmann::ordered_json& j) { return json_text(j, -1); }
 
@@ -44,16 +58,19 @@ std::string json_line_format::progress_line(const std::string& label, const ui::
 
 job_output::job_output(std::ostream& out, bool json) : out_(out), json_(json) {}
 
-const ui::console_format* job_output::format() const { return json_ ? &json_lines : nullptr; }
+const ui::console_format* job_output::format() const { 
+    if (json_) return &json_lines;
+    return &text_lines;
+}
 
 void job_output::say(std::ostream& text_stream, const std::string& text) {
     verdict_ = text;
-    if (!json_) text_stream << text << '\n';
+    if (!json_) text_stream << visible_lines(text) << '\n';
 }
 
 void job_output::fail(std::ostream& text_stream, const std::string& text) {
     verdict_ = text;
-    if (!json_) text_stream << "Error: " << text << '\n';
+    if (!json_) text_stream << "Error: " << visible_lines(text) << '\n';
 }
 
 void job_output::object(const nlohmann::ordered_json& j) const {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "app/console/visible_text.h"
+
 namespace qx::console {
 
 namespace {
@@ -32,7 +34,7 @@ bool summarise_trace(std::istream& in, std::ostream& out, std::ostream& err) {
         long long us = -1;
         fields >> when >> name >> request >> response >> status >> us;
         if (!fields || us < 0) {
-            err << "Error: line " << number << " is not a trace line: " << line << '\n';
+            err << "Error: line " << number << " is not a trace line: " << visible(line) << '\n';
             return false;
         }
         per_command& c = by_name[name];
@@ -47,7 +49,7 @@ bool summarise_trace(std::istream& in, std::ostream& out, std::ostream& err) {
     std::snprintf(text, sizeof text, "%-40s %8s %12s %12s\n", "command", "count", "total ms", "slowest ms");
     out << text;
     for (const auto& [name, c] : rows) {
-        std::snprintf(text, sizeof text, "%-40s %8lu %12.3f %12.3f\n", name.c_str(), c.count, double(c.total_us) / 1000.0,
+        std::snprintf(text, sizeof text, "%-40s %8lu %12.3f %12.3f\n", visible(name).c_str(), c.count, double(c.total_us) / 1000.0,
                       double(c.slowest_us) / 1000.0);
         out << text;
     }

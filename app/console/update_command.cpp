@@ -8,6 +8,7 @@
 #include "app/console/console_link.h"
 #include "app/console/job_output.h"
 #include "app/console/ecu_record.h"
+#include "app/console/visible_text.h"
 #include "core/connection_manager.h"
 #include "platform/registry/device_registry.h"
 #include "platform/usb/usb_device.h"
@@ -116,7 +117,7 @@ int run_update(const update_options& o, std::ostream& out, record_file* record) 
                            no_answer ? no_answer_text(opts.connect_attempts) : failure_shown(m));
                 if (!append_record(record, ecu, std::cerr)) record_lost = true;
             } catch (const std::exception& e) {
-                std::cerr << "flashdesk: no record of this ECU: " << e.what() << std::endl;
+                std::cerr << "flashdesk: no record of this ECU: " << visible(e.what()) << std::endl;
                 record_lost = true;
             }
         };
