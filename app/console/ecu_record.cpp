@@ -45,7 +45,14 @@ ecu_record::clock::time_point utc_time(const std::string& text) {
     std::tm tm{};
     const char* end = ::strptime(text.c_str(), "%Y-%m-%dT%H:%M:%SZ", &tm);
     if (!end || *end) throw std::invalid_argument("not a UTC time: " + text);
-    return ecu_record::clock::from_time_t(::timegm(&tm));
+    // A year the clock cannot hold (it spans about 292 years either side of 1970) is no time
+    // a station wrote.
+    const std::time_t seconds = ::timegm(&tm);
+    using limit = std::chrono::duration<std::time_t>;
+    if (seconds > std::chrono::duration_cast<limit>(ecu_record::clock::duration::max()).count() ||
+        seconds < std::chrono::duration_cast<limit>(ecu_record::clock::duration::min()).count())
+        throw std::invalid_argument("not a UTC time: " + text);
+    return ecu_record::clock::from_time_t(seconds);
 }
 
 json number_or_null(const std::optional<std::uint32_t>& v) { return v ? json(*v) : json(nullptr); }
