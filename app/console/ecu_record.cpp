@@ -57,9 +57,13 @@ ecu_record::clock::time_point utc_time(const std::string& text) {
 
 json number_or_null(const std::optional<std::uint32_t>& v) { return v ? json(*v) : json(nullptr); }
 
+// null, or a whole number that fits 32 bits: a record line never holds a fraction, a negative
+// number or a larger one (converting those would be undefined or wrong).
 std::optional<std::uint32_t> optional_number(const json& j) {
     if (j.is_null()) return std::nullopt;
-    return j.get<std::uint32_t>();
+    if (!j.is_number_unsigned() || j.get<std::uint64_t>() > 0xFFFFFFFFu)
+        throw std::invalid_argument("not a 32-bit number: " + j.dump());
+    return std::uint32_t(j.get<std::uint64_t>());
 }
 
 std::uint32_t crc_value(const json& j) {
