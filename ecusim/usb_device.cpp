@@ -10,6 +10,7 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "ecusim/control_socket.h"
 #include "platform/registry/device_registry.h"
 
 namespace ecusim {
@@ -129,10 +131,12 @@ void usb_device::write_state() {
     write_state_file(state_file_, text);
 }
 
-// Creates the socket: the device arrives.
+// Creates the socket: the device arrives. Never in a registry folder that is refused, and
+// never in place of a device that is plugged in.
 void usb_device::do_plug() {
     if (listen_fd_ >= 0) return;
-    std::filesystem::create_directories(class_dir_);
+    if (const std::string refusal = qx::platform::prepare_registry(class_dir_); !refusal.empty())
+        throw std::runtime_error(refusal);
     const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (fd < 0) fail("socket");
     // Bound and listening under a name outside the class folder first, then moved in: a host
@@ -143,12 +147,22 @@ void usb_device::do_plug() {
     if (staging.size() >= sizeof addr.sun_path) fail("device path too long: " + staging);
     std::strncpy(addr.sun_path, staging.c_str(), sizeof addr.sun_path - 1);
     ::unlink(staging.c_str());
-    ::unlink(path().c_str());
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0 ||
-        ::rename(staging.c_str(), path().c_str()) != 0) {
+    const auto give_up = [&](const std::string& what) {
         ::close(fd);
         ::unlink(staging.c_str());
-        fail("bind " + path());
+        fail(what);
+    };
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0) give_up("bind " + staging);
+    while (::renameat2(AT_FDCWD, staging.c_str(), AT_FDCWD, path().c_str(), RENAME_NOREPLACE) != 0) {
+        if (errno != EEXIST) give_up("plug in at " + path());
+        // Left by a device that ended: ours to replace. A device still plugged in stays.
+        const std::string refusal = qx::platform::registry_socket_refusal(path());
+        if (socket_in_use(path()) || !refusal.empty()) {
+            ::close(fd);
+            ::unlink(staging.c_str());
+            throw std::runtime_error(refusal.empty() ? "a running device is plugged in at " + path() : refusal);
+        }
+        ::unlink(path().c_str());
     }
     listen_fd_ = fd;
     std::lock_guard lock(mutex_);
@@ -159,6 +173,15 @@ void usb_device::do_plug() {
 void usb_device::reset_framing() {
     framing_.reset();
     if (responder_) responder_->reset();
+}
+
+// On the serving thread: a device that cannot come back stays unplugged and says why.
+void usb_device::replug() {
+    try {
+        do_plug();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ecusim: cannot plug in: %s\n", e.what());
+    }
 }
 
 // Removes the socket and closes the connection: the device is gone.
@@ -191,7 +214,7 @@ void usb_device::serve() {
 
         if (replug_at_ && std::chrono::steady_clock::now() >= *replug_at_) {
             replug_at_.reset();
-            do_plug();
+            replug();
         }
         if (fds[0].revents & POLLIN) {
             std::uint64_t v;
@@ -206,7 +229,7 @@ void usb_device::serve() {
                 do_unplug();
             } else if (req == request::plug) {
                 replug_at_.reset();
-                do_plug();
+                replug();
             } else if (req == request::stop) {
                 do_unplug();
             }

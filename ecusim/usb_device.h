@@ -30,7 +30,8 @@ public:
     // Plugs in and serves on a thread of its own until stop().
     void start();
     void stop();
-    // Both return once the socket is gone or present.
+    // unplug returns once the socket is gone, plug once it is present or could not be made
+    // (plugged() tells; a refused registry or a live device of the same name keeps it out).
     void unplug();
     void plug();
     bool plugged() const;
@@ -53,6 +54,7 @@ private:
     void serve_message(std::span<const std::uint8_t> msg, bool truncated);
     void answer(const usb_answer& a);
     void do_plug();
+    void replug();
     void do_unplug();
     void reset_framing();
     void wake();

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "core/certificate_reader.h"
 #include "pak/pak_group_file.h"
 #include "update/update_failure.h"
 #include "platform/registry/device_registry.h"
@@ -76,17 +77,13 @@ void CUpdateImageDlg::on_init() {
     enable_controls(true);
 
     std::string failure_text;
-    std::ifstream in(options_.root_certificate_path, std::ios::binary);
-    if (!in) {
+    const certificate_file read = read_certificate_file(options_.root_certificate_path, root_certificate_);
+    if (read == certificate_file::cannot_open) {
         failure_text = "No root certificate found.  Cannot continue.";
-    } else {
-        try {
-            root_certificate_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        } catch (const std::exception&) {  // too large to hold
-            root_certificate_.clear();
-        }
-        // An empty file cannot identify any ECU: refused like an unreadable one.
-        if (in.bad() || root_certificate_.empty()) failure_text = "Cannot read root certificate.  Cannot continue.";
+    } else if (read == certificate_file::unreadable || root_certificate_.empty()) {
+        // An empty file cannot identify any ECU, nor can one longer than any certificate:
+        // refused like an unreadable one.
+        failure_text = "Cannot read root certificate.  Cannot continue.";
     }
     if (!failure_text.empty()) {
         message_box(failure_text, "ERROR!", ui::MB_OK);

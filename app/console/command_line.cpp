@@ -6,6 +6,7 @@
 #include "app/console/answer_timeout.h"
 #include "app/console/console_link.h"
 #include "app/console/job_output.h"
+#include "app/console/visible_text.h"
 
 namespace qx::console {
 
@@ -27,7 +28,7 @@ int run_command_line(CLI::App& app, int argc, char** argv, std::ostream& err) {
         if (status != 0 && dynamic_cast<const CLI::RuntimeError*>(&e)) report_absent_device(err);
         return status;
     } catch (const std::exception& e) {
-        err << "flashdesk: stopped by an unexpected failure: " << e.what() << std::endl;
+        err << "flashdesk: stopped by an unexpected failure: " << visible(e.what()) << std::endl;
     } catch (...) {
         err << "flashdesk: stopped by an unexpected failure." << std::endl;
     }

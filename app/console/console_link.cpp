@@ -4,10 +4,12 @@
 #include <map>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "platform/environment.h"
 #include "platform/registry/device_registry.h"
 #include "platform/usb/usb_device.h"
+#include "app/console/visible_text.h"
 
 namespace qx::console {
 
@@ -41,12 +43,25 @@ void add_link_option(CLI::App& app) {
         ->check(CLI::NonexistentPath);
 }
 
-std::string absent_device_text() {
+namespace {
+
+// What report_absent_device tells.
+std::vector<std::string> absent_device_texts() {
+    if (!connection_manager::link_missed()) return {};
     const std::string selector = platform::environment::device();
-    if (selector.empty() || !connection_manager::link_missed()) return {};
-    const std::string cls(platform::ecu_interface_class);
-    if (platform::usb::first_present_device(cls).outcome == platform::usb::device_search::found) return {};
-    return no_such_device_text(selector);
+    const auto found = platform::usb::first_present_device(platform::ecu_interface_class);
+    std::vector<std::string> texts;
+    if (!selector.empty() && found.outcome != platform::usb::device_search::found)
+        texts.push_back(no_such_device_text(selector));
+    if (chosen().flags == links.at("usb")) texts.insert(texts.end(), found.refusals.begin(), found.refusals.end());
+    return texts;
+}
+
+}  // namespace
+
+std::string absent_device_text() {
+    const std::vector<std::string> texts = absent_device_texts();
+    return texts.empty() ? std::string() : texts.front();
 }
 
 std::string no_such_device_text(const std::string& selector) {
@@ -62,7 +77,7 @@ std::string several_ecus_text() {
 }
 
 void report_absent_device(std::ostream& err) {
-    if (const std::string text = absent_device_text(); !text.empty()) err << text << std::endl;
+    for (const std::string& text : absent_device_texts()) err << visible(text) << std::endl;
 }
 
 const link_choice& console_link() { return chosen(); }

@@ -19,6 +19,7 @@
 #include "app/console/ecu_command.h"
 #include "app/console/job_output.h"
 #include "app/console/json_output.h"
+#include "app/console/visible_text.h"
 #include "core/connection_manager.h"
 #include "pak/crc32c.h"
 
@@ -44,14 +45,25 @@ ecu_record::clock::time_point utc_time(const std::string& text) {
     std::tm tm{};
     const char* end = ::strptime(text.c_str(), "%Y-%m-%dT%H:%M:%SZ", &tm);
     if (!end || *end) throw std::invalid_argument("not a UTC time: " + text);
-    return ecu_record::clock::from_time_t(::timegm(&tm));
+    // A year the clock cannot hold (it spans about 292 years either side of 1970) is no time
+    // a station wrote.
+    const std::time_t seconds = ::timegm(&tm);
+    using limit = std::chrono::duration<std::time_t>;
+    if (seconds > std::chrono::duration_cast<limit>(ecu_record::clock::duration::max()).count() ||
+        seconds < std::chrono::duration_cast<limit>(ecu_record::clock::duration::min()).count())
+        throw std::invalid_argument("not a UTC time: " + text);
+    return ecu_record::clock::from_time_t(seconds);
 }
 
 json number_or_null(const std::optional<std::uint32_t>& v) { return v ? json(*v) : json(nullptr); }
 
+// null, or a whole number that fits 32 bits: a record line never holds a fraction, a negative
+// number or a larger one (converting those would be undefined or wrong).
 std::optional<std::uint32_t> optional_number(const json& j) {
     if (j.is_null()) return std::nullopt;
-    return j.get<std::uint32_t>();
+    if (!j.is_number_unsigned() || j.get<std::uint64_t>() > 0xFFFFFFFFu)
+        throw std::invalid_argument("not a 32-bit number: " + j.dump());
+    return std::uint32_t(j.get<std::uint64_t>());
 }
 
 std::uint32_t crc_value(const json& j) {
@@ -281,6 +293,9 @@ int show_record(std::istream& in, const std::string& name, const std::string& se
             images.push_back({i.type, i.package, optional_text(i.version, false), optional_text(i.size, false),
                               optional_text(i.crc32c, true), i.author, i.date});
     }
+    for (table_rows* rows : {&ecus, &images})
+        for (auto& row : *rows)
+            for (std::string& cell : row) cell = visible(cell);
     const auto ecu_width = column_widths(ecus), image_width = column_widths(images);
     print_row(ecus[0], ecu_width, "", out);
     print_row(images[0], image_width, "  ", out);

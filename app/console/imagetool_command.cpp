@@ -20,6 +20,7 @@
 #include "app/console/coredump_command.h"
 #include "app/console/stop_signals.h"
 #include "app/launcher/mode_texts.h"
+#include "core/certificate_reader.h"
 #include "filetool/pc_file.h"
 #include "imagetool/image_downloader_dlg.h"
 #include "platform/ui/console_renderer.h"
@@ -260,13 +261,11 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
     // A boot loader tells its serial number only against the root certificate.
     if (manager.target_mode == connection_manager::mode_boot_loader &&
         (boot_job || job == imagetool_job::coredump)) {
-        std::ifstream in(options.root_certificate, std::ios::binary);
-        if (!in) {
+        if (read_certificate_file(options.root_certificate, root) != certificate_file::read) {
             const std::string text = "Failed to open Root certificate: " + options.root_certificate;
             report.fail(out, text);
             return end(false, text);
         }
-        root.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
     ui::console_answers answers;

@@ -9,6 +9,7 @@
 #include "app/console/console_link.h"
 #include "app/console/json_output.h"
 #include "app/console/stop_signals.h"
+#include "app/console/visible_text.h"
 #include "core/connection_manager.h"
 
 namespace qx::console {
@@ -18,6 +19,19 @@ namespace {
 const json_line_format json_lines;
 
 std::atomic<bool> a_job_ended{false};
+
+// The text form: the renderer's lines, their texts made visible.
+class visible_line_format : public ui::console_format {
+public:
+    std::string text_line(const std::string& label, const std::string& text) const override {
+        return label + ": " + visible_lines(text);
+    }
+    std::string message_line(const ui::message_box_request& r, int) const override {
+        return r.caption + ": " + visible_lines(r.text);
+    }
+};
+
+const visible_line_format text_lines;
 
 std::string line_of(const nlohmann::ordered_json& j) { return json_text(j, -1); }
 
@@ -49,21 +63,24 @@ std::string json_line_format::progress_line(const std::string& label, const ui::
 
 job_output::job_output(std::ostream& out, bool json) : out_(out), json_(json) {}
 
-const ui::console_format* job_output::format() const { return json_ ? &json_lines : nullptr; }
+const ui::console_format* job_output::format() const { 
+    if (json_) return &json_lines;
+    return &text_lines;
+}
 
 void job_output::say(std::ostream& text_stream, const std::string& text) {
     verdict_ = said_ = text;
-    if (!json_) text_stream << text << '\n';
+    if (!json_) text_stream << visible_lines(text) << '\n';
 }
 
 void job_output::fail(std::ostream& text_stream, const std::string& text) {
     verdict_ = said_ = text;
-    if (!json_) text_stream << "Error: " << text << '\n';
+    if (!json_) text_stream << "Error: " << visible_lines(text) << '\n';
 }
 
 void job_output::record_lost(std::ostream& text_stream, const std::string& text) {
     record_lost_ = said_ = text;
-    if (!json_) text_stream << text << std::endl;
+    if (!json_) text_stream << visible_lines(text) << std::endl;
 }
 
 void job_output::object(const nlohmann::ordered_json& j) const {

@@ -34,7 +34,8 @@ public:
     job_output(std::ostream& out, bool json);
 
     bool json() const { return json_; }
-    // The renderer's line format and its stream (`text_stream` in the text form).
+    // The renderer's line format (texts made visible in the text form) and its stream
+    // (`text_stream` in the text form).
     const ui::console_format* format() const;
     std::ostream& lines(std::ostream& text_stream) const { return json_ ? out_ : text_stream; }
     // A line of the job's own that also says how it ended: `text` on `text_stream` in the text

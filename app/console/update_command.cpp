@@ -9,6 +9,7 @@
 #include "app/console/job_output.h"
 #include "app/console/ecu_record.h"
 #include "app/console/stop_signals.h"
+#include "app/console/visible_text.h"
 #include "core/connection_manager.h"
 #include "platform/registry/device_registry.h"
 #include "platform/usb/usb_device.h"

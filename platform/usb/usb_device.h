@@ -53,6 +53,8 @@ struct device_search {
     std::string path;         // when found, and the first of them when several
     int error = 0;            // errno value otherwise
     std::size_t present = 0;  // devices present that could be meant
+    // The registry's folders and sockets that were refused (whatever the outcome), one text each.
+    std::vector<std::string> refusals;
 };
 
 // A present device of the ECU's class.
@@ -76,10 +78,12 @@ struct device_selector {
 
 // Every present device of the class, registry devices first, TRELINK_DEVICE not applied. The
 // USB strings are asked for only when `with_strings`. `error` is set (EINVAL for a malformed
-// TRELINK_USB_IDS, else from libusb) when libusb could not list its devices.
-std::vector<present_device> present_devices(std::string_view interface_class, bool with_strings, int& error);
+// TRELINK_USB_IDS, else from libusb) when libusb could not list its devices. `refusals`, when
+// given, receives the texts of the registry's folders and sockets that were refused.
+std::vector<present_device> present_devices(std::string_view interface_class, bool with_strings, int& error,
+                                            std::vector<std::string>* refusals = nullptr);
 
-// The first present device of the class: a registry device if there is one, else the first
+// The first present device of the class: a usable registry device if there is one, else the first
 // libusb device that TRELINK_USB_IDS names and that has a usable bulk interface. With
 // TRELINK_DEVICE set, the first that it names, and no_device when none is present. Without it,
 // `several` when more than one device is present: which ECU is meant is never guessed.

@@ -1,8 +1,10 @@
 // Writes the seed corpora of the fuzz targets that no program already writes: fuzz_seeds DIR
 // makes DIR/<target>/<name> for the structure layouts (one per catalogue entry and per
 // configuration item type), raw log disks, core dumps, host transfers to the virtual ECU,
-// USB-CAN exchanges, response views, receive ring runs and captures of every link. Packages, groups and certificates
+// USB-CAN and USB exchanges, response views, receive ring runs, station records, exchange
+// traces and captures of every link. Packages, groups and certificates
 // come from `ecusim make-packages` (scripts/fuzz.sh --seed).
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console/ecu_record.h"
 #include "ecusim/raw_log_disk.h"
 #include "imagetool/core_dump_file.h"
 #include "platform/capture/pcapng.h"
@@ -195,6 +198,72 @@ void serial_exchange(bool host_order, std::uint8_t n, std::uint16_t room, std::u
     seed("fuzz_serial_link", name, b);
 }
 
+// The device's messages for one USB exchange as the target reads them: shape (command size,
+// code), room, then the response header and r data bytes in messages of at most 4096 bytes,
+// each after its length less one.
+void usb_exchange(std::uint8_t n, std::uint16_t room, std::uint16_t r, const std::string& name) {
+    bytes b{n, std::uint8_t(room), std::uint8_t(room >> 8)};
+    const auto message = [&b](const bytes& m) {
+        b.push_back(std::uint8_t(m.size() - 1));
+        b.push_back(std::uint8_t((m.size() - 1) >> 8));
+        b.insert(b.end(), m.begin(), m.end());
+    };
+    bytes header;
+    for (std::uint16_t w : {std::uint16_t(0xCD4F), r, std::uint16_t(0), std::uint16_t(0)}) put16be(header, w);
+    message(header);
+    for (std::uint16_t at = 0; at < r; at = std::uint16_t(at + std::min(r - at, 4096))) {
+        bytes piece(std::min(r - at, 4096));
+        for (std::size_t i = 0; i < piece.size(); ++i) piece[i] = std::uint8_t(at + i);
+        message(piece);
+    }
+    seed("fuzz_usb_link", name, b);
+}
+
+// Station records: a successful update with its images, a failed program, an ECU that never
+// answered.
+void records() {
+    qx::console::ecu_record updated;
+    updated.begin("update");
+    updated.device = "1-2.3";
+    updated.serial_number = "0A0B0C0D";
+    updated.target_mode = "boot";
+    updated.firmware_version = 0x01020304;
+    updated.images = {{"Firmware", "Firmware", "Velmar Service", "2024-03-01 12:00:00 UTC", 7, 4096, 0x12345678},
+                      {"Fixed Model", "Fixed Model", "Velmar Service", "2024-03-01 12:00:00 UTC", 7, 2048, 0x9ABCDEF0}};
+    updated.finish(true, "Update Success! (100%)");
+    qx::console::ecu_record failed;
+    failed.begin("program");
+    failed.serial_number = "0A0B0C0D";
+    failed.target_mode = "boot";
+    failed.images = {{"Firmware", "firmware.pak", "Velmar Service", "2024-03-01 12:00:00 UTC", {}, {}, {}}};
+    failed.finish(false, "Could not connect:\nThe specified interface is not connected");
+    qx::console::ecu_record mute;
+    mute.begin("update");
+    mute.finish(false, "No ECU answered after 12 connection attempts.");
+    const auto text = [](const std::string& s) { return bytes(s.begin(), s.end()); };
+    seed("fuzz_ecu_record", "updated", text(qx::console::record_line(updated) + "\n"));
+    seed("fuzz_ecu_record", "failed", text(qx::console::record_line(failed) + "\n"));
+    seed("fuzz_ecu_record", "three_ecus",
+         text(qx::console::record_line(updated) + "\n" + qx::console::record_line(failed) + "\n" +
+              qx::console::record_line(mute) + "\n"));
+}
+
+// Exchange traces as the library writes them: a line per exchange, tab-separated.
+void traces() {
+    std::string all;
+    unsigned us = 100;
+    for (const command_info& c : commands) {
+        char line[160];
+        std::snprintf(line, sizeof line, "2024-03-01T12:00:00.%03uZ\t%s\t%u\t%u\t%08x\t%u\n", us % 1000,
+                      std::string(c.name).c_str(), 8u, 64u, 0u, us);
+        all += line;
+        us += 37;
+    }
+    seed("fuzz_trace_show", "every_command", bytes(all.begin(), all.end()));
+    const std::string one = "2024-03-01T12:00:00.000Z\tGET_TARGET_VERSION\t0\t8\t00000000\t120\n";
+    seed("fuzz_trace_show", "one_exchange", bytes(one.begin(), one.end()));
+}
+
 }  // namespace
 
 // One GET_TARGET_VERSION and one SECURITY_COMMAND as each link's capture holds them.
@@ -307,5 +376,11 @@ int main(int argc, char** argv) {
     serial_exchange(true, 0, 0x8000 | 8, 8, 0xCD, "wincomm_target_version");
     serial_exchange(true, 4, 0x8000 | 16, 64, 0xCD, "wincomm_answer_larger_than_the_room");
     captures();
+    usb_exchange(0, 8, 8, "target_version");
+    usb_exchange(40, 256, 0, "announced_command_empty_answer");
+    usb_exchange(4, 16, 64, "answer_larger_than_the_room");
+    usb_exchange(1, 6000, 5000, "answer_in_two_messages");
+    records();
+    traces();
     return 0;
 }

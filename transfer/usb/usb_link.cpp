@@ -97,6 +97,7 @@ std::string named_device(const unsigned char* data) {
 }
 
 int copy_device_path(const pl::device_search& search, char* buffer, std::size_t buffer_size) {
+    for (const std::string& refusal : search.refusals) show_error("%s", refusal.c_str());
     if (search.outcome == pl::device_search::enumeration_failed) {
         errno = search.error;
         show_error("GetDevicePath Error: SetupDiGetClassDevs failed");
