@@ -223,9 +223,9 @@ int main(int argc, char** argv) {
     ecusim::add_ecu_options(*serial_line, serial_options);
     CLI::Option* link = serial_line->add_option(
         "--link", link_path, "make a pty and put a symbolic link to it at PATH (the host's TRELINK_COMn)");
-    CLI::Option* device = serial_line->add_option(
+    CLI::Option* existing_device = serial_line->add_option(
         "--device", serial_device, "answer on this existing terminal device instead (a UART, a USB-serial adapter)");
-    link->excludes(device);
+    link->excludes(existing_device);
     serial_line->add_flag("--host-order", host_order, "keep structures in host byte order (answers 0xCC)");
 
     std::string serial;

@@ -165,6 +165,7 @@ public:
                                       this, 0);
     }
     ~stray_probe() {
+        if (pending_ && !done_) libusb_cancel_transfer(transfer_);
         stop();
         // A transfer libusb never gave back is left to it rather than freed under it.
         if (transfer_ && !abandoned_) libusb_free_transfer(transfer_);
