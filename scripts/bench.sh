@@ -57,6 +57,7 @@ row "CRC one stream / three streams" pak_bench "CRC three-stream speed-up" "-" 0
 row "KesSendCommand USB / bare exchange" trelink_bench "USB link" "<=" 1.10
 row "KesSendCommand simulator / direct" trelink_bench "simulator link" "-" 0
 row "full update / bare round trips" update_bench "update" "<=" 1.15
+row "update captured / uncaptured" update_bench "capture" "<=" 1.05
 row "log download / bare round trips" logs_bench "download" "<=" 1.15
 row "description tree build" description_build_bench "description tree build" "<" 2
 row "description tree / flat map" description_build_bench "description tree" "-" 0

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "core/certificate_reader.h"
 #include "pak/pak_group_file.h"
 #include "update/update_failure.h"
 #include "platform/registry/device_registry.h"
@@ -80,17 +81,13 @@ void CUpdateImageDlg::on_init() {
     enable_controls(true);
 
     std::string failure_text;
-    std::ifstream in(options_.root_certificate_path, std::ios::binary);
-    if (!in) {
+    const certificate_file read = read_certificate_file(options_.root_certificate_path, root_certificate_);
+    if (read == certificate_file::cannot_open) {
         failure_text = "No root certificate found.  Cannot continue.";
-    } else {
-        try {
-            root_certificate_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        } catch (const std::exception&) {  // too large to hold
-            root_certificate_.clear();
-        }
-        // An empty file cannot identify any ECU: refused like an unreadable one.
-        if (in.bad() || root_certificate_.empty()) failure_text = "Cannot read root certificate.  Cannot continue.";
+    } else if (read == certificate_file::unreadable || root_certificate_.empty()) {
+        // An empty file cannot identify any ECU, nor can one longer than any certificate:
+        // refused like an unreadable one.
+        failure_text = "Cannot read root certificate.  Cannot continue.";
     }
     if (!failure_text.empty()) {
         message_box(failure_text, "ERROR!", ui::MB_OK);
@@ -168,6 +165,8 @@ void CUpdateImageDlg::on_device_change(const ui::device_event& e) {
         if (worker_.joinable()) worker_.join();  // the last one has ended: update_busy is clear
         update_busy = true;
         stopping_ = false;
+        // The worker serves the ECU that arrived, never another one that is plugged in too.
+        ecu_device_ = e.path;
         worker_ = std::jthread([this, hold = begin_work()](std::stop_token stop) mutable { run_worker(stop, std::move(hold)); });
     } else {
         model().set_bitmap(id::main_lamp, lamp_yellow);
@@ -208,6 +207,7 @@ void CUpdateImageDlg::run_worker(std::stop_token stop, work_hold hold) {
         if (connection_.is_connected()) connection_.disconnect();
     } catch (...) {
     }
+    connection_.use_device({});
     update_busy = false;
     hold.release();
     if (options_.after_worker) options_.after_worker();
@@ -228,8 +228,11 @@ void CUpdateImageDlg::fail_worker(std::string what) noexcept {
 
 void CUpdateImageDlg::serve_ecu(std::stop_token stop) {
     if (connection_.is_connected()) connection_.disconnect();
+    connection_.use_device(ecu_device_);
     bool connected = false;
-    for (int attempt = 1; attempt <= options_.connect_attempts && !stopped(stop); ++attempt) {
+    // A front-end that stopped every exchange (on a signal) needs no further attempts.
+    for (int attempt = 1; attempt <= options_.connect_attempts && !stopped(stop) && !connection_manager::exchanges_stopped();
+         ++attempt) {
         try {
             connection_.connect();
             connected = true;
@@ -245,6 +248,7 @@ void CUpdateImageDlg::serve_ecu(std::stop_token stop) {
     }
     if (stopped(stop)) return;
     if (!connected) {
+        if (connection_manager::exchanges_stopped()) return;
         model().set_bitmap(id::main_lamp, lamp_red);
         model().set_text(id::main_status, no_ecu_answered_text(options_.connect_attempts));
         if (options_.no_answer) options_.no_answer();

@@ -1,6 +1,7 @@
 #include "app/console/describe_command.h"
 
 #include <charconv>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "app/console/json_output.h"
+#include "app/console/wireshark_dissector.h"
 #include "protocol/catalogue_rules.h"
 #include "protocol/description.h"
 
@@ -18,6 +20,8 @@ namespace {
 struct describe_options {
     std::vector<std::string> keys;
     bool json = false;
+    bool wireshark = false;
+    std::string out;
 };
 
 // A named child first; a key that is a number also finds a numbered child.
@@ -55,7 +59,21 @@ void print(const dynamic_map& n, int depth) {
     }
 }
 
+int write_dissector(const describe_options& o) {
+    const std::string lua = wireshark_dissector();
+    if (o.out.empty()) {
+        std::cout << lua;
+        return 0;
+    }
+    std::ofstream file(o.out, std::ios::binary | std::ios::trunc);
+    file << lua;
+    if (file.flush()) return 0;
+    std::cerr << "flashdesk describe: cannot write " << o.out << "\n";
+    return 1;
+}
+
 int run(const describe_options& o) {
+    if (o.wireshark) return write_dissector(o);
     dynamic_map root;
     protocol::build_description(root);
     const dynamic_map* node = &root;
@@ -81,7 +99,11 @@ void add_describe_command(CLI::App& app) {
     auto opts = std::make_shared<describe_options>();
     auto* cmd = app.add_subcommand("describe", "Print the protocol description at a key path");
     cmd->add_option("KEY", opts->keys, "Key path, e.g. structs ReadDataRequest_TS fields");
-    cmd->add_flag("--json", opts->json, "Print JSON");
+    auto* json = cmd->add_flag("--json", opts->json, "Print JSON");
+    auto* wireshark = cmd->add_flag("--wireshark", opts->wireshark,
+                                    "Write a Lua dissector for Wireshark made from the catalogue (to standard output, or --out FILE)");
+    wireshark->excludes(json);
+    cmd->add_option("--out", opts->out, "With --wireshark: the file to write")->needs(wireshark);
     cmd->callback([opts] {
         if (int rc = run(*opts)) throw CLI::RuntimeError(rc);
     });

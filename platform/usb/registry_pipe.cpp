@@ -38,12 +38,24 @@ public:
             ::shutdown(fd_, SHUT_RDWR);
             return io_result::failed(ENODEV);
         }
+        return receive(bytes, size, 0);
+    }
+
+    io_result read_waiting(void* bytes, std::size_t size) override { return receive(bytes, size, MSG_DONTWAIT); }
+
+    // Shutting the socket down wakes a waiting recv or send; the descriptor stays ours until
+    // the pipe goes.
+    void interrupt() override { ::shutdown(fd_, SHUT_RDWR); }
+
+private:
+    io_result receive(void* bytes, std::size_t size, int flags) {
         for (;;) {
             // MSG_TRUNC makes recv return the packet's real length, so a packet longer than
             // the read asked for is seen (and counted as a failed read).
-            const ssize_t got = ::recv(fd_, bytes, size, MSG_TRUNC);
+            const ssize_t got = ::recv(fd_, bytes, size, MSG_TRUNC | flags);
             if (got < 0) {
                 if (errno == EINTR) continue;
+                if (errno == EWOULDBLOCK) return io_result::failed(EAGAIN);
                 return io_result::failed(errno == ECONNRESET ? ENODEV : errno);
             }
             if (std::size_t(got) > size) return io_result::failed(EMSGSIZE);
@@ -53,11 +65,6 @@ public:
         }
     }
 
-    // Shutting the socket down wakes a waiting recv or send; the descriptor stays ours until
-    // the pipe goes.
-    void interrupt() override { ::shutdown(fd_, SHUT_RDWR); }
-
-private:
     // False when nothing arrived within the deadline (there is none when it is negative).
     bool answer_in_time() const {
         if (deadline_ms_ < 0) return true;
