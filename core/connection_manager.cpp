@@ -76,6 +76,8 @@ int connection_manager::library_exchange(std::uint32_t code, void* request, std:
     // Checked under the lock: the exchange that holds it ends with its answer, the next one
     // is never sent.
     if (exchanges_stopped_for_good) return int(protocol::STATUS_CR_NOT_CONNECTED);
+    // Broken since this connection began: the link is as good as unplugged.
+    if (breaks_.load() != breaks_at_connect_) return int(protocol::STATUS_CR_NOT_CONNECTED);
     const auto started = std::chrono::steady_clock::now();
     const int result = KesSendCommand(code, request, request_size, response, response_size, &returned);
     const auto deadline = std::chrono::milliseconds(answer_deadline_ms.load());
@@ -117,6 +119,7 @@ std::pair<std::uint32_t, std::uint32_t> connection_manager::read_target_version(
 void connection_manager::connect() {
     std::lock_guard lock(exchange_lock);
     if (interface_flags) throw exception_already_connected("Already connected");
+    breaks_at_connect_ = breaks_.load();
     try {
         unsigned char* data = link_.data.empty() ? nullptr : link_.data.data();
         // The USB link takes the device to open as a terminated path.
@@ -166,6 +169,12 @@ void connection_manager::connect() {
         disconnect();
         throw exception_connection_failed("Could not connect:\n" + e.message);
     }
+}
+
+void connection_manager::break_link() {
+    // Counted first: a link that opens after the library looked for it is refused by the count.
+    ++breaks_;
+    KesCloseInterfaces(TRELINK_BREAK_LINK);
 }
 
 void connection_manager::disconnect() {

@@ -56,6 +56,10 @@ public:
 
     void connect();
     void disconnect();
+    // Ends the link as an unplug does, from any thread, also while another thread waits for the
+    // ECU's answer: that exchange and every later one of this connection fail at once, and so
+    // does a connect under way. Nothing is closed; disconnect as usual afterwards.
+    void break_link();
     // The one USB device later connects open: a device arrival's path. Empty (the default):
     // the library's choice (TRELINK_DEVICE, else the one device present).
     void use_device(std::string path) { device_ = std::move(path); }
@@ -122,6 +126,8 @@ public:
 private:
     link_choice link_;
     std::string device_;
+    std::atomic<unsigned> breaks_{0};  // break_link calls so far
+    unsigned breaks_at_connect_ = 0;    // under the exchange lock: breaks_ as connect began
 };
 
 // Sub-function numbers of SECURITY_COMMAND.

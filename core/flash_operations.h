@@ -18,6 +18,9 @@ inline constexpr std::uint32_t dynamic_model_start = 0x80100000, dynamic_model_b
 inline constexpr std::uint32_t fixed_model_start = 0x00100000, fixed_model_stride = 0x20000, fixed_model_count = 7;
 inline constexpr std::uint32_t boot_loader_start = 0x001E0000;
 
+// What closing a programming tool asks while it programs (Stop / Continue).
+inline constexpr const char* programming_stop_question = "An ECU is being programmed. Stop after the current block?";
+
 // Image types of a package.
 enum image_type : std::uint32_t { firmware = 0, fixed_model = 1, dynamic_model = 2, boot_loader = 3 };
 

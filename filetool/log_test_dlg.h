@@ -53,12 +53,16 @@ public:
     std::optional<std::uint32_t> last_format_result() const;
 
     void on_get_cell_info(int list_id, ui::cell_info& record) override;
+    // Closing while the tool works with the ECU asks first.
+    std::string stop_question() const override { return "Work with the ECU is under way. Stop it now?"; }
 
 protected:
     void on_init() override;
     void on_command(int id) override;
     void on_context_menu(int list_id, int item) override;
     void on_end() override;
+    // A wait for the ECU's answer ends at once, as if it had been unplugged.
+    void on_stop() override { connection_.break_link(); }
 
 private:
     void start_logging();

@@ -39,6 +39,7 @@ constexpr auto size_8byte = std::uint8_t(*protocol::catalogue::define_value("TS_
 constexpr const char* powerseq_error = "OnBnClickedButtonImagedlPowerseqdlfile Error: ";
 constexpr const char* powerseq_no_package = "OnBnClickedButtonImagedlPowerseqdlfile Error: No package loaded!";
 constexpr const char* erase_failed_text = "OnBnClickedButtonImagedlDownloadfile Error: the erase before the download failed";
+constexpr const char* download_stopped_text = "Download stopped by the technician.  The ECU is not fully programmed.";
 
 // "0A0B0C0D" as its four bytes; nullopt for a serial number not shown in that form.
 std::optional<std::array<std::uint8_t, 4>> serial_bytes(const std::string& text) {
@@ -119,9 +120,10 @@ void CImageDownloaderDlg::on_init() {
         return;
     }
     const bool application = connection_.target_mode == cm::mode_application;
-    // The application offers only the power-sequence download and the peripheral upgrade.
-    for (int id : {IDC_DOWNLOAD_FILE, IDC_SELECT_FILE, IDC_ERASE_DYNAMIC_MODEL, IDC_ERASE_FIXED_MODEL})
-        m.set_enabled(id, !application);
+    // The application offers only the power-sequence download and the peripheral upgrade, and
+    // the choice of the package that the power-sequence download puts in.
+    for (int id : {IDC_DOWNLOAD_FILE, IDC_ERASE_DYNAMIC_MODEL, IDC_ERASE_FIXED_MODEL}) m.set_enabled(id, !application);
+    m.set_enabled(IDC_SELECT_FILE, true);
     for (int id : {IDC_POWERSEQ_DOWNLOAD, IDC_R8C_SELECT_FILE, IDC_R8C_DOWNLOAD_FILE}) m.set_enabled(id, application);
     if (application) return;
     try {
@@ -152,7 +154,7 @@ void CImageDownloaderDlg::on_command(int id) {
     }
     switch (id) {
         case IDC_SELECT_FILE: select_file(); break;
-        case IDC_DOWNLOAD_FILE: download(); break;
+        case IDC_DOWNLOAD_FILE: download(work_stop_token()); break;
         case IDC_ERASE_DYNAMIC_MODEL: erase_dynamic_model_data(); break;
         case IDC_ERASE_FIXED_MODEL: erase_fixed_model(); break;
         case IDC_POWERSEQ_DOWNLOAD: start_power_sequence(); break;
@@ -165,7 +167,21 @@ void CImageDownloaderDlg::on_command(int id) {
 
 // ---- Select File and Download File ------------------------------------------------------
 
+bool CImageDownloaderDlg::show_application_serial() {
+    try {
+        show_ecu_serial_number(connection_.read_ecu_serial_number({}));
+        return true;
+    } catch (const qx::exception& e) {
+        error_box(e.message);
+        return false;
+    }
+}
+
 void CImageDownloaderDlg::select_file() {
+    // A package is matched to the serial number shown; the application is asked for it first.
+    if (ecu_serial_number_.empty() && connection_.is_connected() && connection_.target_mode == cm::mode_application &&
+        !show_application_serial())
+        return;
     model().set_position(IDC_PROGRESS, 0);
     for (int radio : type_radios) model().set_checked(radio, false);
     ui::file_request request;
@@ -219,6 +235,14 @@ bool CImageDownloaderDlg::load_package(const std::string& path) {
     return true;
 }
 
+bool CImageDownloaderDlg::download_failed(const std::string& text, const std::stop_token& stop) {
+    // Stop closed the link: the exchange under way failed for that, and the technician hears
+    // so. The dialog ending stops it without a word.
+    if (work_stop_token().stop_requested()) error_box(download_stopped_text);
+    else if (!stop.stop_requested() && !text.empty()) error_box(text);
+    return false;
+}
+
 bool CImageDownloaderDlg::download(std::stop_token stop) {
     if (!package_loaded_) return false;
     // One download at a time: the worker's and the button's never overlap.
@@ -241,14 +265,13 @@ bool CImageDownloaderDlg::download(std::stop_token stop) {
             return false;
         }
     } catch (const cm::exception_command_error& e) {
-        error_box("OnBnClickedButtonImagedlDownloadfile SECURITY_COMMAND SECURITY_TEST_FUNCTION_VALIDATE_CRYPTO_CERT ERROR=" +
-                  status_text(e.code));
-        return false;
+        return download_failed(
+            "OnBnClickedButtonImagedlDownloadfile SECURITY_COMMAND SECURITY_TEST_FUNCTION_VALIDATE_CRYPTO_CERT ERROR=" +
+            status_text(e.code), stop);
     } catch (const qx::exception& e) {
-        error_box(
+        return download_failed(
             "OnBnClickedButtonImagedlDownloadfile KesSendCommand SECURITY_COMMAND SECURITY_TEST_FUNCTION_VALIDATE_CRYPTO_CERT ERROR=" +
-            status_text(e.code));
-        return false;
+            status_text(e.code), stop);
     }
 
     try {
@@ -258,14 +281,12 @@ bool CImageDownloaderDlg::download(std::stop_token stop) {
         connection_.security_command(keys);
     } catch (const cm::exception_command_error& e) {
         // Without its keys the ECU cannot decrypt a single block: nothing is erased or sent.
-        error_box("OnBnClickedButtonSecurityParsePak SECURITY_COMMAND SECURITY_TEST_FUNCTION_SEND_SYMMETRIC_KEYS ERROR=" +
-                  status_text(e.code));
-        return false;
+        return download_failed("OnBnClickedButtonSecurityParsePak SECURITY_COMMAND SECURITY_TEST_FUNCTION_SEND_SYMMETRIC_KEYS ERROR=" +
+                               status_text(e.code), stop);
     } catch (const qx::exception& e) {
-        error_box(
+        return download_failed(
             "OnBnClickedButtonImagedlDownloadfile KesSendCommand SECURITY_COMMAND SECURITY_TEST_FUNCTION_SEND_SYMMETRIC_KEYS ERROR=" +
-            status_text(e.code));
-        return false;
+            status_text(e.code), stop);
     }
 
     auto& m = model();
@@ -273,14 +294,12 @@ bool CImageDownloaderDlg::download(std::stop_token stop) {
     m.set_step(IDC_PROGRESS, 1);
     m.set_range(IDC_PROGRESS, 0, progress_range(std::uint32_t(type), std::uint32_t(image.size())));
     m.set_position(IDC_PROGRESS, 0);
+    std::string failure;
     image_programmer programmer(
-        connection_, [this](const std::string& text) { error_box(text); }, [this] { model().step_it(IDC_PROGRESS); });
-    if (!programmer.erase_for(std::uint32_t(type))) {
-        error_box(erase_failed_text);
-        return false;
-    }
+        connection_, [&failure](const std::string& text) { failure = text; }, [this] { model().step_it(IDC_PROGRESS); });
+    if (!programmer.erase_for(std::uint32_t(type))) return download_failed(erase_failed_text, stop);
     if (type != image_firmware) m.step_it(IDC_PROGRESS);
-    if (!programmer.send_blocks(std::uint32_t(type), image, stop)) return false;
+    if (!programmer.send_blocks(std::uint32_t(type), image, stop)) return download_failed(failure, stop);
     message_box("Firmware loaded succesfully", "Success!");
     return true;
 }
@@ -400,6 +419,8 @@ bool CImageDownloaderDlg::start_power_sequence() {
         error_box("PerformResetSequence  KesSendCommand ERROR=" + status_text(e.code));
         return false;
     }
+    // The sequence goes on without a handler: its work lasts until its worker ends.
+    power_sequence_hold_ = begin_work();
     return true;
 }
 
@@ -421,8 +442,9 @@ void CImageDownloaderDlg::on_device_change(const ui::device_event& e) {
         ecu_arrived_ = false;
     }
     if (worker_.joinable()) worker_.join();  // the previous worker has ended: it cleared the flag
-    worker_ = std::jthread([this, registration = registrations_](std::stop_token stop) {
-        power_sequence_worker(stop, registration);
+    work_hold hold = power_sequence_hold_ ? std::move(power_sequence_hold_) : begin_work();
+    worker_ = std::jthread([this, registration = registrations_, hold = std::move(hold)](std::stop_token stop) mutable {
+        power_sequence_worker(stop, registration, std::move(hold));
     });
 }
 
@@ -432,7 +454,12 @@ bool CImageDownloaderDlg::pause_before_retry(std::stop_token stop, int) {
     return !stop.stop_requested();
 }
 
-void CImageDownloaderDlg::power_sequence_worker(std::stop_token stop, unsigned registration) {
+void CImageDownloaderDlg::power_sequence_worker(std::stop_token end, unsigned registration, work_hold hold) {
+    // Ends with the dialog, or when the technician chose Stop.
+    std::stop_source halt;
+    std::stop_callback dialog_ends(end, [&halt] { halt.request_stop(); });
+    std::stop_callback stop_chosen(work_stop_token(), [&halt] { halt.request_stop(); });
+    const std::stop_token stop = halt.get_token();
     bool downloaded = false;
     try {
         if (connection_.is_connected()) connection_.disconnect();
@@ -475,12 +502,27 @@ void CImageDownloaderDlg::power_sequence_worker(std::stop_token stop, unsigned r
         if (registrations_ == registration) unregister_device_notification();
     });
     power_sequence_running_ = false;
+    hold.release();
     on_power_sequence_finished(downloaded);
 }
 
+void CImageDownloaderDlg::on_stop() {
+    // An exchange that waits for the ECU ends now, as if it had been unplugged; a power
+    // sequence still waiting for the ECU to leave waits no longer.
+    connection_.break_link();
+    post([this] {
+        if (!power_sequence_hold_) return;
+        power_sequence_hold_.release();
+        unregister_device_notification();
+    });
+}
+
 void CImageDownloaderDlg::on_end() {
+    power_sequence_hold_.release();
     if (worker_.joinable()) {
         worker_.request_stop();
+        // A worker waiting for an ECU that does not answer ends at once.
+        if (working()) connection_.break_link();
         worker_.join();
     }
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/connection_manager.h"
+#include "core/flash_operations.h"
 #include "imagetool/core_dump_file.h"
 #include "imagetool/image_downloader_template.h"
 #include "pak/pak_file.h"
@@ -48,6 +49,8 @@ public:
     // never after a failure; without one nothing is kept. Set before the dialog runs.
     void keep_core_dumps(std::function<void(imagetool::core_dump&&)> sink) { core_dump_sink_ = std::move(sink); }
 
+    std::string stop_question() const override { return flash::programming_stop_question; }
+
     static constexpr int max_mismatch_restarts = 3;
     static constexpr int max_connect_attempts = 12;
 
@@ -56,6 +59,7 @@ protected:
     void on_command(int id) override;
     void on_device_change(const ui::device_event& e) override;
     void on_end() override;
+    void on_stop() override;
 
     // Select File after the prompt: reads the package at `path` and matches it to the serial
     // number shown. True when it is loaded.
@@ -65,6 +69,9 @@ protected:
     // PowerSeq Download: true when the reset sequence went out.
     bool start_power_sequence();
     void show_ecu_serial_number(std::string serial);
+    // The application tells its serial number itself (no certificate): shown, or an error box
+    // and false.
+    bool show_application_serial();
 
     // Between failed connect attempts of the power-sequence worker: waits 1000 ms; false when
     // the dialog ends meanwhile.
@@ -85,8 +92,12 @@ private:
     void erase_dynamic_model_data();
     void erase_fixed_model();
     void core_dump_save();
-    // registration: the device registration that started it, released at its end.
-    void power_sequence_worker(std::stop_token stop, unsigned registration);
+    // registration: the device registration that started it, released at its end; hold: the
+    // work the click began, held to the end.
+    void power_sequence_worker(std::stop_token stop, unsigned registration, work_hold hold);
+    // A failed download's last word: `text`, that the technician stopped it, or nothing when
+    // `stop` ends it with the dialog. False.
+    bool download_failed(const std::string& text, const std::stop_token& stop);
 
     // Peripheral upgrade.
     void r8c_select_file();
@@ -108,6 +119,9 @@ private:
     std::atomic<bool> ecu_arrived_{false};
     static std::atomic<bool> power_sequence_running_;
     unsigned registrations_ = 0;  // device registrations made, on the dialog's thread
+    // The work the click began, held from the reset until its worker starts (the dialog's
+    // thread).
+    work_hold power_sequence_hold_;
     std::jthread worker_;
     std::mutex worker_mutex_;
     std::condition_variable_any worker_wake_;

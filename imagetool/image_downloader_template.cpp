@@ -10,9 +10,9 @@ ui::dialog_template image_downloader_template() {
     t.width = 330;
     t.height = 250;
     t.controls = {
-        {IDC_LABEL_SERIAL, control_kind::label, "ECU Serial number:", 10, 12, 70, 10},
-        {IDC_ECU_SERIAL, control_kind::read_only_edit, "", 85, 10, 90, 14},
-        {IDC_PAK_FILE, control_kind::read_only_edit, "", 10, 32, 240, 14},
+        {IDC_LABEL_SERIAL, control_kind::label, "ECU Serial number:", 10, 12, 78, 10},
+        {IDC_ECU_SERIAL, control_kind::read_only_edit, "", 92, 10, 90, 14},
+        {IDC_PAK_FILE, control_kind::read_only_edit, "", 10, 32, 240, 14, true, true, false, true},
         {IDC_SELECT_FILE, control_kind::button, "Select File", 255, 32, 65, 14},
         {IDC_DOWNLOAD_FILE, control_kind::button, "Download File", 255, 50, 65, 14},
         {IDC_GROUP_FILE_TYPE, control_kind::group_box, "File type", 10, 50, 120, 68},
@@ -29,7 +29,7 @@ ui::dialog_template image_downloader_template() {
         {IDC_POWERSEQ_DOWNLOAD, control_kind::button, "PowerSeq Download", 220, 124, 100, 14},
         {IDC_PROGRESS, control_kind::progress, "", 10, 144, 310, 12},
         {IDC_GROUP_R8C, control_kind::group_box, "Upgrade R8C", 10, 162, 310, 40},
-        {IDC_R8C_FILE, control_kind::read_only_edit, "", 18, 176, 160, 14},
+        {IDC_R8C_FILE, control_kind::read_only_edit, "", 18, 176, 160, 14, true, true, false, true},
         {IDC_R8C_SELECT_FILE, control_kind::button, "Select File", 182, 176, 65, 14},
         {IDC_R8C_DOWNLOAD_FILE, control_kind::button, "Download File", 250, 176, 65, 14},
         {IDC_GROUP_COREDUMP, control_kind::group_box, "Core dump", 10, 206, 120, 34, false},

@@ -16,6 +16,9 @@ struct link_operations {
     int (*connect_command_response_interface)();
     // Only the simulator has one; null elsewhere.
     int (*append_playback)(const void* playback, std::uint32_t size);
+    // Ends the open link's running and later exchanges at once, as an unplug does; from any
+    // thread. Null for links whose exchanges never wait without end.
+    int (*break_link)() = nullptr;
 };
 
 enum class link_kind : std::uint8_t {
@@ -30,6 +33,8 @@ enum class link_kind : std::uint8_t {
 // The operation set of a kind; for a kind whose link is not built into this library, the
 // set of an absent link (opening it fails with STATUS_CR_NOT_CONNECTED). Null for none.
 const link_operations* operations_of(link_kind kind);
+// Breaks every built link that can be broken (KesCloseInterfaces with TRELINK_BREAK_LINK).
+int break_links();
 
 // The links this library is built with. A link defines its table in its own folder.
 extern const link_operations usb_link;

@@ -50,4 +50,10 @@ const link_operations* operations_of(link_kind kind) {
     return &absent_link;
 }
 
+int break_links() {
+    for (const auto& link : built_links)
+        if (link.operations->break_link) link.operations->break_link();
+    return 0;
+}
+
 }  // namespace qx::transfer

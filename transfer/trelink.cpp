@@ -98,6 +98,8 @@ int KesConnectCommandResponseInterface(void) {
 }
 
 int KesCloseInterfaces(unsigned flags) {
+    // Reads no library state: another thread may be opening, using or closing the link.
+    if (flags & TRELINK_BREAK_LINK) return break_links();
     const library_state& s = state();
     return s.link ? s.link->close_interfaces(flags) : 1;
 }

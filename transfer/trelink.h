@@ -22,6 +22,11 @@
 #define TRELINK_SERIAL_PORT_MASK 0x000F0000u /* serial port number 1 to 15 */
 #define TRELINK_SERIAL_PORT_SHIFT 16
 #define TRELINK_HOST_ORDER_TARGET 0x80000000u /* the ECU keeps host byte order */
+/* KesCloseInterfaces only: ends the open link as an unplug does, and nothing else. The one call
+ * that may be made from any thread, also while another thread waits in KesSendCommand: that
+ * exchange and every later one on the same link fail at once. Nothing is freed; close the link
+ * as usual afterwards. */
+#define TRELINK_BREAK_LINK 0x40000000u
 
 #ifdef __cplusplus
 extern "C" {

@@ -93,6 +93,8 @@ bool CUpdateImageDlg::program_image(image_row& row) {
     } catch (const std::exception& e) {
         model().set_text(r.status, e.what());
     }
+    // A link closed by Stop fails the exchange under way: the row says why.
+    if (stopping_) model().set_text(r.status, "Stopped by the technician.");
     model().set_bitmap(r.lamp, lamp_red);
     return false;
 }
@@ -144,6 +146,7 @@ void CUpdateImageDlg::program_steps(image_row& row) {
 
     model().set_text(r.status, "Loading Image...");
     for (std::uint32_t i = 0; i < blocks; ++i) {
+        if (stopping_) throw update_failure{"Stopped by the technician."};
         flash::send_block(connection_, row.type_code, image.subspan(std::size_t(i) * block_size, block_size), i);
         model().step_it(r.progress);
     }

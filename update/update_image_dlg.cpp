@@ -12,6 +12,10 @@ namespace qx {
 
 std::atomic<bool> update_busy{false};
 
+std::string no_ecu_answered_text(int attempts) {
+    return "No ECU answered after " + std::to_string(attempts) + " connection attempts.";
+}
+
 namespace {
 
 namespace id = update_ids;
@@ -134,10 +138,25 @@ void CUpdateImageDlg::on_ok() {
 
 void CUpdateImageDlg::on_end() {
     // The worker belongs to the dialog: it is stopped and waited for, whichever way the dialog
-    // ends. A running update finishes its current exchange first.
+    // ends. A running update finishes its current exchange first; one that waits for an ECU
+    // that does not answer ends at once.
     worker_.request_stop();
+    {
+        std::lock_guard lock(pause_mutex_);
+    }
     pause_.notify_all();
+    if (working()) connection_.break_link();
     if (worker_.joinable()) worker_.join();
+}
+
+void CUpdateImageDlg::on_stop() {
+    stopping_ = true;
+    {
+        std::lock_guard lock(pause_mutex_);
+    }
+    pause_.notify_all();
+    // A read that waits for the ECU ends now, as if it had been unplugged.
+    connection_.break_link();
 }
 
 void CUpdateImageDlg::on_device_change(const ui::device_event& e) {
@@ -145,9 +164,10 @@ void CUpdateImageDlg::on_device_change(const ui::device_event& e) {
     if (e.kind == ui::device_event::arrival) {
         if (worker_.joinable()) worker_.join();  // the last one has ended: update_busy is clear
         update_busy = true;
+        stopping_ = false;
         // The worker serves the ECU that arrived, never another one that is plugged in too.
         ecu_device_ = e.path;
-        worker_ = std::jthread([this](std::stop_token stop) { run_worker(stop); });
+        worker_ = std::jthread([this, hold = begin_work()](std::stop_token stop) mutable { run_worker(stop, std::move(hold)); });
     } else {
         model().set_bitmap(id::main_lamp, lamp_yellow);
         model().set_text(id::main_status, "Waiting for ECU connection.");
@@ -164,7 +184,7 @@ void CUpdateImageDlg::forget_last_ecu() {
     model().set_text(id::version, "");
 }
 
-void CUpdateImageDlg::run_worker(std::stop_token stop) {
+void CUpdateImageDlg::run_worker(std::stop_token stop, work_hold hold) {
     update_busy = true;
     if (options_.worker_started) options_.worker_started();
     try {
@@ -175,6 +195,13 @@ void CUpdateImageDlg::run_worker(std::stop_token stop) {
     } catch (...) {
         fail_worker("unknown failure");
     }
+    // Whatever the step that was stopped showed, the technician is told why it ended.
+    if (stopping_) {
+        area_erased_ = {};
+        enable_controls(true);
+        model().set_bitmap(id::main_lamp, lamp_red);
+        model().set_text(id::main_status, update_stopped_text);
+    }
     if (options_.ecu_done) options_.ecu_done();
     try {
         if (connection_.is_connected()) connection_.disconnect();
@@ -182,6 +209,7 @@ void CUpdateImageDlg::run_worker(std::stop_token stop) {
     }
     connection_.use_device({});
     update_busy = false;
+    hold.release();
     if (options_.after_worker) options_.after_worker();
 }
 
@@ -203,8 +231,8 @@ void CUpdateImageDlg::serve_ecu(std::stop_token stop) {
     connection_.use_device(ecu_device_);
     bool connected = false;
     // A front-end that stopped every exchange (on a signal) needs no further attempts.
-    const auto stopped = [&stop] { return stop.stop_requested() || connection_manager::exchanges_stopped(); };
-    for (int attempt = 1; attempt <= options_.connect_attempts && !stopped(); ++attempt) {
+    for (int attempt = 1; attempt <= options_.connect_attempts && !stopped(stop) && !connection_manager::exchanges_stopped();
+         ++attempt) {
         try {
             connection_.connect();
             connected = true;
@@ -212,14 +240,18 @@ void CUpdateImageDlg::serve_ecu(std::stop_token stop) {
         } catch (const cm::exception_connection_failed&) {
             if (attempt == options_.connect_attempts) break;
             std::unique_lock lock(pause_mutex_);
-            pause_.wait_for(lock, stop, options_.connect_pause, [] { return false; });
+            pause_.wait_for(lock, stop, options_.connect_pause, [this] { return stopping_.load(); });
         } catch (const cm::exception_target_version_mismatch&) {
             connected = true;
             break;
         }
     }
+    if (stopped(stop)) return;
     if (!connected) {
-        if (!stopped() && options_.no_answer) options_.no_answer();
+        if (connection_manager::exchanges_stopped()) return;
+        model().set_bitmap(id::main_lamp, lamp_red);
+        model().set_text(id::main_status, no_ecu_answered_text(options_.connect_attempts));
+        if (options_.no_answer) options_.no_answer();
         return;
     }
     if (identify()) {

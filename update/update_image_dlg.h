@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/connection_manager.h"
+#include "core/flash_operations.h"
 #include "pak/pak_file.h"
 #include "pak/pak_image.h"
 #include "platform/ui/dialog.h"
@@ -59,6 +60,10 @@ ui::dialog_template update_image_template();
 // True while an update worker runs, in the whole process.
 extern std::atomic<bool> update_busy;
 
+// The main status when no connection attempt reached an ECU.
+std::string no_ecu_answered_text(int attempts);
+inline constexpr const char* update_stopped_text = "Update stopped by the technician.  Waiting for ECU reconnect.";
+
 class CUpdateImageDlg : public ui::dialog {
 public:
     struct options {
@@ -82,6 +87,8 @@ public:
 
     // True when the dialog could not register for ECU arrivals and closed.
     bool device_watch_failed() const { return device_watch_failed_; }
+
+    std::string stop_question() const override { return flash::programming_stop_question; }
 
     struct image_row {
         const image_row_ids* ids;
@@ -109,6 +116,7 @@ protected:
     void on_ok() override;
     void on_device_change(const ui::device_event& e) override;
     void on_end() override;
+    void on_stop() override;
     // What Browse does with the folder the technician picked.
     void choose_folder(std::string folder);
 
@@ -119,7 +127,9 @@ private:
     void show_waiting_status();
 
     // Worker.
-    void run_worker(std::stop_token stop);
+    void run_worker(std::stop_token stop, work_hold hold);
+    // The worker ends at the next step: the dialog ends, or the technician chose Stop.
+    bool stopped(const std::stop_token& stop) const { return stop.stop_requested() || stopping_; }
     void forget_last_ecu();
     void serve_ecu(std::stop_token stop);
     void fail_worker(std::string what) noexcept;
@@ -146,7 +156,8 @@ private:
     std::mutex pause_mutex_;
     std::condition_variable_any pause_;
     std::atomic<bool> device_watch_failed_{false};
-    std::string ecu_device_;  // the arrival the worker serves
+    std::atomic<bool> stopping_{false};  // Stop was chosen for the running worker
+    std::string ecu_device_;             // the arrival the worker serves
     std::jthread worker_;
 };
 

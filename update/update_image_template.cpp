@@ -10,6 +10,7 @@ ui::dialog_template update_image_template() {
         t.controls.push_back({cid, kind, std::move(text), x, y, w, h, visible, true, false});
     };
     add(id::path, control_kind::read_only_edit, "", 7, 7, 330, 12);
+    t.controls.back().path = true;
     add(id::browse, control_kind::button, "Browse", 343, 6, 50, 14);
     add(0x7000, control_kind::label, "Serial Number:", 7, 25, 55, 10);
     add(id::serial_number, control_kind::read_only_edit, "", 64, 23, 70, 12);
@@ -18,10 +19,12 @@ ui::dialog_template update_image_template() {
     int y = 44;
     for (const image_row_ids& r : update_rows) {
         add(r.checkbox, control_kind::checkbox, r.name, 7, y, 70, 12);
-        add(r.image, control_kind::read_only_edit, "", 80, y, 110, 12);
-        add(r.author, control_kind::read_only_edit, "", 194, y, 80, 12);
-        add(r.date, control_kind::read_only_edit, "", 278, y, 92, 12);
-        add(r.version, control_kind::read_only_edit, "", 374, y, 40, 12);
+        // The date column holds a whole package date ("2024-03-01 12:00:00 UTC"), the version
+        // column a whole 32-bit version.
+        add(r.image, control_kind::read_only_edit, "", 80, y, 92, 12);
+        add(r.author, control_kind::read_only_edit, "", 175, y, 74, 12);
+        add(r.date, control_kind::read_only_edit, "", 252, y, 112, 12);
+        add(r.version, control_kind::read_only_edit, "", 367, y, 56, 12);
         add(r.progress, control_kind::progress, "", 80, y + 16, 150, 9);
         add(r.status, control_kind::label, "", 236, y + 16, 160, 10);
         add(r.lamp, control_kind::lamp, "", 402, y + 15, 12, 12);

@@ -150,17 +150,6 @@ private:
         return {};
     }
 
-    // The application tells its serial number itself (no certificate); false when it did not.
-    bool show_application_serial() {
-        try {
-            show_ecu_serial_number(connection_.read_ecu_serial_number({}));
-            return true;
-        } catch (const qx::exception& e) {
-            ui().message_box(nullptr, {"Error", e.message, ui::MB_OK | ui::MB_ICONSTOP, false});
-            return false;
-        }
-    }
-
     // The package goes in before the reset, matched to the serial number of the application.
     void power_sequence() {
         if (!show_application_serial() || !load_package(file_) || !start_power_sequence()) post_close();

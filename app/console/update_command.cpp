@@ -20,10 +20,6 @@ namespace qx::console {
 
 namespace {
 
-std::string no_answer_text(int attempts) {
-    return "No ECU answered after " + std::to_string(attempts) + " connection attempts.";
-}
-
 // The dialog as the console drives it: the folder is chosen at once, and an ECU that is
 // already plugged in counts as an arrival.
 class console_update_dlg : public CUpdateImageDlg {
@@ -125,7 +121,7 @@ int run_update(const update_options& o, std::ostream& out, record_file* record) 
                 ecu.serial_number = m.text(update_ids::serial_number);
                 ecu.images = offered_images(*self);
                 ecu.finish(showed_success(m.text(update_ids::progress_text), m.text(update_ids::main_status)),
-                           failure_told(no_answer ? no_answer_text(opts.connect_attempts) : failure_shown(m),
+                           failure_told(no_answer ? no_ecu_answered_text(opts.connect_attempts) : failure_shown(m),
                                         connection_manager::missed_answers() > missed_before));
                 if (const std::string lost = append_record(record, ecu); !lost.empty()) job.record_lost(std::cerr, lost);
             } catch (const std::exception& e) {
@@ -155,7 +151,7 @@ int run_update(const update_options& o, std::ostream& out, record_file* record) 
         return job.end(update_cannot_start);
     }
     if (no_answer) {
-        job.say(out, failure_told(no_answer_text(opts.connect_attempts), connection_manager::answer_missed()));
+        job.say(out, failure_told(no_ecu_answered_text(opts.connect_attempts), connection_manager::answer_missed()));
         return job.end(1);
     }
     const bool served = main == "Safe to disconnect ECU.";

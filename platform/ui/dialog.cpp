@@ -86,6 +86,11 @@ int dialog::run_modal(renderer& r) {
         loop_ = std::move(loop);
         renderer_ = &r;
         ended_ = false;
+        {
+            std::lock_guard lock(work_mutex_);
+            click_pending_ = false;
+        }
+        asking_ = false;
         running_ = true;
         // Queued before the dialog can be seen, so nothing a user does comes before it.
         loop_->post(this, [this] { on_init(); });
@@ -118,9 +123,11 @@ int dialog::run_modal(renderer& r) {
     return result;
 }
 
-void dialog::post(std::function<void()> f) {
+bool dialog::post(std::function<void()> f) {
     // running_ first: once it reads true, loop_ as it was set before is seen from any thread.
-    if (running_ && loop_) loop_->post(this, std::move(f));
+    if (!running_ || !loop_) return false;
+    loop_->post(this, std::move(f));
+    return true;
 }
 
 void dialog::click(int id) {
@@ -133,6 +140,162 @@ void dialog::cancel() {
 
 void dialog::device_change(const device_event& e) {
     post([this, e] { on_device_change(e); });
+}
+
+// ---- Work ----
+
+dialog::work_hold& dialog::work_hold::operator=(work_hold&& o) noexcept {
+    if (this != &o) {
+        release();
+        d_ = std::exchange(o.d_, nullptr);
+    }
+    return *this;
+}
+
+void dialog::work_hold::release() {
+    if (dialog* d = std::exchange(d_, nullptr)) d->end_work();
+}
+
+dialog::work_hold dialog::begin_work() {
+    {
+        std::lock_guard lock(work_mutex_);
+        if (work_holds_++ == 0 && !click_pending_) new_stretch();
+    }
+    publish_work();
+    return work_hold(this);
+}
+
+void dialog::end_work() {
+    {
+        std::lock_guard lock(work_mutex_);
+        --work_holds_;
+    }
+    publish_work();
+}
+
+// Called with work_mutex_ held, as work begins after none ran.
+void dialog::new_stretch() {
+    stop_sent_ = false;
+    if (work_stop_.stop_requested()) work_stop_ = std::stop_source();
+}
+
+std::stop_token dialog::work_stop_token() const {
+    std::lock_guard lock(work_mutex_);
+    return work_stop_.get_token();
+}
+
+bool dialog::working() const {
+    std::lock_guard lock(work_mutex_);
+    return work_holds_ > 0 || click_pending_;
+}
+
+// Whoever publishes last publishes the state as it is then.
+void dialog::publish_work() {
+    std::lock_guard lock(publish_mutex_);
+    model_.set_working(working());
+}
+
+bool dialog::starts_work(int id) const {
+    if (id == IDOK || id == IDCANCEL) return false;
+    for (const control_template& c : template_.controls)
+        if (c.id == id)
+            return c.kind == control_kind::button || c.kind == control_kind::default_button ||
+                   c.kind == control_kind::checkbox || c.kind == control_kind::radio;
+    return false;
+}
+
+bool dialog::user_click(int id, const std::function<void()>& admitted) {
+    if (id == IDOK || id == IDCANCEL) {
+        user_close(id);
+        return true;
+    }
+    if (!starts_work(id)) {
+        if (admitted) admitted();
+        click(id);
+        return true;
+    }
+    {
+        std::lock_guard lock(work_mutex_);
+        if (work_holds_ > 0 || click_pending_) return false;
+        click_pending_ = true;
+        new_stretch();
+    }
+    publish_work();
+    if (admitted) admitted();
+    const bool queued = post([this, id] {
+        bool stale = false;
+        {
+            std::lock_guard lock(work_mutex_);
+            click_pending_ = false;
+            // Work began in between (a worker): the click is as stale as one made during it.
+            stale = work_holds_ > 0;
+            if (!stale) ++work_holds_;  // the handler's own hold, taken without a gap
+        }
+        if (stale) {
+            publish_work();
+            return;
+        }
+        work_hold hold(this);
+        // Disabled meanwhile by the dialog's own rules: as a click on a disabled button.
+        if (model_.enabled(id)) on_command(id);
+    });
+    if (!queued) {
+        {
+            std::lock_guard lock(work_mutex_);
+            click_pending_ = false;
+        }
+        publish_work();
+    }
+    return queued;
+}
+
+void dialog::user_context_menu(int list_id, int item) {
+    {
+        std::lock_guard lock(work_mutex_);
+        if (work_holds_ > 0 || click_pending_) return;
+    }
+    post([this, list_id, item] {
+        if (working()) return;
+        work_hold hold = begin_work();
+        on_context_menu(list_id, item);
+    });
+}
+
+void dialog::user_close(int id) {
+    if (working()) {
+        ask_stop();
+        return;
+    }
+    post([this, id] {
+        // Work began in between: the close asks as it would have then.
+        if (working()) {
+            ask_stop();
+        } else if (id == 0) {
+            on_cancel();
+        } else {
+            on_command(id);
+        }
+    });
+}
+
+void dialog::ask_stop() {
+    const std::string question = stop_question();
+    if (question.empty() || renderer_ == nullptr || asking_.exchange(true)) return;
+    // Enter goes on with the work: only a deliberate choice stops it.
+    renderer_->ask_stop(*this, {model_.caption(), question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, true, {"Stop", "Continue"}},
+                        [this](bool stop) {
+                            asking_ = false;
+                            if (stop) stop_work();
+                        });
+}
+
+void dialog::stop_work() {
+    // Under the lock: the work cannot end while its stop is under way.
+    std::lock_guard lock(work_mutex_);
+    if (work_holds_ == 0 || stop_sent_) return;
+    stop_sent_ = true;
+    work_stop_.request_stop();
+    on_stop();
 }
 
 void dialog::on_command(int id) {

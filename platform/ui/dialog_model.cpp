@@ -24,7 +24,10 @@ void dialog_model::change(int id, F f) {
         if (it == controls_.end()) throw std::out_of_range("no control " + std::to_string(id));
         changed = f(it->second);
     }
-    if (!changed) return;
+    if (changed) notify(id);
+}
+
+void dialog_model::notify(int id) {
     std::vector<listener> to_call;
     {
         std::lock_guard lock(listeners_mutex_);
@@ -43,12 +46,21 @@ void dialog_model::set_caption(std::string text) {
         std::lock_guard lock(mutex_);
         caption_ = std::move(text);
     }
-    std::vector<listener> to_call;
+    notify(0);
+}
+
+void dialog_model::set_working(bool on) {
     {
-        std::lock_guard lock(listeners_mutex_);
-        for (const auto& [handle, l] : listeners_) to_call.push_back(l);
+        std::lock_guard lock(mutex_);
+        if (working_ == on) return;
+        working_ = on;
     }
-    for (const auto& l : to_call) l(0);
+    notify(working_id);
+}
+
+bool dialog_model::working() const {
+    std::lock_guard lock(mutex_);
+    return working_;
 }
 
 #define QX_SETTER(name, type, field)                                          \

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <string>
@@ -61,8 +62,14 @@ public:
     control_state state(int id) const;
     std::vector<int> ids() const;
 
-    // Called after every change with the control's id (0 for the caption), on the thread that
-    // made the change, outside the model's lock.
+    // The dialog's work runs (set by the dialog): renderers show the controls that start work
+    // disabled meanwhile, whatever their own state says. Listeners hear of it as `working_id`.
+    static constexpr int working_id = std::numeric_limits<int>::min();  // no control has it
+    void set_working(bool on);
+    bool working() const;
+
+    // Called after every change with the control's id (0 for the caption, working_id for the
+    // work state), on the thread that made the change, outside the model's lock.
     using listener = std::function<void(int id)>;
     int add_listener(listener l);
     void remove_listener(int handle);
@@ -70,9 +77,11 @@ public:
 private:
     template <class F>
     void change(int id, F f);
+    void notify(int id);
 
     mutable std::mutex mutex_;
     std::string caption_;
+    bool working_ = false;
     std::map<int, control_state> controls_;
     std::map<int, listener> listeners_;
     int next_listener_ = 1;

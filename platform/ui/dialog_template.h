@@ -17,6 +17,7 @@ struct control_template {
     bool visible = true;
     bool enabled = true;
     bool group_start = false;  // radio buttons: the first of a group
+    bool path = false;         // edits: the text is a file or folder path (shortened in its middle)
 };
 
 struct dialog_template {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -28,6 +29,13 @@ public:
     virtual std::optional<std::string> choose_file(dialog& owner, const file_request& r) = 0;
     // The chosen item's index, or -1.
     virtual int popup_menu(dialog& owner, const popup_menu_request& r) = 0;
+    // A Yes (stop) / No question asked while the dialog's logic thread may be busy with its
+    // work: it blocks neither that thread nor the caller's (a GUI thread). `answered` gets
+    // true for Yes, at most once, and never after the dialog ended. Renderers that answer at
+    // once (scripts) answer here.
+    virtual void ask_stop(dialog& owner, const message_box_request& r, std::function<void(bool)> answered) {
+        answered(message_box(&owner, r) == IDYES);
+    }
 
     // Runs the renderer's own loop on the calling thread until `done` is set and wake() is
     // called. The headless and console renderers simply wait.

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <climits>
 #include <cstring>
+#include <mutex>
 
 #include "platform/environment.h"
 #include "platform/usb/ecu_usb_interface.h"
@@ -244,7 +245,7 @@ public:
     // opened, or a stray just read, so more may follow) the device is asked for a moment: a
     // packet waiting in its buffer reaches the host within a frame.
     io_result read_waiting(void* bytes, std::size_t size) override {
-        if (gone_) return io_result::failed(ENODEV);
+        if (gone_ || broken()) return io_result::failed(ENODEV);
         const bool watched = probe_->pending();
         if (!watched) probe_->start();
         const io_result got = probe_->finish(bytes, size, watched ? 0 : settle_ms);
@@ -255,31 +256,74 @@ public:
         if (!gone_) probe_->start();
     }
 
+    void interrupt() override {
+        std::lock_guard lock(mutex_);
+        interrupted_ = true;
+        if (active_ != nullptr) libusb_cancel_transfer(active_);
+    }
+    bool broken() {
+        std::lock_guard lock(mutex_);
+        return interrupted_;
+    }
+
 private:
     static constexpr int settle_ms = 3;
 
-    // One bulk transfer; an unplugged device ends it with NO_DEVICE. A read that outlives the
-    // deadline (0: none) ends the same way, and the device counts as gone from then on, so
-    // that a late answer never reaches a later read.
+    // One bulk transfer, submitted and waited for here so that interrupt() can cancel it; an
+    // unplugged device ends it with NO_DEVICE. A read that outlives the deadline (0: none) ends
+    // the same way, and the device counts as gone from then on, so that a late answer never
+    // reaches a later read.
     io_result transfer(std::uint8_t endpoint, void* bytes, std::size_t size, unsigned timeout_ms) {
         if (gone_) return io_result::failed(ENODEV);
         if (size > std::size_t(INT_MAX)) return io_result::failed(EINVAL);
-        int moved = 0;
-        const int rc = libusb_bulk_transfer(handle_, endpoint, static_cast<unsigned char*>(bytes),
-                                            int(size), &moved, timeout_ms);
-        if (rc == LIBUSB_ERROR_TIMEOUT && timeout_ms != 0) {
-            gone_ = true;
-            return io_result::failed(ENODEV);
+        libusb_transfer* t = libusb_alloc_transfer(0);
+        if (t == nullptr) return io_result::failed(ENOMEM);
+        int completed = 0;
+        libusb_fill_bulk_transfer(
+            t, handle_, endpoint, static_cast<unsigned char*>(bytes), int(size),
+            [](libusb_transfer* done) { *static_cast<int*>(done->user_data) = 1; }, &completed, timeout_ms);
+        {
+            std::lock_guard lock(mutex_);
+            const int rc = interrupted_ ? LIBUSB_ERROR_NO_DEVICE : libusb_submit_transfer(t);
+            if (rc != 0) {
+                libusb_free_transfer(t);
+                return io_result::failed(errno_of(rc));
+            }
+            active_ = t;
         }
-        if (rc != 0) return io_result::failed(errno_of(rc));
-        return io_result::done(std::size_t(moved));
+        while (completed == 0) {
+            const int rc = libusb_handle_events_completed(context_, &completed);
+            // A failing event loop: the transfer is cancelled and its end still waited for.
+            if (rc < 0 && rc != LIBUSB_ERROR_INTERRUPTED) libusb_cancel_transfer(t);
+        }
+        {
+            std::lock_guard lock(mutex_);
+            active_ = nullptr;
+        }
+        const libusb_transfer_status status = t->status;
+        const int moved = t->actual_length;
+        libusb_free_transfer(t);
+        switch (status) {
+            case LIBUSB_TRANSFER_COMPLETED: return io_result::done(std::size_t(moved));
+            case LIBUSB_TRANSFER_TIMED_OUT:
+            case LIBUSB_TRANSFER_CANCELLED:  // interrupted: the device counts as unplugged
+                gone_ = true;
+                return io_result::failed(ENODEV);
+            case LIBUSB_TRANSFER_NO_DEVICE: return io_result::failed(ENODEV);
+            case LIBUSB_TRANSFER_STALL: return io_result::failed(EPIPE);
+            case LIBUSB_TRANSFER_OVERFLOW: return io_result::failed(EMSGSIZE);
+            default: return io_result::failed(EIO);
+        }
     }
 
     libusb_context* context_;
     libusb_device_handle* handle_;
     bulk_interface interface_;
     int deadline_ms_;
-    bool gone_ = false;
+    bool gone_ = false;  // the exchange's thread only
+    std::mutex mutex_;   // interrupted_ and active_
+    bool interrupted_ = false;
+    libusb_transfer* active_ = nullptr;
     std::unique_ptr<stray_probe> probe_;
 };
 

@@ -43,6 +43,10 @@ public:
 
     io_result read_waiting(void* bytes, std::size_t size) override { return receive(bytes, size, MSG_DONTWAIT); }
 
+    // Shutting the socket down wakes a waiting recv or send; the descriptor stays ours until
+    // the pipe goes.
+    void interrupt() override { ::shutdown(fd_, SHUT_RDWR); }
+
 private:
     io_result receive(void* bytes, std::size_t size, int flags) {
         for (;;) {

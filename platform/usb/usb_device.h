@@ -45,6 +45,9 @@ public:
     // The exchange is over: what arrives from now until the next command is stray. A back-end
     // that must ask the device for packets (real USB) starts asking here.
     virtual void watch_for_strays() {}
+    // Ends a read or write that waits on this pipe, and fails every later one, as an unplug
+    // does (ENODEV). The one call that may come from another thread while one of them runs.
+    virtual void interrupt() = 0;
 };
 
 struct device_search {

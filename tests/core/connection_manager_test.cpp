@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "ecusim/serial_peer.h"
 #include "protocol/commands.h"
@@ -206,6 +207,27 @@ TEST(connection_usb, an_ecu_lost_during_connect_is_could_not_connect_and_disconn
     }
     EXPECT_EQ(m.is_connected(), 0u);
     EXPECT_EQ(m.target_mode, 2u);
+}
+
+// A break from another thread ends an exchange the ECU never answers and fails the rest of that
+// connection; it leaves nothing behind for the next one.
+TEST(connection_usb, a_break_ends_a_waiting_exchange_and_only_its_own_connection) {
+    ecu_link ecu(link_kind::usb, "--faults code=56#1:mute");
+    cm& m = *ecu.manager;
+    m.break_link();  // before any connection: nothing to end
+    m.connect();
+    std::thread stopper([&] {
+        // Once the ECU has swallowed the question, the exchange waits for good.
+        EXPECT_TRUE(ecu.wait_for([](const ecusim::ecu_state& s) { return s.commands_by_code.count(CONFIGURATION_QUERY_STATE) != 0; }));
+        m.break_link();
+    });
+    protocol::ConfigurationQueryStateResponse_TS state{};
+    EXPECT_THROW(m.send_command(CONFIGURATION_QUERY_STATE, nullptr, 0, &state, sizeof state), cm::exception_communication_error);
+    stopper.join();
+    EXPECT_THROW(m.send_command(CONFIGURATION_QUERY_STATE, nullptr, 0, &state, sizeof state), cm::exception_communication_error);
+    m.disconnect();
+    m.connect();
+    EXPECT_NO_THROW(m.send_command(CONFIGURATION_QUERY_STATE, nullptr, 0, &state, sizeof state));
 }
 
 struct serial_case {

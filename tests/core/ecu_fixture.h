@@ -2,6 +2,8 @@
 // ecusim device in a registry of its own) or over the simulator link (libecusim.so).
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,6 +59,10 @@ public:
         const auto s = state();
         const auto it = s.commands_by_code.find(code);
         return it == s.commands_by_code.end() ? 0 : it->second;
+    }
+    // Waits until what the ECU received satisfies pred (USB only).
+    bool wait_for(const std::function<bool(const ecusim::ecu_state&)>& pred) {
+        return usb_->device().wait_for([&](const ecusim::ecu& e) { return pred(e.state()); }, std::chrono::seconds(20));
     }
     void unplug() { usb_->device().unplug(); }
     void set_channel(const std::string& name, float value) {

@@ -45,11 +45,12 @@ TEST_F(tool_test, opens_with_every_control_of_dialog_158_and_the_boot_loader_but
     for (int id : {1055, 1, 2}) EXPECT_FALSE(tool->model().visible(id)) << id;
 }
 
-TEST_F(tool_test, application_mode_offers_only_power_sequence_and_r8c) {
+// The package the power-sequence download puts in is chosen with the application running.
+TEST_F(tool_test, application_mode_offers_only_power_sequence_r8c_and_the_package_choice) {
     start("--mode app");
     open();
-    for (int id : {1150, 1006, 1324, 1325}) EXPECT_FALSE(tool->model().enabled(id)) << id;
-    for (int id : {1151, 1007, 1152}) EXPECT_TRUE(tool->model().enabled(id)) << id;
+    for (int id : {1150, 1324, 1325}) EXPECT_FALSE(tool->model().enabled(id)) << id;
+    for (int id : {1151, 1006, 1007, 1152}) EXPECT_TRUE(tool->model().enabled(id)) << id;
     EXPECT_EQ(text(IDC_ECU_SERIAL), "");
 }
 

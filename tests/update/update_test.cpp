@@ -343,7 +343,7 @@ TEST_F(update_run, escape_stops_a_worker_that_is_still_retrying) {
     EXPECT_LT(state().commands, 10u);
 }
 
-TEST_F(update_run, connect_failures_are_retried_then_dropped_silently) {
+TEST_F(update_run, connect_failures_are_retried_then_named_in_red) {
     write_group({package(serial, 0)});
     ecusim::ecu_config cfg;
     cfg.faults = ecusim::fault_plan::parse("code=0:status=1");
@@ -351,7 +351,8 @@ TEST_F(update_run, connect_failures_are_retried_then_dropped_silently) {
     choose_folder();
     arrive();
     EXPECT_EQ(state().commands, 3u);  // one GET_TARGET_VERSION per attempt
-    EXPECT_EQ(text(id::main_status), "Waiting for ECU connection.");
+    EXPECT_EQ(text(id::main_status), "No ECU answered after 3 connection attempts.");
+    EXPECT_EQ(dlg->model().bitmap(id::main_lamp), lamp_red);
     EXPECT_TRUE(r.prompts().size() == 1u);  // only the folder prompt
 }
 

@@ -1,5 +1,6 @@
 // The ECU Update dialog in a real (offscreen) window against the virtual ECU: each of its
-// main states is saved as a screenshot, and Enter and Escape end it as its buttons do.
+// main states is saved as a screenshot, Enter and Escape end it as its buttons do, closing it
+// while it works asks whether to stop, and Stop ends even a wait for an ECU that never answers.
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
@@ -7,6 +8,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QThread>
@@ -16,9 +18,11 @@
 
 #include "ecusim/certificates.h"
 #include "ecusim/usb_device.h"
+#include "platform/ui/qt/bitmap_registry.h"
 #include "platform/ui/qt/dialog_window.h"
 #include "platform/ui/qt/qt_renderer.h"
 #include "tests/support/pak_writer.h"
+#include "tests/support/window_driver.h"
 #include "update/update_image_dlg.h"
 
 namespace qx {
@@ -27,6 +31,7 @@ namespace {
 namespace fs = std::filesystem;
 namespace ts = qx::test_support;
 namespace id = update_ids;
+using namespace std::chrono_literals;
 
 // The folder is chosen as soon as the dialog has opened.
 class folder_update_dlg : public CUpdateImageDlg {
@@ -62,12 +67,13 @@ stop when_main_lamp_red(std::string shot) {
             }};
 }
 
-// Enter once the worker has enabled Done: a loaded machine may photograph the last stop first.
-// Focus leaves the other buttons first: on a focused push button (Browse, once re-enabled)
-// Enter presses that button, as in any dialog.
+// Enter once the worker has ended (Browse is back): while it runs, Enter on Done asks whether
+// to stop. Focus leaves the other buttons first: on a focused push button (Browse) Enter
+// presses that button, as in any dialog.
 void press_enter_on_done(ui::qt::dialog_window& w) {
     QWidget* done = w.control(id::done);
-    EXPECT_TRUE(QTest::qWaitFor([done] { return done && done->isEnabled(); }, 10000));
+    QWidget* browse = w.control(id::browse);
+    EXPECT_TRUE(QTest::qWaitFor([done, browse] { return done->isEnabled() && browse->isEnabled(); }, 10000));
     w.activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(&w, 5000));
     QWidget* edit = w.control(id::serial_number);
@@ -197,6 +203,51 @@ protected:
 
     std::vector<fs::path> taken;
     std::map<std::string, QString> progress_shown;
+
+    // ---- A technician's script against the window (test_support::play) ----
+    std::unique_ptr<ecusim::virtual_ecu> ecu_;
+    std::unique_ptr<connection_manager> manager_;
+    std::unique_ptr<folder_update_dlg> dlg_;
+    std::unique_ptr<ui::qt::qt_renderer> renderer_;
+
+    // The ECU (unplugged, with `faults`) and the dialog; `play` plugs the ECU in first.
+    void prepare(const std::string& faults, std::chrono::milliseconds connect_pause = std::chrono::milliseconds(1000)) {
+        ecusim::ecu_config cfg;
+        cfg.mode = ecusim::ecu_mode::boot;
+        cfg.serial = *ecusim::parse_serial(serial);
+        cfg.faults = ecusim::fault_plan::parse(faults);
+        ecu_ = std::make_unique<ecusim::virtual_ecu>(cfg);
+        ecu_->device().unplug();
+        manager_ = std::make_unique<connection_manager>();
+        CUpdateImageDlg::options o;
+        o.root_certificate_path = (dir / "RootCertificate_tcert.der").string();
+        o.connect_pause = connect_pause;
+        dlg_ = std::make_unique<folder_update_dlg>(*manager_, o, dir.string());
+        renderer_ = std::make_unique<ui::qt::qt_renderer>();
+    }
+    int play(std::vector<ts::window_step> steps) {
+        steps.insert(steps.begin(), {"the ECU plugged in", [] { return true; }, [this] { ecu_->device().plug(); }});
+        return ts::play(*dlg_, *renderer_, std::move(steps));
+    }
+    ui::qt::dialog_window& win() { return *renderer_->window(*dlg_); }
+    QString shown(int control) { return qobject_cast<QLabel*>(win().control(control))->text(); }
+    bool enabled(int control) { return win().control(control)->isEnabled(); }
+    bool lamp_shows(int control, int bitmap) {
+        auto* l = qobject_cast<QLabel*>(win().control(control));
+        return l->pixmap().toImage() == ui::qt::bitmap(bitmap, win().devicePixelRatioF()).toImage();
+    }
+    // The question a close asks while the dialog works.
+    static QMessageBox* question() { return ts::shown_box(QString::fromUtf8(flash::programming_stop_question)); }
+    ts::window_step answer(const char* button, const std::string& shot = {}) {
+        return {std::string("the question, answered ") + button, [] { return question() != nullptr; }, [this, button, shot] {
+                    if (!shot.empty()) ts::save_shot(win(), shots, shot, question());
+                    ts::press(question(), QString::fromUtf8(button));
+                }};
+    }
+    // Once the worker has ended, its work controls are back.
+    ts::window_step when_work_ended(std::function<void()> act) {
+        return {"the work ended", [this] { return enabled(id::browse) && !dlg_->working(); }, std::move(act)};
+    }
 };
 
 TEST_F(update_window, an_update_from_opening_to_finish_and_enter_presses_done) {
@@ -213,8 +264,12 @@ TEST_F(update_window, an_update_from_opening_to_finish_and_enter_presses_done) {
 }
 
 TEST_F(update_window, an_ecu_without_its_group_file_fails_identification_and_escape_cancels) {
-    const int result = run({when_main_lamp_red("ecu_update_identification_failure")},
-                           [](ui::qt::dialog_window& w) { QTest::keyClick(&w, Qt::Key_Escape); });
+    const int result = run({when_main_lamp_red("ecu_update_identification_failure")}, [](ui::qt::dialog_window& w) {
+        // Once the worker has ended: Escape while it runs asks first.
+        QWidget* browse = w.control(id::browse);
+        EXPECT_TRUE(QTest::qWaitFor([browse] { return browse->isEnabled(); }, 10000));
+        QTest::keyClick(&w, Qt::Key_Escape);
+    });
     EXPECT_EQ(result, ui::IDCANCEL);
     EXPECT_TRUE(fs::exists(shots / "ecu_update_identification_failure.png"));
 }
@@ -225,6 +280,93 @@ TEST_F(update_window, a_group_of_another_ecu_fails_its_rows) {
                            press_enter_on_done);
     EXPECT_EQ(result, ui::IDOK);
     EXPECT_TRUE(fs::exists(shots / "ecu_update_row_failure.png"));
+}
+
+// Escape while the images go in asks whether to stop; Continue lets the update end, and its
+// result stays on screen. Nothing else may start meanwhile.
+TEST_F(update_window, escape_during_an_update_asks_and_continue_keeps_the_result_on_screen) {
+    write_group(serial);
+    prepare("code=6:delay=30");  // every security exchange (keys, checks, blocks) takes 30 ms
+    const int result = play({
+        {"the update under way",
+         [this] {
+             // What the worker does now, not what the window shows a moment later.
+             return dlg_->model().text(id::main_status) == "Updating ECU image(s).  Do not disconnect ECU until complete." &&
+                    dlg_->model().text(id::progress_text).rfind("Updating Boot Loader", 0) == 0;
+         },
+         [this] {
+             EXPECT_FALSE(enabled(id::browse));  // starts work: disabled while the worker runs
+             QTest::keyClick(&win(), Qt::Key_Escape);
+         }},
+        answer("Continue", "ecu_update_stop_question"),
+        {"the update's end", [this] { return shown(id::progress_text) == "Update Success! (100%)"; },
+         [this] { EXPECT_EQ(shown(id::main_status), "Safe to disconnect ECU."); }},
+        when_work_ended([this] {
+            EXPECT_NE(renderer_->window(*dlg_), nullptr);  // still shown
+            EXPECT_EQ(shown(id::progress_text), "Update Success! (100%)");
+            press_enter_on_done(win());
+        }),
+    });
+    EXPECT_EQ(result, ui::IDOK);
+    for (const image_row_ids& row : update_rows) EXPECT_EQ(dlg_->model().text(row.status), "Loaded successfully.") << row.name;
+}
+
+// The ECU stops answering in the middle of the erase. The close box asks; Stop closes the link
+// as an unplug would, the waiting read ends at once, and the window shows why it ended until
+// the technician closes it.
+TEST_F(update_window, stop_ends_a_read_the_ecu_never_answers_and_the_result_stays) {
+    write_group(serial);
+    prepare("code=4#1:mute");  // the first erase is never answered
+    const auto asked = std::make_shared<std::chrono::steady_clock::time_point>();
+    const int result = play({
+        {"the erase under way", [this] { return shown(update_rows[0].status) == "Erasing Flash..."; },
+         [this] { win().close(); }},
+        answer("Stop"),
+        {"the stop told", [this] { return shown(id::main_status) == update_stopped_text; },
+         [this] {
+             EXPECT_TRUE(lamp_shows(id::main_lamp, lamp_red));
+             EXPECT_EQ(shown(update_rows[0].status), "Stopped by the technician.");
+             EXPECT_TRUE(lamp_shows(update_rows[0].lamp, lamp_red));
+             EXPECT_EQ(shown(id::progress_text), "Update Failure! (0%)");
+         }},
+        when_work_ended([this] {
+            ts::save_shot(win(), shots, "ecu_update_stopped");
+            QTest::keyClick(&win(), Qt::Key_Escape);
+        }),
+    });
+    EXPECT_EQ(result, ui::IDCANCEL);
+    EXPECT_FALSE(manager_->is_connected());
+}
+
+// Done while the worker still tries to connect asks too, and Stop ends the attempts.
+TEST_F(update_window, done_during_the_connection_attempts_asks_and_stop_ends_them) {
+    write_group(serial);
+    prepare("code=0:status=1");  // no connection attempt succeeds
+    const int result = play({
+        {"an attempt made", [this] { return ecu_->device().inspect([](auto& m) { return m.state().commands; }) >= 1; },
+         [this] { ts::click_control(win(), id::done); }},
+        answer("Stop"),
+        {"the stop told", [this] { return shown(id::main_status) == update_stopped_text; }, {}},
+        when_work_ended([this] { ts::click_control(win(), id::done); }),
+    });
+    EXPECT_EQ(result, ui::IDOK);
+    EXPECT_LT(ecu_->device().inspect([](auto& m) { return m.state().commands; }), 12u);
+}
+
+// No ECU answers any of the 12 attempts: the window says so, in red.
+TEST_F(update_window, no_answer_is_told_in_red) {
+    write_group(serial);
+    prepare("code=0:status=1", 5ms);
+    const int result = play({
+        {"the attempts given up", [this] { return shown(id::main_status) == "No ECU answered after 12 connection attempts."; },
+         [this] { EXPECT_TRUE(lamp_shows(id::main_lamp, lamp_red)); }},
+        when_work_ended([this] {
+            ts::save_shot(win(), shots, "ecu_update_no_answer");
+            QTest::keyClick(&win(), Qt::Key_Escape);
+        }),
+    });
+    EXPECT_EQ(result, ui::IDCANCEL);
+    EXPECT_EQ(ecu_->device().inspect([](auto& m) { return m.state().commands; }), 12u);
 }
 
 }  // namespace

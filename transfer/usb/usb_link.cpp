@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "platform/registry/device_registry.h"
@@ -25,6 +26,7 @@ const link_operations usb_link = {
     usb::USB_SendCommandReceiveResponse,
     usb::USB_ConnectCommandResponseInterface,
     nullptr,
+    usb::USB_BreakLink,
 };
 
 namespace usb {
@@ -41,6 +43,9 @@ constexpr auto retry_pause = std::chrono::milliseconds(5);
 
 bool USB_interface_connected = false;
 std::unique_ptr<pl::pipe> device;
+// Held while `device` changes and while USB_BreakLink uses it (from another thread); the
+// exchange itself runs without it.
+std::mutex device_mutex;
 std::uint8_t packet[packet_buffer_size];
 
 // Up to three tries with a pause after each failed one. An oversized packet is not retried:
@@ -168,7 +173,11 @@ int USB_InitializeInterfaces(unsigned, unsigned char* data) {
         return int(STATUS_CR_NOT_CONNECTED);
     }
     int error = 0;
-    device = pl::open_device(path, error);
+    std::unique_ptr<pl::pipe> opened = pl::open_device(path, error);
+    {
+        std::lock_guard lock(device_mutex);
+        device = std::move(opened);
+    }
     if (!device) {
         show_error("  USB_Initialize CreateFile failed GetLastError = %08x", unsigned(error));
         return int(STATUS_CR_NOT_CONNECTED);
@@ -182,9 +191,16 @@ int USB_InitializeInterfaces(unsigned, unsigned char* data) {
 
 int USB_CloseInterfaces(unsigned) {
     if (USB_interface_connected) {
+        std::lock_guard lock(device_mutex);
         device.reset();
         USB_interface_connected = false;
     }
+    return 0;
+}
+
+int USB_BreakLink() {
+    std::lock_guard lock(device_mutex);
+    if (device) device->interrupt();
     return 0;
 }
 

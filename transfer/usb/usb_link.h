@@ -27,5 +27,7 @@ int USB_InitializeInterfaces(unsigned flags, unsigned char* data);
 int USB_CloseInterfaces(unsigned flags);
 int USB_SendCommandReceiveResponse(CommandResponseTransfer* transfer);
 int USB_ConnectCommandResponseInterface();
+// Ends the open pipe's waiting and later transfers (from any thread).
+int USB_BreakLink();
 
 }  // namespace qx::transfer::usb

@@ -5,13 +5,18 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
+#include <QStyle>
+#include <QVBoxLayout>
 
 #include "platform/ui/qt/bitmap_registry.h"
 #include "platform/ui/qt/quick_list.h"
@@ -48,6 +53,23 @@ QRect free_width(const dialog_template& t, const control_template& c) {
     return {left, c.y, right - left, c.height};
 }
 
+// How far down (dialog units) a control's `span` of columns is free below it: to the nearest
+// shown control under it, the bottom of a group box around it, or the dialog's margin.
+int free_below(const dialog_template& t, const control_template& c, int left, int right) {
+    int bottom = t.height - dialog_margin;
+    for (const control_template& o : t.controls) {
+        if (o.id == c.id || !o.visible) continue;
+        if (o.x >= right || left >= o.x + o.width) continue;  // not under it
+        if (o.kind == control_kind::group_box) {
+            const bool inside = o.y < c.y && c.y + c.height <= o.y + o.height && o.x <= c.x && c.x + c.width <= o.x + o.width;
+            if (inside) bottom = std::min(bottom, o.y + o.height - control_gap);
+            continue;
+        }
+        if (o.y >= c.y + c.height) bottom = std::min(bottom, o.y - control_gap);
+    }
+    return bottom;
+}
+
 }  // namespace
 
 // The list's questions and notifications, passed on to the dialog while it runs.
@@ -73,7 +95,7 @@ public:
         if (w_.attached()) w_.d_.end_edit(id_, item, subitem, std::move(text));
     }
     void context_menu(int item) override {
-        if (w_.attached()) w_.d_.context_menu(id_, item);
+        if (w_.attached()) w_.d_.user_context_menu(id_, item);
     }
 
 private:
@@ -96,7 +118,16 @@ dialog_window::~dialog_window() {
 
 void dialog_window::build() {
     const dialog_template& t = d_.layout();
-    setFixedSize(units_.x(t.width), units_.y(t.height));
+    content_ = new QWidget;
+    content_->setObjectName(QStringLiteral("content"));
+    template_size_ = QSize(units_.x(t.width), units_.y(t.height));
+    content_->setFixedSize(template_size_);
+    scroll_ = new QScrollArea(this);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidget(content_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll_);
     if (t.icon != 0) {
         const QIcon i = icon(t.icon);
         if (!i.isNull()) setWindowIcon(i);
@@ -123,32 +154,34 @@ void dialog_window::build() {
         switch (c.kind) {
             case control_kind::button:
             case control_kind::default_button: {
-                auto* b = new QPushButton(this);
+                auto* b = new QPushButton(content_);
                 if (c.kind == control_kind::default_button) b->setDefault(true);
                 connect(b, &QPushButton::clicked, this, [this, id] {
-                    if (attached_) d_.click(id);
+                    if (attached_) d_.user_click(id);
                 });
                 w = b;
                 break;
             }
             case control_kind::checkbox: {
-                auto* b = new QCheckBox(this);
+                auto* b = new QCheckBox(content_);
                 connect(b, &QCheckBox::clicked, this, [this, id](bool on) {
                     if (!attached_) return;
-                    d_.model().set_checked(id, on);
-                    d_.click(id);
+                    // A click the dialog drops changes nothing: the box shows the model again.
+                    if (!d_.user_click(id, [this, id, on] { d_.model().set_checked(id, on); })) apply(id);
                 });
                 w = b;
                 break;
             }
             case control_kind::radio: {
-                auto* b = new QRadioButton(this);
+                auto* b = new QRadioButton(content_);
                 b->setAutoExclusive(false);  // the model decides; groups follow the template
                 const std::vector<int> group = groups[id];
                 connect(b, &QRadioButton::clicked, this, [this, id, group] {
                     if (!attached_) return;
-                    for (int other : group) d_.model().set_checked(other, other == id);
-                    d_.click(id);
+                    const bool admitted = d_.user_click(id, [this, id, &group] {
+                        for (int other : group) d_.model().set_checked(other, other == id);
+                    });
+                    if (!admitted) apply(id);
                 });
                 w = b;
                 break;
@@ -157,7 +190,7 @@ void dialog_window::build() {
             case control_kind::read_only_edit: {
                 const bool read_only = c.kind == control_kind::read_only_edit;
                 if (tall) {
-                    auto* e = new QPlainTextEdit(this);
+                    auto* e = new QPlainTextEdit(content_);
                     e->setReadOnly(read_only);
                     if (!read_only)
                         connect(e, &QPlainTextEdit::textChanged, this, [this, id, e] {
@@ -165,7 +198,8 @@ void dialog_window::build() {
                         });
                     w = e;
                 } else {
-                    auto* e = new QLineEdit(this);
+                    QLineEdit* e = read_only ? new fitted_line_edit(c.path ? elision::path : elision::end, content_)
+                                             : new QLineEdit(content_);
                     e->setReadOnly(read_only);
                     connect(e, &QLineEdit::textEdited, this, [this, id](const QString& text) {
                         if (attached_) d_.model().set_text(id, text.toStdString());
@@ -175,34 +209,35 @@ void dialog_window::build() {
                 break;
             }
             case control_kind::label: {
-                auto* l = new QLabel(this);
+                auto* l = new QLabel(content_);
                 l->setTextFormat(Qt::PlainText);
                 l->setWordWrap(tall);
                 l->setAlignment(Qt::AlignLeft | (tall ? Qt::AlignTop : Qt::AlignVCenter));
                 if (!tall) {
                     const QRect wide = free_width(t, c);
                     label_places_[id] = {units_.rect(c.x, c.y, c.width, c.height),
-                                         units_.rect(wide.x(), wide.y(), wide.width(), wide.height())};
+                                         units_.rect(wide.x(), wide.y(), wide.width(), wide.height()),
+                                         units_.y(free_below(t, c, wide.x(), wide.x() + wide.width()))};
                 }
                 w = l;
                 break;
             }
-            case control_kind::group_box: w = new QGroupBox(this); break;
+            case control_kind::group_box: w = new QGroupBox(content_); break;
             case control_kind::progress: {
-                auto* p = new QProgressBar(this);
+                auto* p = new QProgressBar(content_);
                 p->setTextVisible(false);
                 w = p;
                 break;
             }
             case control_kind::lamp: {
-                auto* l = new QLabel(this);
+                auto* l = new QLabel(content_);
                 l->setAlignment(Qt::AlignCenter);
                 w = l;
                 break;
             }
             case control_kind::list: {
                 auto parent = std::make_unique<list_parent>(*this, id);
-                w = new CQuickList(*parent, this);
+                w = new CQuickList(*parent, content_);
                 list_parents_[id] = std::move(parent);
                 break;
             }
@@ -216,6 +251,44 @@ void dialog_window::build() {
         if (c.kind == control_kind::group_box) controls_[c.id]->lower();
 }
 
+QRect dialog_window::available_area() const {
+    const QScreen* s = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+    QRect area = s != nullptr ? s->availableGeometry() : QRect(0, 0, 1 << 15, 1 << 15);
+    // Room for the frame and title bar the window manager adds.
+    const int frame = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
+    const int title = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    return area.adjusted(frame, title + frame, -frame, -frame);
+}
+
+void dialog_window::fit_content() {
+    // Shrunk to the controls shown (the template may keep room for hidden ones).
+    QRect used;
+    for (const auto& [id, w] : controls_)
+        if (w->isVisibleTo(content_)) used |= w->geometry();
+    const QSize margin(units_.x(dialog_margin), units_.y(dialog_margin));
+    const QSize need = used.isEmpty() ? template_size_
+                                      : QSize(std::min(template_size_.width(), used.right() + 1 + margin.width()),
+                                              std::min(template_size_.height(), used.bottom() + 1 + margin.height()));
+    content_->setFixedSize(need);
+    // Scrolled where the screen is smaller; a bar takes its room from the other direction.
+    const QSize room = available_area().size();
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    QSize size = need;
+    if (size.width() > room.width()) size.rheight() += bar;
+    if (size.height() > room.height()) size.rwidth() += bar;
+    setFixedSize(size.boundedTo(room));
+}
+
+void dialog_window::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    // Wholly on the screen, its title bar included.
+    const QRect area = available_area();
+    QRect g = geometry();
+    g.moveLeft(std::clamp(g.left(), area.left(), std::max(area.left(), area.right() + 1 - g.width())));
+    g.moveTop(std::clamp(g.top(), area.top(), std::max(area.top(), area.bottom() + 1 - g.height())));
+    if (g.topLeft() != geometry().topLeft()) move(g.topLeft() - (geometry().topLeft() - pos()));
+}
+
 QWidget* dialog_window::control(int id) const {
     const auto it = controls_.find(id);
     return it == controls_.end() ? nullptr : it->second;
@@ -224,6 +297,7 @@ QWidget* dialog_window::control(int id) const {
 void dialog_window::apply_all() {
     apply(0);
     for (const auto& [id, w] : controls_) apply(id);
+    fit_content();
 }
 
 void dialog_window::apply(int id) {
@@ -232,21 +306,42 @@ void dialog_window::apply(int id) {
         setWindowTitle(QString::fromStdString(d_.model().caption()));
         return;
     }
+    if (id == dialog_model::working_id) {
+        for (const auto& [control_id, w] : controls_)
+            if (d_.starts_work(control_id)) apply(control_id);
+        return;
+    }
     QWidget* w = control(id);
     if (w == nullptr) return;
     apply_control(id, w, d_.model().state(id));
 }
 
 void dialog_window::place_label(int id, QWidget* w, const QString& text) {
+    auto* l = static_cast<QLabel*>(w);
     const auto place = label_places_.find(id);
     if (place == label_places_.end()) {
-        static_cast<QLabel*>(w)->setText(text);
+        l->setText(text);
         return;
     }
-    // A text too long for the label's own place takes the free width of its row.
-    w->setGeometry(place->second.own);
-    if (!fits(w, text)) w->setGeometry(place->second.wide);
-    set_fitted_text(w, text);
+    // A text too long for the label's own place takes the free width of its row, then lines
+    // in the free space below; shortened only when even that is too small.
+    const label_place& p = place->second;
+    l->setWordWrap(false);
+    l->setGeometry(p.own);
+    if (!fits(l, text)) l->setGeometry(p.wide);
+    if (!fits(l, text)) {
+        l->setWordWrap(true);
+        l->setText(text);
+        const int height = l->heightForWidth(p.wide.width());
+        if (height > 0 && p.wide.top() + height <= p.bottom) {
+            l->setToolTip(QString());
+            l->setGeometry(p.wide.x(), p.wide.y(), p.wide.width(), std::max(p.wide.height(), height));
+            fit_content();
+            return;
+        }
+        l->setWordWrap(false);
+    }
+    set_fitted_text(l, text);
 }
 
 void dialog_window::apply_control(int id, QWidget* w, const control_state& s) {
@@ -266,7 +361,7 @@ void dialog_window::apply_control(int id, QWidget* w, const control_state& s) {
         case control_kind::read_only_edit:
             if (auto* e = qobject_cast<QLineEdit*>(w)) {
                 // What the user typed is already in the edit: the caret stays where it is.
-                if (fitted_text(e) != text && (e->isReadOnly() || e->text() != text)) set_fitted_text(e, text);
+                if (e->text() != text) set_fitted_text(e, text);
             } else if (auto* m = qobject_cast<QPlainTextEdit*>(w)) {
                 if (m->toPlainText() != text) {
                     // A log that was followed to its end stays at its end.
@@ -308,8 +403,14 @@ void dialog_window::apply_control(int id, QWidget* w, const control_state& s) {
             break;
         }
     }
-    if (w->isEnabled() != s.enabled) w->setEnabled(s.enabled);
-    if (w->isVisibleTo(this) != s.visible) w->setVisible(s.visible);
+    // While the dialog works, what would start more work is shown disabled; its own state
+    // comes back when the work ends.
+    const bool enabled = s.enabled && !(d_.starts_work(id) && d_.model().working());
+    if (w->isEnabled() != enabled) w->setEnabled(enabled);
+    if (w->isVisibleTo(content_) != s.visible) {
+        w->setVisible(s.visible);
+        fit_content();
+    }
 }
 
 void dialog_window::set_busy(bool on) {
@@ -318,13 +419,13 @@ void dialog_window::set_busy(bool on) {
 }
 
 void dialog_window::reject() {
-    // Escape: the dialog decides whether it ends.
-    if (attached_) d_.cancel();
+    // Escape: the dialog decides whether it ends (while it works, it asks).
+    if (attached_) d_.user_close();
 }
 
 void dialog_window::closeEvent(QCloseEvent* e) {
     e->ignore();
-    if (attached_) d_.cancel();
+    if (attached_) d_.user_close();
 }
 
 }  // namespace qx::ui::qt

@@ -1,5 +1,6 @@
 #include "platform/ui/qt/qt_renderer.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
 #include <QEventLoop>
@@ -20,14 +21,15 @@ namespace {
 // Answers of the boxes beyond those prompts.h names.
 constexpr int IDOK_ = 1, IDCANCEL_ = 2, IDABORT = 3, IDRETRY = 4, IDIGNORE = 5;
 
-QMessageBox::StandardButtons buttons_of(unsigned buttons) {
+// A box's buttons in their order.
+std::vector<QMessageBox::StandardButton> buttons_of(unsigned buttons) {
     switch (buttons) {
-        case MB_OKCANCEL: return QMessageBox::Ok | QMessageBox::Cancel;
-        case 0x02: return QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore;
-        case 0x03: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
-        case MB_YESNO: return QMessageBox::Yes | QMessageBox::No;
-        case 0x05: return QMessageBox::Retry | QMessageBox::Cancel;
-        default: return QMessageBox::Ok;
+        case MB_OKCANCEL: return {QMessageBox::Ok, QMessageBox::Cancel};
+        case 0x02: return {QMessageBox::Abort, QMessageBox::Retry, QMessageBox::Ignore};
+        case 0x03: return {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel};
+        case MB_YESNO: return {QMessageBox::Yes, QMessageBox::No};
+        case 0x05: return {QMessageBox::Retry, QMessageBox::Cancel};
+        default: return {QMessageBox::Ok};
     }
 }
 
@@ -67,6 +69,22 @@ public slots:
 private:
     std::function<void()> run_;
 };
+
+// A box for `r`, its buttons named by r.labels where given. GUI thread.
+QMessageBox* new_box(const message_box_request& r, QWidget* parent) {
+    const std::vector<QMessageBox::StandardButton> order = buttons_of(r.buttons());
+    QMessageBox::StandardButtons all;
+    for (QMessageBox::StandardButton b : order) all |= b;
+    auto* box = new QMessageBox(icon_of(r.icon()), QString::fromStdString(r.caption), QString::fromStdString(r.text), all,
+                                parent);
+    box->setObjectName(QStringLiteral("message_box"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    for (std::size_t i = 0; i < r.labels.size() && i < order.size(); ++i)
+        box->button(order[i])->setText(QString::fromStdString(r.labels[i]));
+    if (r.default_button() < order.size()) box->setDefaultButton(order[r.default_button()]);
+    return box;
+}
 
 }  // namespace
 
@@ -245,11 +263,7 @@ T qt_renderer::ask(Open open) {
 int qt_renderer::message_box(dialog* owner, const message_box_request& r) {
     return ask<int>([this, owner, r](std::function<void(int)> finish) {
         QWidget* parent = r.owned ? owner_widget(owner) : nullptr;
-        auto* box = new QMessageBox(icon_of(r.icon()), QString::fromStdString(r.caption), QString::fromStdString(r.text),
-                                    buttons_of(r.buttons()), parent);
-        box->setObjectName(QStringLiteral("message_box"));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->setWindowModality(Qt::ApplicationModal);
+        QMessageBox* box = new_box(r, parent);
         const unsigned buttons = r.buttons();
         QObject::connect(box, &QMessageBox::finished, box, [box, buttons, finish](int) {
             int answer = box->clickedButton() ? answer_of(box->standardButton(box->clickedButton())) : IDCANCEL_;
@@ -258,6 +272,22 @@ int qt_renderer::message_box(dialog* owner, const message_box_request& r) {
             finish(answer);
         });
         box->show();
+    });
+}
+
+void qt_renderer::ask_stop(dialog& owner, const message_box_request& r, std::function<void(bool)> answered) {
+    std::weak_ptr<shown_window> weak = find(owner);
+    post([weak, r, answered = std::move(answered)] {
+        const auto s = weak.lock();
+        if (!s || !s->window || !s->window->attached()) return;
+        QPointer<dialog_window> w = s->window.data();
+        QMessageBox* box = new_box(r, w);
+        QObject::connect(box, &QMessageBox::finished, box, [box, w, answered] {
+            const bool stop = box->clickedButton() && box->standardButton(box->clickedButton()) == QMessageBox::Yes;
+            // Never after the dialog ended: its window is detached first.
+            if (w && w->attached()) answered(stop);
+        });
+        box->open();
     });
 }
 

@@ -42,6 +42,7 @@ public:
     std::optional<std::string> browse_folder(dialog& owner, const std::string& title) override;
     std::optional<std::string> choose_file(dialog& owner, const file_request& r) override;
     int popup_menu(dialog& owner, const popup_menu_request& r) override;
+    void ask_stop(dialog& owner, const message_box_request& r, std::function<void(bool)> answered) override;
     // On the GUI thread: runs the Qt event loop until done. On any other thread: waits.
     void serve(const std::atomic<bool>& done) override;
     void wake() override;

@@ -173,6 +173,27 @@ void CQuickList::set_columns(const std::vector<list_column>& columns) {
     model_->reset();
     for (std::size_t i = 0; i < columns_.size(); ++i) setColumnWidth(static_cast<int>(i), columns_[i].width);
     focused_column_ = std::clamp(focused_column_, 0, std::max(0, column_count() - 1));
+    fit_columns();
+}
+
+void CQuickList::fit_columns() {
+    const QFontMetrics header(horizontalHeader()->font());
+    const int header_margin = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, horizontalHeader()) + 2;
+    for (int c = 0; c < column_count(); ++c) {
+        const list_column& column = columns_[static_cast<std::size_t>(c)];
+        int need = std::max(column.width, header.horizontalAdvance(QString::fromStdString(column.title)) + header_margin);
+        for (int row = 0; row < rows_; ++row) {
+            const cell_info r = cell(row, c);
+            QFont f = font();
+            f.setBold(r.bold);
+            f.setItalic(r.italic);
+            // What geometry() leaves for the text, plus the text itself.
+            const int beside = (r.check_box && !r.centred_check_box ? check_box_size + cell_margin : 0) +
+                               (r.image >= 0 && !r.centred_image ? image_size + cell_margin : 0);
+            need = std::max(need, QFontMetrics(f).horizontalAdvance(QString::fromStdString(r.text)) + beside + 2 * cell_margin + 1);
+        }
+        if (columnWidth(c) < need) setColumnWidth(c, need);
+    }
 }
 
 void CQuickList::set_row_count(int rows) {
@@ -185,6 +206,7 @@ void CQuickList::set_row_count(int rows) {
 
 void CQuickList::refresh_rows() {
     model_->contents_changed();
+    fit_columns();
     viewport()->update();
 }
 

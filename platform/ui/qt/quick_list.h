@@ -77,7 +77,8 @@ public:
     int row_count() const { return rows_; }
     int column_count() const { return static_cast<int>(columns_.size()); }
     const std::vector<list_column>& columns() const { return columns_; }
-    // The rows' contents changed: redraw what is shown.
+    // The rows' contents changed: redraw what is shown. A column narrower than its title or a
+    // cell's text grows to hold it whole.
     void refresh_rows();
     void set_image_list(std::vector<QPixmap> images);
     const quick_list_options& options() const { return options_; }
@@ -137,6 +138,7 @@ private:
     class cell_model;
     class cell_delegate;
     cell_click hit(const QPoint& pos, cell_info* record_out);
+    void fit_columns();
     void editor_lost_focus(Qt::FocusReason reason);
 
     quick_list_parent& parent_;

@@ -7,6 +7,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
@@ -15,8 +16,6 @@
 
 namespace qx::ui::qt {
 namespace {
-
-constexpr const char* whole_text_property = "fitted_text";
 
 // QLineEdit keeps two pixels each side of its line and a cursor's width plus one.
 constexpr int line_edit_margin = 2;
@@ -61,22 +60,66 @@ bool fits(const QWidget* w, const QString& text) {
     return room < 0 || std::ceil(QFontMetricsF(w->font()).horizontalAdvance(text)) <= room;
 }
 
+QString elided(const QString& text, const QFontMetrics& fm, int width, elision how) {
+    if (fm.horizontalAdvance(text) <= width) return text;
+    if (how == elision::path) {
+        // The last part starts at the separator before the last name (a folder's own name when
+        // the path ends in a separator).
+        qsizetype end = text.size();
+        while (end > 0 && (text[end - 1] == QLatin1Char('/') || text[end - 1] == QLatin1Char('\\'))) --end;
+        const qsizetype slash =
+            end == 0 ? -1 : std::max(text.lastIndexOf(QLatin1Char('/'), end - 1), text.lastIndexOf(QLatin1Char('\\'), end - 1));
+        if (slash > 0) {
+            const QString tail = text.mid(slash);
+            const int head_room = width - fm.horizontalAdvance(tail);
+            if (head_room >= fm.horizontalAdvance(QChar(0x2026))) {
+                QString head = fm.elidedText(text.left(slash), Qt::ElideRight, head_room);
+                if (head.isEmpty()) head = QChar(0x2026);
+                return head + tail;
+            }
+        }
+        return fm.elidedText(text, Qt::ElideMiddle, width);
+    }
+    return fm.elidedText(text, Qt::ElideRight, width);
+}
+
 void set_fitted_text(QWidget* w, const QString& text) {
-    w->setProperty(whole_text_property, text);
     const bool whole = fits(w, text);
-    const QString shown = whole ? text : QFontMetrics(w->font()).elidedText(text, Qt::ElideRight, text_room(w));
     w->setToolTip(whole ? QString() : text);
+    if (auto* e = qobject_cast<QLineEdit*>(w)) {
+        // The edit holds the whole text; only what is drawn is shortened.
+        e->setText(text);
+        e->setCursorPosition(0);
+        return;
+    }
+    const QString shown = whole ? text : elided(text, QFontMetrics(w->font()), text_room(w), elision::end);
     if (auto* l = qobject_cast<QLabel*>(w)) {
         l->setText(shown);
-    } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
-        // Read-only edits show the elided text; an edit the user types in keeps its text.
-        e->setText(e->isReadOnly() ? shown : text);
-        e->setCursorPosition(0);
     } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
         b->setText(shown);
     }
 }
 
-QString fitted_text(const QWidget* w) { return w->property(whole_text_property).toString(); }
+QString fitted_line_edit::drawn_text() const {
+    if (hasFocus() || fits(this, text())) return text();
+    return elided(text(), fontMetrics(), text_room(this), how_);
+}
+
+void fitted_line_edit::paintEvent(QPaintEvent* e) {
+    const QString drawn = drawn_text();
+    if (drawn == text()) {
+        QLineEdit::paintEvent(e);
+        return;
+    }
+    // The frame as the edit draws it, and the shortened text where its text would be.
+    QPainter p(this);
+    QStyleOptionFrame opt;
+    initStyleOption(&opt);
+    style()->drawPrimitive(QStyle::PE_PanelLineEdit, &opt, &p, this);
+    QRect r = style()->subElementRect(QStyle::SE_LineEditContents, &opt, this).marginsRemoved(textMargins());
+    r.adjust(line_edit_margin, 0, -line_edit_margin, 0);
+    p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text));
+    p.drawText(r, int(Qt::AlignLeft | Qt::AlignVCenter) | Qt::TextSingleLine, drawn);
+}
 
 }  // namespace qx::ui::qt
