@@ -1,5 +1,7 @@
 #include "pak/pak_image.h"
 
+#include "pak/pak_source.h"
+
 #include <atomic>
 #include <new>
 #include <string.h>  // explicit_bzero
@@ -14,6 +16,10 @@ std::atomic<pak_buffer_release_observer> release_observer{nullptr};
 }  // namespace
 
 void set_pak_buffer_release_observer(pak_buffer_release_observer observer) { release_observer = observer; }
+
+void pak_detail::report_release(const std::uint8_t* data, std::size_t size) {
+    if (auto observer = release_observer.load()) observer(data, size);
+}
 
 pak_buffer::pak_buffer(pak_buffer&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
@@ -39,7 +45,7 @@ bool pak_buffer::allocate(std::uint32_t size) {
 void pak_buffer::release() {
     if (data_) {
         ::explicit_bzero(data_, size_);
-        if (auto observer = release_observer.load()) observer(data_, size_);
+        pak_detail::report_release(data_, size_);
         delete[] data_;
     }
     data_ = nullptr;

@@ -34,8 +34,8 @@ private:
     std::uint32_t size_ = 0;
 };
 
-// Called with each buffer just before it is freed (already zeroed); lets tests see what is
-// left in released memory. nullptr switches it off.
+// Called with each buffer just before it is freed (already zeroed), the readers' read buffers
+// included; lets tests see what is left in released memory. nullptr switches it off.
 using pak_buffer_release_observer = void (*)(const std::uint8_t* data, std::size_t size);
 void set_pak_buffer_release_observer(pak_buffer_release_observer observer);
 
