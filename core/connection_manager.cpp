@@ -9,7 +9,6 @@
 #include "protocol/codec.h"
 #include "protocol/commands.h"
 #include "protocol/defines.h"
-#include "protocol/description.h"
 #include "protocol/status.h"
 #include "transfer/trelink.h"
 
@@ -27,10 +26,9 @@ constexpr const char* status_channel_names[] = {"ModChangeState [bool]", "Config
 
 }  // namespace
 
-connection_manager::connection_manager(link_choice link) : link_(std::move(link)) {
-    EnableErrorMessages(0);
-    protocol::build_description(description);
-}
+// The description is built when something first reads it: no job of the program does, and
+// none pays for it.
+connection_manager::connection_manager(link_choice link) : link_(std::move(link)) { EnableErrorMessages(0); }
 
 connection_manager::~connection_manager() {
     if (interface_flags) disconnect();

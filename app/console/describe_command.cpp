@@ -55,18 +55,35 @@ void print(const dynamic_map& n, int depth) {
     }
 }
 
-int run(const describe_options& o) {
-    dynamic_map root;
-    protocol::build_description(root);
+// The node at the key path, or null; `missing` then holds the path up to the first key that
+// found nothing.
+const dynamic_map* at(const dynamic_map& root, const std::vector<std::string>& keys, std::string& missing) {
     const dynamic_map* node = &root;
-    std::string path;
-    for (const auto& k : o.keys) {
-        path += (path.empty() ? "" : " ") + k;
+    missing.clear();
+    for (const auto& k : keys) {
+        missing += (missing.empty() ? "" : " ") + k;
         node = step(*node, k);
-        if (!node) {
-            std::cerr << "flashdesk describe: no entry " << path << "\n";
-            return 1;
-        }
+        if (!node) return nullptr;
+    }
+    return node;
+}
+
+int run(const describe_options& o) {
+    // Only the entries under the key path are built; a key that names a numbered child of a
+    // named node (commands 3) is no name of the path, and then the whole description is built.
+    const std::vector<std::string_view> prefix(o.keys.begin(), o.keys.end());
+    dynamic_map root;
+    protocol::build_description(root, prefix);
+    std::string missing;
+    const dynamic_map* node = at(root, o.keys, missing);
+    if (!node && !o.keys.empty()) {
+        root.clear();
+        protocol::build_description(root);
+        node = at(root, o.keys, missing);
+    }
+    if (!node) {
+        std::cerr << "flashdesk describe: no entry " << missing << "\n";
+        return 1;
     }
     if (o.json) std::cout << json_text(to_json(*node)) << "\n";
     else if (node->kind == dynamic_map::kind_text) std::cout << node->text << "\n";
