@@ -26,12 +26,13 @@ apt_timeout=600
 serial1=0A0B0C0D serial2=5E6F7081
 usb_id=1209:0001
 fault_steps="1 2 3 5 8 20 40"
+ratio_pairs=${VM_RATIO_PAIRS:-7}
 modules="dummy_hcd libcomposite usb_f_fs vcan can-raw can-isotp"
 
 # ---------------------------------------------------------------- host packages and build
 scripts/install-deps.sh
 if [ ! -f build/CMakeCache.txt ]; then cmake --preset default >/dev/null; fi
-cmake --build build -j "$(nproc)" --target flashdesk ecusim Trelink isotp_peer trelink_probe
+cmake --build build -j "$(nproc)" --target flashdesk ecusim Trelink isotp_peer trelink_probe usb_replay usb_record
 log "built flashdesk, ecusim, libTrelink.so and the probes"
 
 # ---------------------------------------------------------------- kernel and udev, cached
@@ -122,9 +123,11 @@ copy_with_libs() {
 		cp -L "$lib" "$r$lib"
 	done
 }
-for b in build/app/flashdesk build/ecusim/ecusim build/tests/vm/isotp_peer build/tests/vm/trelink_probe "$udir/bin/udevadm"; do
+for b in build/app/flashdesk build/ecusim/ecusim build/tests/vm/isotp_peer build/tests/vm/trelink_probe \
+	build/tests/vm/usb_replay "$udir/bin/udevadm"; do
 	copy_with_libs "$b"
 done
+cp build/tests/vm/libusb_record.so "$r/lib/usb_record.so"
 ln -sf /bin/udevadm "$r/lib/systemd/systemd-udevd"
 cp "$kdir"/modules/*.ko "$r/lib/modules/"
 cp "$kdir/modules.list" "$r/etc/vm-modules"
@@ -144,9 +147,12 @@ S2=$serial2
 USB_ID=$usb_id
 WATCHDOG_S=$((qemu_timeout - 20))
 FAULT_STEPS="$fault_steps"
+RATIO_PAIRS=$ratio_pairs
 EOF
 build/ecusim/ecusim make-packages --serial "$serial1" --out "$r/work/packages" >/dev/null
 build/ecusim/ecusim make-packages --serial "$serial2" --out "$r/work/packages" >/dev/null
+# 1 MB of images for the whole-update ratio
+build/ecusim/ecusim make-packages --serial "$serial1" --out "$r/work/packages-1m" --image-kib 256,256,256,256 >/dev/null
 head -c 1048576 /dev/urandom > "$r/work/big.bin"
 cp scripts/vm/guest-init.sh "$r/init"
 chmod 755 "$r/init"
@@ -171,10 +177,10 @@ status=PASS
 [ "$qemu_rc" = 0 ] || status=FAIL
 [ -n "$result" ] || status=FAIL
 case "$result" in *FAIL*) status=FAIL ;; esac
-for s in usb_update access hotplug powerseq faults usbcan isotp usb_ratio; do
+for s in usb_update access hotplug powerseq faults usbcan isotp usb_update_ratio; do
 	case "$result" in *" $s=PASS"*) ;; *) status=FAIL ;; esac
 done
-ratio=$(grep -m 1 'usb-ratio:' "$console" | sed 's/.*: //' || true)
+ratio=$(grep -m 1 '^usb-update-ratio:' "$console" | sed 's/^usb-update-ratio: //' || true)
 echo "vm-test: $status${result#VMTEST RESULT} qemu_rc=$qemu_rc wall=$((SECONDS - t_start))s${ratio:+ ($ratio)}"
 if [ "$status" = PASS ] && [ "${VM_KEEP:-0}" != 1 ]; then rm -rf "$work"; fi
 [ "$status" = PASS ]

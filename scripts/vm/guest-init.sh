@@ -10,7 +10,7 @@ mount -t devtmpfs devtmpfs /dev
 mkdir -p /tmp /run
 say() { echo "VMTEST $*"; }
 up() { cut -d' ' -f1 /proc/uptime; }
-. /etc/vm-test.conf   # S1 S2 USB_ID WATCHDOG_S FAULT_STEPS
+. /etc/vm-test.conf   # S1 S2 USB_ID WATCHDOG_S FAULT_STEPS RATIO_PAIRS
 say "init guest_uptime=$(up)"
 
 # Last resort: the host wraps QEMU in a time-out as well.
@@ -203,9 +203,20 @@ isotp() {
 	[ $_rc = 0 ] && [ $_prc = 0 ]
 }
 
-ratio() {
-	gadget_start ecu1 "$S1" --mode app || return 1
-	timeout 120 trelink_probe usb-ratio 15
+# A whole update of 1 MB against raw libusb making the same transfers: usb_record.so records
+# flashdesk's bulk transfers once, then usb_replay runs both as fresh processes in interleaved
+# pairs and prints the ratio (reported with its target, not judged here).
+usb_update_ratio() {
+	gadget_start ecur "$S1" --mode boot || return 1
+	cd /work/packages-1m
+	LD_PRELOAD=/lib/usb_record.so USB_RECORD=/tmp/update.usbr timeout 120 flashdesk update --folder . --once \
+		> /tmp/ratio-record.log 2>&1; _rc=$?
+	if [ $_rc != 0 ]; then tail -n 5 /tmp/ratio-record.log; cd /; return 1; fi
+	timeout $((RATIO_PAIRS * 120)) usb_replay --pairs "$RATIO_PAIRS" /tmp/update.usbr -- /bin/flashdesk update \
+		--folder . --once > /tmp/ratio.log 2>&1; _rc=$?
+	cd /
+	cat /tmp/ratio.log
+	[ $_rc = 0 ] && grep -q '^usb-update-ratio:' /tmp/ratio.log
 }
 
 step usb_update usb_update
@@ -216,7 +227,7 @@ step powerseq powerseq
 step faults faults
 step usbcan usbcan
 step isotp isotp
-step usb_ratio ratio
+step usb_update_ratio usb_update_ratio
 
 case "$RESULTS" in *FAIL*) dmesg | tail -n 25 ;; esac
 say "RESULT$RESULTS guest_uptime=$(up)"
