@@ -32,6 +32,7 @@ public:
 private:
     std::uint8_t* data_ = nullptr;
     std::uint32_t size_ = 0;
+    std::size_t mapped_ = 0;  // a buffer of megabytes is a mapping of its own, of this length
 };
 
 // Called with each buffer just before it is freed (already zeroed), the readers' read buffers

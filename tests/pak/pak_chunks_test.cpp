@@ -244,6 +244,22 @@ TEST_F(pak_image_release, zeroes_every_buffer_on_destruction_and_on_a_new_read) 
     expect_three_zeroed_buffers();
 }
 
+// An image of megabytes lies in a mapping of its own: it is zeroed all the same.
+TEST_F(pak_image_release, zeroes_an_image_of_megabytes) {
+    pak_spec s = spec();
+    s.image_data.assign(3 * 1024 * 1024, 0x5A);
+    pak_file h;
+    pak_image image;
+    ASSERT_EQ(read2(write_pak(s).data, h, image), "");
+    expect_the_read_buffer_alone();
+    ASSERT_EQ(image.image_data.size(), s.image_data.size());
+    EXPECT_TRUE(std::equal(s.image_data.begin(), s.image_data.end(), image.image_data.bytes().begin()));
+    image.release();
+    ASSERT_EQ(released.size(), 3u);
+    EXPECT_EQ(released[2].size, s.image_data.size());
+    EXPECT_TRUE(released[2].all_zero);
+}
+
 TEST_F(pak_image_release, a_failed_read_keeps_what_it_read_until_released) {
     pak_spec s = spec();
     s.key_block_size[3] = 127;
