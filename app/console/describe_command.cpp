@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console/command_line.h"
 #include "app/console/json_output.h"
 #include "protocol/catalogue_rules.h"
 #include "protocol/description.h"
@@ -97,6 +98,7 @@ int run(const describe_options& o) {
 void add_describe_command(CLI::App& app) {
     auto opts = std::make_shared<describe_options>();
     auto* cmd = app.add_subcommand("describe", "Print the protocol description at a key path");
+    if (!chosen(*cmd)) return;
     cmd->add_option("KEY", opts->keys, "Key path, e.g. structs ReadDataRequest_TS fields");
     cmd->add_flag("--json", opts->json, "Print JSON");
     cmd->callback([opts] {
