@@ -161,8 +161,6 @@ double crc_gigabytes_per_second(const qx::bench::ratio_reporter& r, const char* 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    // One core for the whole run: both sides of every pair meet the same core and caches.
-    qx::bench::one_core pinned;
     std::printf("Writing the groups...\n");
     for (std::size_t i = 0; i < groups.size(); ++i) write_group(groups[i], i);
     for (const group_case& g : groups) print_open_memory(g);
