@@ -42,16 +42,28 @@ nlohmann::ordered_json to_json(const dynamic_map& n) {
     return j;
 }
 
-void print(const dynamic_map& n, int depth) {
+// The subtree as indented lines, gathered into `out` (the whole description is 300 KB: one write).
+void print(const dynamic_map& n, std::size_t depth, std::string& out) {
     for (const auto& [index, c] : n.children) {
-        std::cout << std::string(std::size_t(depth) * 2, ' ') << key_of(n, index) << ":";
-        if (c->kind == dynamic_map::kind_map) {
-            std::cout << "\n";
-            print(*c, depth + 1);
-        } else if (c->kind == dynamic_map::kind_text) {
-            std::cout << " " << c->text << "\n";
+        out.append(depth * 2, ' ');
+        if (const std::string_view name = n.name_of(index); !name.empty()) {
+            out += name;
         } else {
-            std::cout << " " << c->number << "\n";
+            char digits[16];
+            out.append(digits, std::to_chars(digits, digits + sizeof digits, index).ptr);
+        }
+        out += ':';
+        if (c->kind == dynamic_map::kind_map) {
+            out += '\n';
+            print(*c, depth + 1, out);
+        } else if (c->kind == dynamic_map::kind_text) {
+            (out += ' ') += c->text;
+            out += '\n';
+        } else {
+            char digits[16];
+            out += ' ';
+            out.append(digits, std::to_chars(digits, digits + sizeof digits, c->number).ptr);
+            out += '\n';
         }
     }
 }
@@ -72,8 +84,10 @@ const dynamic_map* at(const dynamic_map& root, const std::vector<std::string>& k
 int run(const describe_options& o) {
     // Only the entries under the key path are built; a key that names a numbered child of a
     // named node (commands 3) is no name of the path, and then the whole description is built.
+    // The tree lives as long as the process: taking it apart again would only delay the exit.
     const std::vector<std::string_view> prefix(o.keys.begin(), o.keys.end());
-    dynamic_map root;
+    static dynamic_map* const kept = new dynamic_map;
+    dynamic_map& root = *kept;
     protocol::build_description(root, prefix);
     std::string missing;
     const dynamic_map* node = at(root, o.keys, missing);
@@ -89,7 +103,11 @@ int run(const describe_options& o) {
     if (o.json) std::cout << json_text(to_json(*node)) << "\n";
     else if (node->kind == dynamic_map::kind_text) std::cout << node->text << "\n";
     else if (node->kind == dynamic_map::kind_number) std::cout << node->number << "\n";
-    else print(*node, 0);
+    else {
+        std::string text;
+        print(*node, 0, text);
+        std::cout.write(text.data(), std::streamsize(text.size()));
+    }
     return 0;
 }
 
