@@ -32,7 +32,7 @@ row() {
     target = op == "-" ? "none" : op " " limit
     rest = substr(line, length(prefix) + 3)
     if (line == "" || rest ~ /^not measured/) {
-      printf "%-44s %-9s %-30s %-9s %s\n", label, "-", "-", target, "NOT MEASURED"
+      printf "%-48s %-9s %-30s %-9s %s\n", label, "-", "-", target, "NOT MEASURED"
       exit(op == "-" ? 0 : 1)
     }
     unit = ""
@@ -46,12 +46,12 @@ row() {
     }
     spread = lo "-" hi (q != "" ? " (q " q ")" : "")
     verdict = op == "-" ? "" : ((op == "<=" && median <= limit) || (op == "<" && median < limit)) ? "within" : "OUTSIDE"
-    printf "%-44s %-9s %-30s %-9s %s\n", label, sprintf("%.3f%s", median, unit), spread, target unit, verdict
+    printf "%-48s %-9s %-30s %-9s %s\n", label, sprintf("%.3f%s", median, unit), spread, op == "-" ? target : target unit, verdict
   }' || status=1
 }
 
 echo
-printf "%-44s %-9s %-30s %-9s %s\n" "comparison" "median" "min-max (quartiles)" "target" "verdict"
+printf "%-48s %-9s %-30s %-9s %s\n" "comparison" "median" "min-max (quartiles)" "target" "verdict"
 row "group open 64 KiB images / plain read" pak_bench "group open 64 KiB images" "<=" 1.5
 row "group open 1 MiB images / plain read" pak_bench "group open 1 MiB images" "<=" 1.5
 row "group open 16 MiB images / plain read" pak_bench "group open 16 MiB images" "<=" 1.5
