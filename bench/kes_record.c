@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <time.h>
 
 #include "bench/kes_recording.h"
@@ -23,7 +24,14 @@ static int (*real_close)(unsigned);
 static int (*real_connect)(void);
 static int (*real_playback)(const void*, uint32_t);
 static const char* times_path;
-static uint64_t first_ns, last_ns, calls;
+static uint64_t first_ns, last_ns, calls, first_cpu_us, last_cpu_us;
+
+/* CPU time of the whole process so far, in microseconds. */
+static uint64_t cpu_us(void) {
+    struct rusage u;
+    getrusage(RUSAGE_SELF, &u);
+    return (uint64_t)(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000000u + (uint64_t)(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
 
 static uint64_t now_ns(void) {
     struct timespec t;
@@ -67,8 +75,8 @@ __attribute__((destructor)) static void finish(void) {
     if (times_path && *times_path) {
         FILE* f = fopen(times_path, "w");
         if (f) {
-            fprintf(f, "%llu %llu %llu\n", (unsigned long long)first_ns, (unsigned long long)last_ns,
-                    (unsigned long long)calls);
+            fprintf(f, "%llu %llu %llu %llu %llu\n", (unsigned long long)first_ns, (unsigned long long)last_ns,
+                    (unsigned long long)calls, (unsigned long long)first_cpu_us, (unsigned long long)last_cpu_us);
             fclose(f);
         }
     }
@@ -125,7 +133,10 @@ int KesSendCommand(unsigned command_code, void* command_data, uint16_t command_d
                    uint16_t response_data_buffer_size, uint16_t* returned_size) {
     pthread_mutex_lock(&lock);
     const uint64_t started = now_ns();
-    if (calls++ == 0) first_ns = started;
+    if (calls++ == 0) {
+        first_ns = started;
+        if (times_path) first_cpu_us = cpu_us();
+    }
     if (recording) {
         put8(KES_SEND);
         put32(command_code);
@@ -145,6 +156,7 @@ int KesSendCommand(unsigned command_code, void* command_data, uint16_t command_d
         put16(returned_size ? *returned_size : 0);
     }
     last_ns = now_ns();
+    if (times_path) last_cpu_us = cpu_us();
     pthread_mutex_unlock(&lock);
     return result;
 }

@@ -29,9 +29,10 @@ enum kes_record_kind {
 };
 
 /* Environment of kes_record.so: KES_RECORD names the recording to write; KES_TIMES names a file
- * that receives, when the process ends, one line "<first> <last> <calls>": CLOCK_MONOTONIC
- * nanoseconds at the start of the first KesSendCommand and at the end of the last, and how many
- * there were. */
+ * that receives, when the process ends, one line "<first> <last> <calls> <cpu first> <cpu last>":
+ * CLOCK_MONOTONIC nanoseconds at the start of the first KesSendCommand and at the end of the
+ * last, how many there were, and the CPU time the process had used by then (microseconds, all
+ * its threads). */
 #define KES_RECORD_VARIABLE "KES_RECORD"
 #define KES_TIMES_VARIABLE "KES_TIMES"
 

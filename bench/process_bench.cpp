@@ -164,7 +164,7 @@ struct scenario {
 };
 
 struct side_runs {
-    std::vector<double> wall, cpu, faults, resident, fixed_ms, per_exchange_us;
+    std::vector<double> wall, cpu, faults, resident, fixed_ms, per_exchange_us, fixed_cpu_ms, per_exchange_cpu_us;
 };
 
 class bench {
@@ -232,8 +232,12 @@ private:
                     "flashdesk took %.2f ms, the replay %.2f ms\n",
                     s.label.c_str(), e.median, e.count, e.min, e.max, median(tool_runs.fixed_ms),
                     median(replay_runs.fixed_ms));
-        std::printf("  %s per exchange: flashdesk %.2f us, replay %.2f us (%s)\n", s.label.c_str(),
-                    median(tool_runs.per_exchange_us), median(replay_runs.per_exchange_us), where.name);
+        std::printf("  %s per exchange: flashdesk %.2f us, replay %.2f us (%s); of their own CPU time %.2f us and "
+                    "%.2f us\n",
+                    s.label.c_str(), median(tool_runs.per_exchange_us), median(replay_runs.per_exchange_us), where.name,
+                    median(tool_runs.per_exchange_cpu_us), median(replay_runs.per_exchange_cpu_us));
+        std::printf("  %s before the first exchange: CPU time %.2f ms and %.2f ms\n", s.label.c_str(),
+                    median(tool_runs.fixed_cpu_ms), median(replay_runs.fixed_cpu_ms));
     }
 
     run_result once(const scenario& s, process_spec p, int cpu, side_runs& into, bool timed) {
@@ -251,10 +255,12 @@ private:
         into.resident.push_back(double(r.max_resident_kb));
         if (timed) {
             std::ifstream in(times);
-            unsigned long long first = 0, last = 0, calls = 0;
-            in >> first >> last >> calls;
+            unsigned long long first = 0, last = 0, calls = 0, first_cpu = 0, last_cpu = 0;
+            in >> first >> last >> calls >> first_cpu >> last_cpu;
             into.fixed_ms.push_back(first > r.started_ns ? double(first - r.started_ns) / 1e6 : 0);
             into.per_exchange_us.push_back(calls > 1 ? double(last - first) / 1e3 / double(calls) : 0);
+            into.fixed_cpu_ms.push_back(double(first_cpu) / 1e3);
+            into.per_exchange_cpu_us.push_back(calls > 1 ? double(last_cpu - first_cpu) / double(calls) : 0);
         }
         return r;
     }

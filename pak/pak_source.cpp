@@ -8,6 +8,14 @@
 
 namespace qx::pak_detail {
 
+namespace {
+
+// What is left of a read once the buffer is empty goes straight to its destination from this
+// size on: a read of it takes its system call either way.
+constexpr std::size_t direct_read = 16 * 1024;
+
+}  // namespace
+
 bool stream_is_open(const std::istream& stream) {
     auto* buffer = stream.rdbuf();
     if (!buffer) return false;
@@ -114,7 +122,7 @@ bool pak_source::read(void* into, std::size_t size) {
     auto* out = static_cast<std::uint8_t*>(into);
     while (size > 0) {
         const bool buffered = position_ >= window_ && position_ < window_ + std::streamoff(held_);
-        if (!buffered && size >= buffer_.capacity()) {
+        if (!buffered && size >= direct_read) {
             // Straight into the destination: a copy through the buffer would gain nothing.
             if (!stand_at_position()) {
                 short_read_ = true;
