@@ -23,7 +23,7 @@ namespace {
 void flatten(const qx::dynamic_map& n, const std::string& path,
              std::vector<std::pair<std::string, std::string>>& out) {
     if (n.kind != qx::dynamic_map::kind_map) {
-        out.emplace_back(path, n.kind == qx::dynamic_map::kind_text ? n.text : std::to_string(n.number));
+        out.emplace_back(path, n.kind == qx::dynamic_map::kind_text ? std::string(n.text) : std::to_string(n.number));
         return;
     }
     for (const auto& [index, c] : n.children) {

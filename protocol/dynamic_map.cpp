@@ -130,9 +130,15 @@ private:
 }  // namespace
 
 dynamic_map::dynamic_map()
-    : own_arena_(std::make_unique<node_arena>()), arena_(own_arena_.get()), names(arena_), children(arena_), name_(arena_) {}
+    : own_arena_(std::make_unique<node_arena>()),
+      arena_(own_arena_.get()),
+      names(arena_),
+      children(arena_),
+      text(arena_),
+      name_(arena_) {}
 
-dynamic_map::dynamic_map(std::pmr::memory_resource* arena) : arena_(arena), names(arena), children(arena), name_(arena) {}
+dynamic_map::dynamic_map(std::pmr::memory_resource* arena)
+    : arena_(arena), names(arena), children(arena), text(arena), name_(arena) {}
 
 dynamic_map::~dynamic_map() {
     // The children first: their storage goes with the arena, which may be this node's.

@@ -35,7 +35,7 @@ std::string key_of(const dynamic_map& parent, std::uint32_t index) {
 }
 
 nlohmann::ordered_json to_json(const dynamic_map& n) {
-    if (n.kind == dynamic_map::kind_text) return n.text;
+    if (n.kind == dynamic_map::kind_text) return std::string(n.text);
     if (n.kind == dynamic_map::kind_number) return n.number;
     nlohmann::ordered_json j = nlohmann::ordered_json::object();
     for (const auto& [index, c] : n.children) j[key_of(n, index)] = to_json(*c);
