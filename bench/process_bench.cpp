@@ -402,16 +402,21 @@ int main(int argc, char** argv) {
         struct group {
             const char* name;
             const char* kib;
+            bool beyond_flash;
         };
-        const group groups[] = {{"realistic group", "1024,896,256,128"}, {"16 MB", "4096,4096,4096,4096"},
-                                {"64 MB", "16384,16384,16384,16384"}};
+        const group groups[] = {{"realistic group", "1024,896,256,128", false},
+                                {"16 MB", "4096,4096,4096,4096", true},
+                                {"64 MB", "16384,16384,16384,16384", true}};
         std::vector<scenario> scenarios;
         for (const group& g : groups) {
             const fs::path dir = work / ("group-" + std::string(g.kib).substr(0, std::string(g.kib).find(',')));
             const std::string label = std::string("update ") + g.name;
             if (!only.empty() && label.find(only) == std::string::npos) continue;
             make_group(dir, g.kib);
-            scenarios.push_back({label, {"--mode", "boot"},
+            // Images beyond the ECU's flash areas need a virtual ECU that programs any address.
+            std::vector<std::string> ecu_args{"--mode", "boot"};
+            if (g.beyond_flash) ecu_args.push_back("--any-address");
+            scenarios.push_back({label, ecu_args,
                                  {"update", "--folder", dir.string(), "--once", "--root-cert",
                                   (dir / "RootCertificate_tcert.der").string()},
                                  std::string(g.name) == "realistic group"});

@@ -1,6 +1,7 @@
 // A full ECU update of a 1 MiB firmware image over the virtual USB link (dialog, connection
 // manager, Trelink, registry socket, in-process ecusim) against the bare round trips of the
-// same exchanges written straight onto the same socket.
+// same exchanges written straight onto the same socket; and the same update captured
+// (TRELINK_CAPTURE) against it uncaptured.
 #include <benchmark/benchmark.h>
 
 #include <condition_variable>
@@ -14,6 +15,7 @@
 #include "core/request_block.h"
 #include "ecusim/certificates.h"
 #include "ecusim/usb_device.h"
+#include "platform/environment.h"
 #include "platform/registry/device_registry.h"
 #include "platform/ui/headless_renderer.h"
 #include "platform/usb/usb_device.h"
@@ -54,9 +56,13 @@ ecusim::ecu_config boot_ecu() {
     return cfg;
 }
 
-void full_update(benchmark::State& state) {
+// The update as a technician runs it; `captured`: with TRELINK_CAPTURE naming a new file in the
+// folder, so every transfer also goes into the capture.
+void update_runs(benchmark::State& state, bool captured) {
     qx::bench::one_core placement;
     bench_folder folder;
+    if (captured) ::setenv(qx::platform::environment::capture_variable, (folder.dir / "update.pcapng").c_str(), 1);
+    else ::unsetenv(qx::platform::environment::capture_variable);
     ecusim::virtual_ecu ecu(boot_ecu());
     ecu.device().unplug();
     auto manager = std::make_unique<qx::connection_manager>();
@@ -94,8 +100,13 @@ void full_update(benchmark::State& state) {
     }
     dlg.click(qx::update_ids::done);
     runner.join();
+    ::unsetenv(qx::platform::environment::capture_variable);
     state.counters["blocks_per_second"] = benchmark::Counter(double(image_blocks) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
+
+void full_update(benchmark::State& state) { update_runs(state, false); }
+void captured_update(benchmark::State& state) { update_runs(state, true); }
+void uncaptured_update(benchmark::State& state) { update_runs(state, false); }
 
 // The wire bytes of one command: 8-byte header and the request, big-endian, as the USB link
 // sends them, with the announcement for a long one.
@@ -203,11 +214,17 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     qx::bench::register_pairs("full_update", full_update, "bare_round_trips", bare_round_trips, {.iterations = 5});
+    // Twice the pairs: the difference is small beside this machine's noise.
+    qx::bench::register_pairs("captured_update", captured_update, "uncaptured_update", uncaptured_update,
+                              {.pairs = 20, .iterations = 5});
     qx::bench::ratio_reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     std::printf("\nA full update of a 1 MiB firmware image (dialog, connection manager, libTrelink) against\n"
                 "the bare round trips of the same exchanges on the same socket (real time):\n");
     qx::bench::print_ratio(reporter, "update", "full_update", "bare_round_trips");
+    std::printf("\nThe same update with every transfer captured into a pcapng file (TRELINK_CAPTURE) against\n"
+                "the same update without (real time):\n");
+    qx::bench::print_ratio(reporter, "capture", "captured_update", "uncaptured_update");
     return 0;
 }

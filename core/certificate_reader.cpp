@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <fstream>
 
 namespace qx {
 
@@ -163,6 +164,20 @@ int read_ecu_certificate(std::span<const std::uint8_t> der, certificate_fields& 
     if (read_certificate(der, fields) != 0 || fields.serial_length < ecu_serial_size) return -1;
     out = fields;
     return 0;
+}
+
+certificate_file read_certificate_file(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes) {
+    bytes.clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return certificate_file::cannot_open;
+    bytes.resize(certificate_file_limit + 1);
+    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+    bytes.resize(std::size_t(in.gcount()));
+    if (in.bad() || bytes.size() > certificate_file_limit) {
+        bytes.clear();
+        return certificate_file::unreadable;
+    }
+    return certificate_file::read;
 }
 
 }  // namespace qx

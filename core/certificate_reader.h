@@ -5,7 +5,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <span>
+#include <vector>
 
 namespace qx {
 
@@ -27,5 +29,14 @@ int read_certificate(std::span<const std::uint8_t> der, certificate_fields& out)
 // The certificate an ECU returns: as above, and -1 when its serial value is shorter than the
 // ECU's serial number (a shorter one would leave those bytes zero and name no ECU).
 int read_ecu_certificate(std::span<const std::uint8_t> der, certificate_fields& out);
+
+// No certificate file is longer: a longer one (a device such as /dev/zero among them) is
+// refused after this many bytes and one more, never read to its end.
+inline constexpr std::size_t certificate_file_limit = 64 * 1024;
+
+enum class certificate_file { read, cannot_open, unreadable };
+// Reads the root certificate file whole into `bytes`: `unreadable` when a read failed or the
+// file is longer than certificate_file_limit (`bytes` then empty).
+certificate_file read_certificate_file(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes);
 
 }  // namespace qx

@@ -17,12 +17,20 @@ namespace qx {
 namespace {
 
 std::atomic<std::chrono::milliseconds::rep> answer_deadline_ms{0};
-std::atomic<bool> an_answer_missed{false};
+std::atomic<unsigned long> answers_missed{0};
+std::atomic<bool> exchanges_stopped_for_good{false};
 std::atomic<bool> a_link_missed{false};
 
 // Looked up at connect, in this order.
 constexpr const char* status_channel_names[] = {"ModChangeState [bool]", "ConfigurationDirty",
                                                  "ConfigurationRunning [bool]", "LoggingActive [bool]"};
+
+// Whether the flags choose one of the serial links: a port number, a serial kind, and no kind
+// that wins over them.
+bool serial_link(unsigned flags) {
+    return (flags & TRELINK_SERIAL_PORT_MASK) && (flags & (TRELINK_LINK_SERIAL_WCSC | TRELINK_LINK_SERIAL_WINCOMM)) &&
+           !(flags & (TRELINK_LINK_USB | TRELINK_LINK_USBCAN | TRELINK_LINK_SIMULATOR));
+}
 
 }  // namespace
 
@@ -36,11 +44,23 @@ connection_manager::~connection_manager() {
 
 void connection_manager::set_answer_deadline(std::chrono::milliseconds deadline) {
     answer_deadline_ms = deadline.count();
-    an_answer_missed = false;
+    answers_missed = 0;
 }
 
 bool connection_manager::answer_missed() {
-    return an_answer_missed;
+    return answers_missed != 0;
+}
+
+unsigned long connection_manager::missed_answers() {
+    return answers_missed;
+}
+
+void connection_manager::stop_exchanges() {
+    exchanges_stopped_for_good = true;
+}
+
+bool connection_manager::exchanges_stopped() {
+    return exchanges_stopped_for_good;
 }
 
 bool connection_manager::link_missed() {
@@ -51,13 +71,16 @@ int connection_manager::library_exchange(std::uint32_t code, void* request, std:
                                          void* response, std::uint16_t response_size, std::uint16_t& returned) {
     std::lock_guard lock(exchange_lock);
     returned = 0;
+    // Checked under the lock: the exchange that holds it ends with its answer, the next one
+    // is never sent.
+    if (exchanges_stopped_for_good) return int(protocol::STATUS_CR_NOT_CONNECTED);
     const auto started = std::chrono::steady_clock::now();
     const int result = KesSendCommand(code, request, request_size, response, response_size, &returned);
     const auto deadline = std::chrono::milliseconds(answer_deadline_ms.load());
     // Every read of the exchange waits at most the deadline, and the ECU's answer (its status
     // included) comes in the first read: a failure that took that long is a read that timed out.
     if (result != 0 && deadline.count() > 0 && std::chrono::steady_clock::now() - started >= deadline)
-        an_answer_missed = true;
+        ++answers_missed;
     return result;
 }
 
@@ -94,11 +117,21 @@ void connection_manager::connect() {
     if (interface_flags) throw exception_already_connected("Already connected");
     try {
         unsigned char* data = link_.data.empty() ? nullptr : link_.data.data();
+        // The USB link takes the device to open as a terminated path.
+        std::vector<unsigned char> device_path;
+        if (!device_.empty() && (link_.flags & (TRELINK_LINK_USB | TRELINK_LINK_USBCAN | TRELINK_LINK_SIMULATOR)) == TRELINK_LINK_USB) {
+            device_path.assign(device_.begin(), device_.end());
+            device_path.push_back(0);
+            data = device_path.data();
+        }
         if (KesInitializeInterfaces(link_.flags, data) != 0) {
             a_link_missed = true;
             throw exception_connection_failed("The specified interface is not connected");
         }
         std::atomic_ref<std::uint32_t>(interface_flags).store(link_.flags);
+        // The serial links learn the ECU's byte order from its answer to a connection request.
+        if (serial_link(link_.flags) && KesConnectCommandResponseInterface() != 0)
+            throw exception_connection_failed("The ECU did not answer the connection request");
 
         std::tie(transferstructs_version, firmware_version) = read_target_version();
         if (transferstructs_version == 0) {

@@ -20,7 +20,8 @@
 namespace qx {
 
 // The link connect opens: USB unless told otherwise (tests and demos use the simulator link,
-// whose data block names the simulator library).
+// whose data block names the simulator library). On a serial link connect also makes the
+// connection request the serial links need.
 struct link_choice {
     unsigned flags = 0x20;
     std::vector<unsigned char> data;
@@ -55,6 +56,9 @@ public:
 
     void connect();
     void disconnect();
+    // The one USB device later connects open: a device arrival's path. Empty (the default):
+    // the library's choice (TRELINK_DEVICE, else the one device present).
+    void use_device(std::string path) { device_ = std::move(path); }
     // Read without the exchange lock (dialogs ask while a worker exchanges); connect and
     // disconnect store the flags through the same atomic view.
     std::uint32_t is_connected() const {
@@ -78,6 +82,13 @@ public:
     // least that long failed for want of an answer, and any manager notes that for the process.
     static void set_answer_deadline(std::chrono::milliseconds deadline);
     static bool answer_missed();
+    // How many exchanges failed for want of an answer since the deadline was set.
+    static unsigned long missed_answers();
+    // From then on no exchange of any manager in this process starts: each fails at once with
+    // STATUS_CR_NOT_CONNECTED, as if the link had gone, and never reaches the ECU. An exchange
+    // under way still gets its answer. For a front-end that was told to stop (a signal).
+    static void stop_exchanges();
+    static bool exchanges_stopped();
     // Whether a connect in this process found its link not connected (no device to open).
     static bool link_missed();
     // (transferstructs version, firmware version)
@@ -110,6 +121,7 @@ public:
 
 private:
     link_choice link_;
+    std::string device_;
 };
 
 // Sub-function numbers of SECURITY_COMMAND.

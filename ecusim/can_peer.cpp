@@ -164,6 +164,12 @@ bool can_peer::receive_frame(frame& f) {
     if (!interface_.empty()) {
         can_frame k{};
         const ssize_t got = ::recv(conn_fd_, &k, sizeof k, MSG_DONTWAIT);
+        if (got < 0 && errno == ENETDOWN) {
+            // The ECU's controller went down: the exchange is lost, the ECU serves on once it
+            // is up again.
+            drop_connection();
+            return true;
+        }
         if (got < 0) return errno == EINTR || errno == EAGAIN || errno == ENOBUFS;
         if (std::size_t(got) != sizeof k || k.len > 8 || (k.can_id & CAN_ERR_FLAG)) return true;
         f.extended = (k.can_id & CAN_EFF_FLAG) != 0;

@@ -1,7 +1,8 @@
 // The virtual ECU on a CAN bus: the virtual bus, or a SocketCAN interface (vcan0, can0).
 //
 // On SocketCAN the ECU binds a CAN_RAW socket to the interface and takes the frames with the
-// command identifier; there is no connection, so "dropping" it only forgets the exchange.
+// command identifier; there is no connection, so "dropping" it only forgets the exchange, as
+// does the interface going down (the ECU answers again once it is up).
 //
 // The bus is a SOCK_SEQPACKET Unix socket at a path ($TRELINK_VCAN on the host side): the ECU
 // creates it (binds and listens), the host's adapter connects; one host connection at a time,

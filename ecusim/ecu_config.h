@@ -81,6 +81,8 @@ struct ecu_config {
     std::vector<bytes> trusted_certificates;  // root and package certificates it accepts
     unsigned reset_replug_ms = 300;  // absence after the power-sequence reset
     std::map<std::uint32_t, bytes> memory;  // contents at start, by address; the rest reads 0xFF
+    // False for a bench device that programs blocks at any address without erasing.
+    bool flash_map = true;
     fault_plan faults;
 };
 

@@ -109,11 +109,12 @@ bytes ecu::log_read(std::span<const std::uint8_t> q, byte_order o, reply& r) {
         return b.finish();
     }
     const bytes& data = cfg_.log_files[h->second.file].data;
-    const std::size_t n = std::min({std::size_t(asked), read_limit, data.size() - h->second.position});
+    const std::size_t n =
+        r.faults.end_of_file ? 0 : std::min({std::size_t(asked), read_limit, data.size() - h->second.position});
     b.u16(0, std::uint16_t(n));
     if (n == 0) b.empty_array(8, 1);
     else b.byte_array(8, std::span(data).subspan(h->second.position, n));
-    h->second.position += n;
+    if (!r.faults.reread) h->second.position += n;
     return b.finish();
 }
 

@@ -47,7 +47,7 @@ std::optional<std::array<std::uint8_t, 4>> parse_serial(const std::string& text)
     return s;
 }
 
-ecu::ecu(ecu_config cfg) : cfg_(std::move(cfg)) {
+ecu::ecu(ecu_config cfg) : cfg_(std::move(cfg)), flash_map_(cfg_.flash_map) {
     if (cfg_.device_certificate.empty()) {
         const auto d = certificates::device();
         cfg_.device_certificate.assign(d.begin(), d.end());
@@ -271,9 +271,25 @@ bytes ecu::mode_stop(std::span<const std::uint8_t>, byte_order o, reply&) {
     return status_string_response(status::ok, "", o);
 }
 
-// EepromEraseRequest_TS: start_block @0, number_of_blocks @4. No response.
+// EepromEraseRequest_TS: start_block @0, number_of_blocks @4 (start_block holds a flash
+// address). No response. Sectors that the flash map does not know are left alone.
 bytes ecu::erase_blocks(std::span<const std::uint8_t> q, byte_order o, reply&) {
     st_.erases.push_back({get32(q, 0, o), get32(q, 4, o)});
+    const auto erased = flash_map_.erase(st_.erases.back().start_block, st_.erases.back().number_of_blocks);
+    if (!erased) return {};
+    for (auto it = st_.flash.begin(); it != st_.flash.end();) {
+        bytes& block = it->second;
+        const std::uint64_t at = it->first, end = at + block.size();
+        if (end <= erased->from || at >= erased->to) {
+            ++it;
+        } else if (at >= erased->from && end <= erased->to) {
+            it = st_.flash.erase(it);
+        } else {
+            const std::uint64_t from = std::max<std::uint64_t>(at, erased->from), to = std::min<std::uint64_t>(end, erased->to);
+            std::fill(block.begin() + std::ptrdiff_t(from - at), block.begin() + std::ptrdiff_t(to - at), std::uint8_t(0xFF));
+            ++it;
+        }
+    }
     return {};
 }
 

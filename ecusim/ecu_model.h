@@ -10,6 +10,7 @@
 #include <string>
 
 #include "ecusim/ecu_config.h"
+#include "ecusim/flash_map.h"
 #include "ecusim/wire.h"
 
 namespace ecusim {
@@ -88,6 +89,7 @@ private:
     std::vector<channel> channels_;
     bool reset_armed_ = false;
     std::uint32_t dynamic_blocks_ = 0;  // sub-function 8 blocks since the last key block
+    flash_map flash_map_;
     struct open_file {
         std::size_t file = 0;
         std::size_t position = 0;

@@ -110,6 +110,8 @@ void add_ecu_options(CLI::App& app, ecu_options& o) {
     app.add_flag("--raw-logging", o.raw_logging, "log to the raw disk (LoggingMode 1)");
     app.add_flag("--no-usb-storage", o.no_usb_storage, "no USB storage device present");
     app.add_flag("--stopped", o.stopped, "configuration not running at start");
+    app.add_flag("--any-address", o.any_address,
+                 "program blocks at any address without erasing (a bench device; no ECU does this)");
     app.add_option("--replug-ms", o.replug_ms, "absence after a reset, in milliseconds");
     app.add_option("--r8c-block-size", o.r8c_block_size, "bytes of the R8C's upgrade block (hexadecimal)");
 }
@@ -118,6 +120,7 @@ ecu_config make_config(const ecu_options& o) {
     ecu_config c;
     if (o.mode != "boot" && o.mode != "app") throw std::invalid_argument("--mode: not boot or app: " + o.mode);
     c.mode = o.mode == "boot" ? ecu_mode::boot : ecu_mode::app;
+    c.flash_map = !o.any_address;
     const auto serial = parse_serial(o.serial);
     if (!serial) throw std::invalid_argument("--serial: not 8 hexadecimal digits: " + o.serial);
     c.serial = *serial;

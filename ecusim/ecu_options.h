@@ -31,6 +31,7 @@ struct ecu_options {
     bool raw_logging = false;
     bool no_usb_storage = false;
     bool stopped = false;
+    bool any_address = false;
     unsigned replug_ms = 300;
     std::string r8c_block_size = "2000";  // bytes of the R8C's upgrade block (hexadecimal)
 };

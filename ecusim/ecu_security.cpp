@@ -71,6 +71,7 @@ bytes ecu::security(std::span<const std::uint8_t> q, byte_order o, reply&) {
                 return failure(status::security_size, "Key block must be 128 bytes", o);
             st_.key_block = bytes(s.key0.elements.begin(), s.key0.elements.end());
             dynamic_blocks_ = 0;  // a new image: dynamic model blocks start at the area's base again
+            flash_map_.new_image();
             return success({}, o);
         case 7:
         case 8:
@@ -82,8 +83,11 @@ bytes ecu::security(std::span<const std::uint8_t> q, byte_order o, reply&) {
                 st_.first_block = data;
                 return success({}, o);
             }
-            std::uint32_t at = s.misc0;
-            if (s.command == 8) at = dynamic_model_base + dynamic_blocks_++ * std::uint32_t(block_size);
+            const std::uint32_t at =
+                s.command == 8 ? dynamic_model_base + dynamic_blocks_ * std::uint32_t(block_size) : s.misc0;
+            if (const auto refused = flash_map_.program(at, std::uint32_t(block_size)))
+                return failure(status::security_error, *refused, o);
+            if (s.command == 8) ++dynamic_blocks_;
             st_.blocks.push_back({s.command, s.format, s.address, s.misc0, data});
             st_.flash[at] = std::move(data);
             return success({}, o);

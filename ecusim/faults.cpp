@@ -42,7 +42,7 @@ std::uint64_t bounded(std::string_view s, std::uint64_t max, std::string_view ru
 
 bool fault_actions::any() const {
     return header_status || response_status || unplug || unplug_after || short_header || oversize ||
-           garbage || mute || delay_ms != 0;
+           garbage || mute || twice || extra || end_of_file || reread || delay_ms != 0;
 }
 
 void fault_actions::merge(const fault_actions& o) {
@@ -55,6 +55,10 @@ void fault_actions::merge(const fault_actions& o) {
     oversize |= o.oversize;
     garbage |= o.garbage;
     mute |= o.mute;
+    twice |= o.twice;
+    extra |= o.extra;
+    end_of_file |= o.end_of_file;
+    reread |= o.reread;
     if (o.truncate) truncate = o.truncate;
     delay_ms += o.delay_ms;
 }
@@ -97,6 +101,10 @@ fault_plan fault_plan::parse(std::string_view spec) {
             else if (name == "oversize") f.oversize = true;
             else if (name == "garbage") f.garbage = true;
             else if (name == "mute") f.mute = true;
+            else if (name == "twice") f.twice = true;
+            else if (name == "extra") f.extra = true;
+            else if (name == "eof") f.end_of_file = true;
+            else if (name == "reread") f.reread = true;
             else if (name == "truncate") f.truncate = std::uint16_t(bounded(value, 0xFFFF, rule));
             else if (name == "delay") f.delay_ms = unsigned(bounded(value, 3600000, rule));
             else throw std::invalid_argument("fault rule '" + std::string(rule) + "': unknown action '" + std::string(a) + "'");

@@ -16,6 +16,14 @@
 //           delay=MS   wait MS milliseconds before answering
 //           mute       swallow the command; no answer at all (the host blocks)
 //           truncate=N answer only the first N bytes of the response data
+//           eof        a log read answers the end of the file (no data), however much is left
+//           reread     a log read answers its bytes but keeps its place: the next read sends
+//                      them again
+//           twice      send the whole answer, then the same answer again
+//           extra      after the answer, a stray packet: the header of the answer before it (a
+//                      late answer), so a stray waits before the next answer
+//           Both queue their packets with the host held (a registry host process is stopped
+//           meanwhile), so that the strays are waiting before it can write its next command.
 // Example: "n=3:unplug:replug=200;code=6#2:rstatus=0x71000006"
 #pragma once
 
@@ -37,7 +45,11 @@ struct fault_actions {
     bool oversize = false;
     bool garbage = false;
     bool mute = false;
+    bool twice = false;
+    bool extra = false;
     std::optional<std::uint16_t> truncate;
+    bool end_of_file = false;
+    bool reread = false;
     unsigned delay_ms = 0;
 
     bool any() const;

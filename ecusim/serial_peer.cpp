@@ -21,9 +21,17 @@ constexpr std::size_t header_size = 8;
 
 serial_peer::serial_peer(ecu_config cfg, std::string link_path, bool host_order)
     : link_path_(std::move(link_path)),
-      line_(link_path_),
+      pty_(std::make_unique<qx::platform::serial::pty>(link_path_)),
       order_(host_order ? byte_order::little : byte_order::big),
       model_(std::move(cfg)) {}
+
+serial_peer::serial_peer(ecu_config cfg, terminal_device device, bool host_order)
+    : order_(host_order ? byte_order::little : byte_order::big), model_(std::move(cfg)) {
+    int error = 0;
+    // Raw, 57600 bit/s 8N1, no handshake, non-blocking, its input emptied.
+    device_ = qx::platform::serial::port::open(device.path, error);
+    if (!device_) throw std::system_error(error, std::generic_category(), "open " + device.path);
+}
 
 serial_peer::~serial_peer() {
     stop();
@@ -45,11 +53,14 @@ void serial_peer::stop() {
     ::close(wake_fd_);
     wake_fd_ = -1;
     running_ = false;
+    // Bytes no host takes any more (its adapter was unplugged) would hold the device's close.
+    if (device_) device_->discard_output();
 }
 
 void serial_peer::hang_up() {
     stop();
-    line_.hang_up();
+    if (pty_) pty_->hang_up();
+    else device_->close();
     std::lock_guard lock(mutex_);
     hung_up_ = true;
     changed_.notify_all();
@@ -79,7 +90,7 @@ void serial_peer::serve() {
                 last_byte_ + inter_byte_timeout - std::chrono::steady_clock::now());
             timeout = int(std::max<long long>(0, left.count()));
         }
-        pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {line_.master(), POLLIN, 0}};
+        pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {line(), POLLIN, 0}};
         const int n = ::poll(fds, 2, timeout);
         if (n < 0 && errno != EINTR) return;
         if (fds[0].revents & POLLIN) return;
@@ -91,9 +102,14 @@ void serial_peer::serve() {
             changed_.notify_all();
             continue;
         }
-        if (!(fds[1].revents & POLLIN)) continue;
-        const ssize_t got = ::read(line_.master(), buffer, sizeof buffer);
-        if (got <= 0) continue;
+        const short ready = device_ ? POLLIN | POLLHUP | POLLERR : POLLIN;
+        if (!(fds[1].revents & ready)) continue;
+        const ssize_t got = ::read(line(), buffer, sizeof buffer);
+        if (got <= 0) {
+            // A device that hung up (its adapter was unplugged) serves nothing more.
+            if (device_ && (got == 0 || (errno != EAGAIN && errno != EINTR))) return;
+            continue;
+        }
         last_byte_ = std::chrono::steady_clock::now();
         for (ssize_t i = 0; i < got; ++i) handle(buffer[i]);
     }
@@ -164,13 +180,13 @@ void serial_peer::answer_command() {
 void serial_peer::send(const std::uint8_t* data, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::write(line_.master(), data + done, size - done);
+        const ssize_t n = ::write(line(), data + done, size - done);
         if (n > 0) {
             done += std::size_t(n);
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR) return;
-        pollfd fds[2] = {{line_.master(), POLLOUT, 0}, {wake_fd_, POLLIN, 0}};
+        pollfd fds[2] = {{line(), POLLOUT, 0}, {wake_fd_, POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
         if (fds[1].revents & POLLIN) return;
     }

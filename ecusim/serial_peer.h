@@ -1,5 +1,7 @@
 // The virtual ECU on a serial line: a pseudo-terminal whose slave (linked at a chosen path)
-// the host opens as its COM port, answered with the ECU side of the serial byte protocol.
+// the host opens as its COM port, or an existing terminal device (a UART, a USB-serial
+// adapter) set to 57600 bit/s, 8 data bits, no parity, one stop bit and no handshake, answered
+// with the ECU side of the serial byte protocol.
 //
 //   0xC5 from the host        answered 0xC5 (big-endian structures) or, with host_order,
 //                             0xCC (little-endian structures)
@@ -15,12 +17,14 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "ecusim/ecu_model.h"
 #include "platform/serial/pty.h"
+#include "platform/serial/serial_port.h"
 
 namespace ecusim {
 
@@ -41,6 +45,11 @@ public:
     // link_path: where the symbolic link to the line's slave goes. host_order: the ECU keeps
     // its structures in the host's (little-endian) order.
     serial_peer(ecu_config cfg, std::string link_path, bool host_order);
+    struct terminal_device {
+        std::string path;
+    };
+    // Opens the device; throws std::system_error when it cannot.
+    serial_peer(ecu_config cfg, terminal_device device, bool host_order);
     ~serial_peer();
     serial_peer(const serial_peer&) = delete;
     serial_peer& operator=(const serial_peer&) = delete;
@@ -51,7 +60,8 @@ public:
     void hang_up();
 
     const std::string& link_path() const { return link_path_; }
-    const std::string& slave_path() const { return line_.slave_path(); }
+    // The terminal the host opens: the pseudo-terminal's slave, or the device.
+    const std::string& slave_path() const { return pty_ ? pty_->slave_path() : device_->path(); }
     bool host_order() const { return order_ == byte_order::little; }
 
     serial_counters counters() const;
@@ -70,9 +80,11 @@ private:
     void answer_command();
     void send(const std::uint8_t* data, std::size_t size);
     void send(std::uint8_t byte) { send(&byte, 1); }
+    int line() const { return pty_ ? pty_->master() : device_->descriptor(); }
 
     std::string link_path_;
-    qx::platform::serial::pty line_;
+    std::unique_ptr<qx::platform::serial::pty> pty_;        // or
+    std::unique_ptr<qx::platform::serial::port> device_;
     byte_order order_;
     ecu model_;
     serial_counters counters_;

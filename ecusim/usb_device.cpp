@@ -7,12 +7,19 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 #include <stdexcept>
 #include <system_error>
 
+#include "ecusim/control_socket.h"
 #include "platform/registry/device_registry.h"
 
 namespace ecusim {
@@ -124,10 +131,12 @@ void usb_device::write_state() {
     write_state_file(state_file_, text);
 }
 
-// Creates the socket: the device arrives.
+// Creates the socket: the device arrives. Never in a registry folder that is refused, and
+// never in place of a device that is plugged in.
 void usb_device::do_plug() {
     if (listen_fd_ >= 0) return;
-    std::filesystem::create_directories(class_dir_);
+    if (const std::string refusal = qx::platform::prepare_registry(class_dir_); !refusal.empty())
+        throw std::runtime_error(refusal);
     const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (fd < 0) fail("socket");
     // Bound and listening under a name outside the class folder first, then moved in: a host
@@ -138,12 +147,22 @@ void usb_device::do_plug() {
     if (staging.size() >= sizeof addr.sun_path) fail("device path too long: " + staging);
     std::strncpy(addr.sun_path, staging.c_str(), sizeof addr.sun_path - 1);
     ::unlink(staging.c_str());
-    ::unlink(path().c_str());
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0 ||
-        ::rename(staging.c_str(), path().c_str()) != 0) {
+    const auto give_up = [&](const std::string& what) {
         ::close(fd);
         ::unlink(staging.c_str());
-        fail("bind " + path());
+        fail(what);
+    };
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0) give_up("bind " + staging);
+    while (::renameat2(AT_FDCWD, staging.c_str(), AT_FDCWD, path().c_str(), RENAME_NOREPLACE) != 0) {
+        if (errno != EEXIST) give_up("plug in at " + path());
+        // Left by a device that ended: ours to replace. A device still plugged in stays.
+        const std::string refusal = qx::platform::registry_socket_refusal(path());
+        if (socket_in_use(path()) || !refusal.empty()) {
+            ::close(fd);
+            ::unlink(staging.c_str());
+            throw std::runtime_error(refusal.empty() ? "a running device is plugged in at " + path() : refusal);
+        }
+        ::unlink(path().c_str());
     }
     listen_fd_ = fd;
     std::lock_guard lock(mutex_);
@@ -151,11 +170,25 @@ void usb_device::do_plug() {
     changed_.notify_all();
 }
 
+void usb_device::reset_framing() {
+    framing_.reset();
+    if (responder_) responder_->reset();
+}
+
+// On the serving thread: a device that cannot come back stays unplugged and says why.
+void usb_device::replug() {
+    try {
+        do_plug();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ecusim: cannot plug in: %s\n", e.what());
+    }
+}
+
 // Removes the socket and closes the connection: the device is gone.
 void usb_device::do_unplug() {
     if (conn_fd_ >= 0) ::close(conn_fd_);
     conn_fd_ = -1;
-    framing_.reset();
+    reset_framing();
     if (listen_fd_ >= 0) {
         ::unlink(path().c_str());
         ::close(listen_fd_);
@@ -181,7 +214,7 @@ void usb_device::serve() {
 
         if (replug_at_ && std::chrono::steady_clock::now() >= *replug_at_) {
             replug_at_.reset();
-            do_plug();
+            replug();
         }
         if (fds[0].revents & POLLIN) {
             std::uint64_t v;
@@ -196,7 +229,7 @@ void usb_device::serve() {
                 do_unplug();
             } else if (req == request::plug) {
                 replug_at_.reset();
-                do_plug();
+                replug();
             } else if (req == request::stop) {
                 do_unplug();
             }
@@ -209,7 +242,7 @@ void usb_device::serve() {
         if (fds[1].fd < 0 || !(fds[1].revents & (POLLIN | POLLHUP | POLLERR))) continue;
         if (conn_fd_ < 0) {
             conn_fd_ = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-            framing_.reset();
+            reset_framing();
             continue;
         }
         const ssize_t got = ::recv(conn_fd_, buffer.data(), buffer.size(), MSG_TRUNC);
@@ -227,7 +260,7 @@ void usb_device::serve_message(std::span<const std::uint8_t> msg, bool truncated
     std::optional<usb_answer> a;
     {
         std::lock_guard lock(mutex_);
-        a = framing_.on_transfer(model_, msg, truncated);
+        a = responder_ ? responder_->on_transfer(msg, truncated) : framing_.on_transfer(model_, msg, truncated);
     }
     if (!a) return;
     write_state();
@@ -238,8 +271,71 @@ void usb_device::serve_message(std::span<const std::uint8_t> msg, bool truncated
     answer(*a);
 }
 
-bool usb_device::send_message(std::span<const std::uint8_t> m) {
-    return conn_fd_ >= 0 && ::send(conn_fd_, m.data(), m.size(), MSG_NOSIGNAL) == ssize_t(m.size());
+namespace {
+
+// The host process at the other end of a connection, stopped while a fault queues packets that
+// nobody asked for, so that they are all waiting before it can act on the first (without this,
+// a host woken by the first packet may write its next command before the rest are queued).
+// Nothing is held when the host is this process (the in-process device of the tests).
+class host_hold {
+public:
+    explicit host_hold(int fd) {
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.pid <= 0 || peer.pid == ::getpid())
+            return;
+        if (::kill(peer.pid, SIGSTOP) != 0) return;
+        pid_ = peer.pid;
+        // The stop takes effect asynchronously: wait until every thread of the host is stopped.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!all_stopped() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ~host_hold() {
+        if (pid_ > 0) ::kill(pid_, SIGCONT);
+    }
+    host_hold(const host_hold&) = delete;
+    host_hold& operator=(const host_hold&) = delete;
+
+private:
+    bool all_stopped() const {
+        std::error_code ec;
+        const std::filesystem::path tasks = "/proc/" + std::to_string(pid_) + "/task";
+        for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
+            std::ifstream in(task.path() / "stat");
+            std::string line;
+            std::getline(in, line);
+            const auto paren = line.rfind(')');
+            if (paren == std::string::npos || paren + 2 >= line.size()) return false;
+            const char state = line[paren + 2];
+            if (state != 'T' && state != 't') return false;
+        }
+        return !ec;
+    }
+
+    pid_t pid_ = -1;
+};
+
+}  // namespace
+
+void usb_device::send_messages(const std::vector<bytes>& transfers) {
+    if (conn_fd_ < 0 || transfers.empty()) return;
+    std::vector<iovec> pieces(transfers.size());
+    std::vector<mmsghdr> messages(transfers.size());
+    for (std::size_t i = 0; i < transfers.size(); ++i) {
+        pieces[i] = {const_cast<std::uint8_t*>(transfers[i].data()), transfers[i].size()};
+        messages[i].msg_hdr.msg_iov = &pieces[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    // A host that has gone ends the sending; what it did not take is lost with it.
+    for (std::size_t sent = 0; sent < messages.size();) {
+        const int n = ::sendmmsg(conn_fd_, messages.data() + sent, unsigned(messages.size() - sent), MSG_NOSIGNAL);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR) continue;
+            return;
+        }
+        sent += std::size_t(n);
+    }
 }
 
 void usb_device::answer(const usb_answer& a) {
@@ -252,7 +348,9 @@ void usb_device::answer(const usb_answer& a) {
         return;
     }
     if (a.delay_ms) std::this_thread::sleep_for(std::chrono::milliseconds(a.delay_ms));
-    for (const bytes& t : a.transfers) send_message(t);
+    std::optional<host_hold> hold;
+    if (a.strays && conn_fd_ >= 0) hold.emplace(conn_fd_);
+    send_messages(a.transfers);
     if (a.after == usb_answer::then::reset) {
         do_unplug();
         {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -24,10 +25,13 @@ public:
     usb_device(const usb_device&) = delete;
     usb_device& operator=(const usb_device&) = delete;
 
+    // Answers with `r` instead of the model; before start().
+    void answer_with(std::shared_ptr<usb_responder> r) { responder_ = std::move(r); }
     // Plugs in and serves on a thread of its own until stop().
     void start();
     void stop();
-    // Both return once the socket is gone or present.
+    // unplug returns once the socket is gone, plug once it is present or could not be made
+    // (plugged() tells; a refused registry or a live device of the same name keeps it out).
     void unplug();
     void plug();
     bool plugged() const;
@@ -50,9 +54,14 @@ private:
     void serve_message(std::span<const std::uint8_t> msg, bool truncated);
     void answer(const usb_answer& a);
     void do_plug();
+    void replug();
     void do_unplug();
+    void reset_framing();
     void wake();
-    bool send_message(std::span<const std::uint8_t> m);
+    // The transfers of one answer, queued on the connection in one call, so that nothing the
+    // host does between two of them can come before the last (a duplicated answer arrives
+    // whole).
+    void send_messages(const std::vector<bytes>& transfers);
 
     std::string class_dir_, name_, state_file_;
     ecu model_;
@@ -63,6 +72,7 @@ private:
     int listen_fd_ = -1;
     int conn_fd_ = -1;
     usb_framing framing_;
+    std::shared_ptr<usb_responder> responder_;
     bool running_ = false;
     bool is_plugged_ = false;
     // Requests to the serving thread and its acknowledgements.

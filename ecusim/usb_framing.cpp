@@ -12,7 +12,15 @@ namespace {
 constexpr std::uint16_t announcement_type = cmd::command_type_base | cmd::larger_than_default;
 constexpr auto be = byte_order::big;
 
-usb_answer answer_of(const reply& r) {
+bytes empty_header(std::uint16_t response_type) {
+    bytes h(8, 0);
+    put16(h, 0, response_type, be);
+    return h;
+}
+
+}  // namespace
+
+usb_answer usb_framing::answer_of(const reply& r) {
     const fault_actions& f = r.faults;
     usb_answer a;
     a.replug_ms = f.replug_ms;
@@ -27,17 +35,24 @@ usb_answer answer_of(const reply& r) {
     put16(header, 2, std::uint16_t(r.data.size()), be);
     put16(header, 4, r.status, be);
     if (f.short_header) header.resize(4);
+    const bytes stray = last_header_.empty() ? empty_header(r.response_type) : last_header_;
+    last_header_ = header;
+    const std::size_t first = a.transfers.size();
     a.transfers.push_back(std::move(header));
     for (std::size_t at = 0; at < r.data.size(); at += usb_max_transfer) {
         const auto from = r.data.begin() + std::ptrdiff_t(at);
         a.transfers.emplace_back(from, from + std::ptrdiff_t(std::min(usb_max_transfer, r.data.size() - at)));
     }
+    if (f.twice) {
+        const std::size_t last = a.transfers.size();
+        for (std::size_t i = first; i < last; ++i) a.transfers.push_back(a.transfers[i]);
+    }
+    if (f.extra) a.transfers.push_back(stray);
+    a.strays = f.twice || f.extra;
     if (r.reset) a.after = usb_answer::then::reset;
     else if (f.unplug_after) a.after = usb_answer::then::unplug;
     return a;
 }
-
-}  // namespace
 
 std::optional<usb_answer> usb_framing::on_transfer(ecu& model, std::span<const std::uint8_t> msg, bool truncated) {
     if (!truncated && msg.size() == usb_announcement_size && get16(msg, 0, be) == announcement_type) {

@@ -28,6 +28,9 @@ struct usb_answer {
     std::vector<bytes> transfers;       // bulk IN transfers, in order
     enum class then { stay, unplug, reset } after = then::stay;
     std::optional<unsigned> replug_ms;  // come back this long after a fault unplugged it
+    // Packets nobody asked for follow the answer (a fault): they are all to be waiting before
+    // the host can act on the answer.
+    bool strays = false;
 };
 
 class usb_framing {
@@ -41,7 +44,19 @@ public:
     void reset() { announced_.reset(); }
 
 private:
+    usb_answer answer_of(const reply& r);
+
     std::optional<std::uint16_t> announced_;
+    bytes last_header_;  // of the answer before, for a stray copy of it
+};
+
+// What answers the host in place of the model's framing (ecusim replay): the same three calls.
+class usb_responder {
+public:
+    virtual ~usb_responder() = default;
+    virtual std::optional<usb_answer> on_transfer(std::span<const std::uint8_t> transfer, bool truncated) = 0;
+    virtual std::optional<std::size_t> announced_packet() const = 0;
+    virtual void reset() = 0;
 };
 
 // Writes the model's state as JSON to `path` through a temporary file (no-op for an empty path).

@@ -18,6 +18,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/usb/ecu_usb_interface.h"
+
 namespace ecusim {
 
 namespace fs = std::filesystem;
@@ -39,7 +41,9 @@ constexpr endpoint_pair endpoints(std::uint16_t max_packet) {
     p.intf.bLength = sizeof p.intf;
     p.intf.bDescriptorType = USB_DT_INTERFACE;
     p.intf.bNumEndpoints = 2;
-    p.intf.bInterfaceClass = USB_CLASS_VENDOR_SPEC;
+    p.intf.bInterfaceClass = qx::platform::usb::ecu_usb_class;
+    p.intf.bInterfaceSubClass = qx::platform::usb::ecu_usb_subclass;
+    p.intf.bInterfaceProtocol = qx::platform::usb::ecu_usb_protocol;
     p.intf.iInterface = 1;
     p.out.bLength = sizeof p.out;
     p.out.bDescriptorType = USB_DT_ENDPOINT;
@@ -335,6 +339,7 @@ void usb_gadget::events() {
             {
                 std::lock_guard model_lock(model_mutex_);
                 framing_.reset();
+                if (responder_) responder_->reset();
             }
             std::lock_guard lock(mutex_);
             ++session_;
@@ -365,7 +370,7 @@ void usb_gadget::read_commands() {
             std::lock_guard lock(model_mutex_);
             // An announced packet is read at its exact size: one of a multiple of the packet
             // size ends without a short packet. Anything else fits in one packet.
-            want = framing_.announced_packet().value_or(max_packet_);
+            want = (responder_ ? responder_->announced_packet() : framing_.announced_packet()).value_or(max_packet_);
         }
         want = std::min(want, buffer.size());
         const ssize_t n = ::read(ep_out_, buffer.data(), want);
@@ -382,7 +387,8 @@ void usb_gadget::read_commands() {
         std::optional<usb_answer> a;
         {
             std::lock_guard lock(model_mutex_);
-            a = framing_.on_transfer(model_, std::span(buffer).first(std::size_t(n)), false);
+            const auto transfer = std::span(buffer).first(std::size_t(n));
+            a = responder_ ? responder_->on_transfer(transfer, false) : framing_.on_transfer(model_, transfer, false);
         }
         if (!a) continue;
         write_state();

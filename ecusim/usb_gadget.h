@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -42,6 +43,8 @@ public:
     usb_gadget(const usb_gadget&) = delete;
     usb_gadget& operator=(const usb_gadget&) = delete;
 
+    // Answers with `r` instead of the model; before start().
+    void answer_with(std::shared_ptr<usb_responder> r) { responder_ = std::move(r); }
     // Builds the gadget, starts serving and binds it. Throws std::runtime_error naming what
     // is missing.
     void start();
@@ -79,6 +82,7 @@ private:
     std::mutex model_mutex_;  // the model and the framing
     ecu model_;
     usb_framing framing_;
+    std::shared_ptr<usb_responder> responder_;
 
     std::mutex bind_mutex_;  // writes to the controller file
     bool bound_ = false;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstddef>
-#include <fstream>
 #include <new>
 
 #include "core/request_block.h"
@@ -380,14 +379,17 @@ void LogTestDlg::list_raw() {
     dialog_view view([this](const std::string& text, const std::string& caption) { message_box(text, caption); },
                      model());
     raw_log::disk_walk walk(direct_reader(), host_order(), view);
-    std::ofstream diagnostics_file;
+    // Written like a download: kept under its name only when the walk reached the disk's end.
+    std::optional<pc_file> diagnostics_file;
     if (model().checked(IDC_DIAGNOSTICS)) {
         walk.diagnostics = true;
         message_box("Select a file to save the image", "Diagnostics");
         if (const auto path = ui().choose_file(*this, {"", "Files (*.*)|*.*||", "", true})) {
-            diagnostics_file.open(*path, std::ios::binary | std::ios::trunc);
-            if (!diagnostics_file) error("diagnostics_outfile.Open");
-            else walk.output = &diagnostics_file;
+            diagnostics_file.emplace(*path);
+            if (!diagnostics_file->is_open())
+                open_failed("diagnostics_outfile.Open", *diagnostics_file);
+            else
+                walk.output = [&diagnostics_file](std::string_view line) { diagnostics_file->write(line); };
         }
     }
     const std::vector<raw_log::file_entry> files = walk.walk(max_entries);
@@ -405,7 +407,13 @@ void LogTestDlg::list_raw() {
         }
     }
     set_count(files.size());
-    if (walk.output) diagnostics_file.close();
+    if (!walk.output) return;
+    if (walk.read_failed()) {
+        diagnostics_file->discard();
+        error("diagnostics_outfile not saved: the walk ended at a failed read");
+    } else if (!diagnostics_file->keep()) {
+        error("diagnostics_outfile.Write failed");
+    }
 }
 
 void LogTestDlg::on_context_menu(int list_id, int item) {
@@ -425,9 +433,8 @@ void LogTestDlg::upload() {
     else download_raw(index);
 }
 
-void LogTestDlg::open_failed(const filetool::pc_file& out) {
-    const std::string text = "LogTestDlg::OnBnClickedButtonLogtestReadandsave Open failed";
-    error(out.refusal().empty() ? text : text + ": " + out.refusal());
+void LogTestDlg::open_failed(const std::string& text, const filetool::pc_file& out) {
+    error(out.target_refused() ? text + ": " + out.refusal() : text);
 }
 
 void LogTestDlg::download_file_system(int index) {
@@ -443,7 +450,7 @@ void LogTestDlg::download_file_system(int index) {
     if (!path) return;
     pc_file out(*path);
     if (!out.is_open()) {
-        open_failed(out);
+        open_failed("LogTestDlg::OnBnClickedButtonLogtestReadandsave Open failed", out);
         return;
     }
     if (record[11] & attribute_directory) {
@@ -509,7 +516,18 @@ void LogTestDlg::download_file_system(int index) {
             failure = printf_text("%s LOG_READ_FILE ", where) + ex.message;
             break;
         }
-        if (data.bytes.empty()) break;  // the file is complete
+        // The listed size is the file's: an ECU that ends early or sends a read twice gave a
+        // file that is not the one listed.
+        if (data.bytes.empty()) {
+            if (written != e.size)
+                failure = printf_text("%s File ended after %llu of its %u bytes", where,
+                                      static_cast<unsigned long long>(written), e.size);
+            break;
+        }
+        if (data.bytes.size() > e.size - written) {
+            failure = printf_text("%s File sent more than its %u bytes", where, e.size);
+            break;
+        }
         if (!out.write(data.bytes)) {
             failure = printf_text("%s Write failed", where);
             break;
@@ -553,7 +571,7 @@ void LogTestDlg::download_raw(int index) {
     if (!path) return;
     pc_file out(*path);
     if (!out.is_open()) {
-        open_failed(out);
+        open_failed("LogTestDlg::OnBnClickedButtonLogtestReadandsave Open failed", out);
         return;
     }
     std::string failure;

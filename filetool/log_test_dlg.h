@@ -70,7 +70,8 @@ private:
     void upload();
     void download_file_system(int index);
     void download_raw(int index);
-    void open_failed(const filetool::pc_file& out);
+    // `text`, with the reason when the target itself was refused.
+    void open_failed(const std::string& text, const filetool::pc_file& out);
     void format_raw();
     void clear_tables();
     void set_count(std::size_t count);

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 
@@ -20,21 +21,36 @@ std::string unusable_target(const std::string& path) {
     return path + " is not a regular file";
 }
 
+namespace {
+
+std::string folder_of(const std::string& path) {
+    const std::filesystem::path p(path);
+    return p.has_parent_path() ? p.parent_path().string() : std::string(".");
+}
+
+}  // namespace
+
 pc_file::pc_file(std::string target) : target_(std::move(target)) {
     refusal_ = unusable_target(target_);
-    if (!refusal_.empty()) return;
+    target_refused_ = !refusal_.empty();
+    if (target_refused_) return;
     static std::atomic<unsigned> serial{0};
     const std::filesystem::path t(target_);
-    const std::filesystem::path folder = t.has_parent_path() ? t.parent_path() : std::filesystem::path(".");
+    const std::filesystem::path folder = folder_of(target_);
     for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
         temp_ = (folder / ("." + t.filename().string() + ".part-" + std::to_string(::getpid()) + "-" +
                            std::to_string(serial++)))
                     .string();
-        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // ECU memory and logs are for the one who fetched them: 0600 whatever the umask.
+        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd_ < 0 && errno != EEXIST) break;
     }
-    if (fd_ < 0) temp_.clear();
-    else pending_.reserve(gather_size);
+    if (fd_ < 0) {
+        refusal_ = "cannot create a file beside " + target_ + ": " + std::strerror(errno);
+        temp_.clear();
+    } else {
+        pending_.reserve(gather_size);
+    }
 }
 
 pc_file::~pc_file() { discard(); }
@@ -78,20 +94,44 @@ void pc_file::reserve(std::uint64_t size) {
     if (::fallocate(fd_, 0, 0, off_t(size)) == 0) reserved_ = size;
 }
 
+// A target replaced keeps its mode (without set-id bits: the bytes came from the ECU) and,
+// where this user may give it, its owner; a new file stays 0600.
+bool pc_file::take_over_target() {
+    struct stat st {};
+    if (::lstat(target_.c_str(), &st) != 0) return errno == ENOENT;
+    if (!S_ISREG(st.st_mode)) return false;  // turned into something else meanwhile
+    if (::fchmod(fd_, st.st_mode & 0777) != 0) return false;
+    // Another user's file: root gives it back to that user; others keep at least its group where
+    // they belong to it, else the file is theirs, with a mode no wider than the target's.
+    if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) && ::fchown(fd_, st.st_uid, st.st_gid) != 0) {
+        const int group_kept = ::fchown(fd_, uid_t(-1), st.st_gid);
+        static_cast<void>(group_kept);
+    }
+    return true;
+}
+
 bool pc_file::keep() {
     if (fd_ < 0) return false;
     flush();
     // Room reserved beyond what arrived must not stay on as zeros at the end of the file.
     if (!failed_ && reserved_ > written_ && ::ftruncate(fd_, off_t(written_)) != 0) failed_ = true;
+    // The bytes reach the disk before the name does.
+    if (!failed_ && (!take_over_target() || ::fsync(fd_) != 0)) failed_ = true;
     const bool closed = ::close(fd_) == 0;
     fd_ = -1;
-    // Renaming replaces the name itself, never what a link points at; a target that turned
-    // into something else meanwhile is left alone all the same.
-    if (!closed || failed_ || !unusable_target(target_).empty() || std::rename(temp_.c_str(), target_.c_str()) != 0) {
+    // Renaming replaces the name itself, never what a link points at.
+    if (!closed || failed_ || std::rename(temp_.c_str(), target_.c_str()) != 0) {
         discard();
         return false;
     }
     temp_.clear();
+    // The rename itself reaches the disk with its folder. Should this flush fail, the file is
+    // whole under its name all the same; only a power cut now could bring the old one back.
+    const int folder = ::open(folder_of(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
     return true;
 }
 

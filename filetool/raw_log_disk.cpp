@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ostream>
 
 #include "filetool/log_test_ids.h"
 #include "filetool/printf_text.h"
@@ -52,6 +51,7 @@ std::string long_name_of(std::size_t n) {
 
 bool disk_walk::read_header(std::uint32_t lba, header& h) {
     if (!read_(lba, 1, block_)) {
+        read_failed_ = true;
         view_.message(printf_text("LogTestDlg::LogtestGetdirlisting_RawFile LOG_READ_RAW_LBA failed @ lba = %08x", lba),
                       error_caption);
         return false;
@@ -61,7 +61,7 @@ bool disk_walk::read_header(std::uint32_t lba, header& h) {
 }
 
 void disk_walk::line(const std::string& text) {
-    if (output) output->write(text.data(), std::streamsize(text.size()));
+    if (output) output(text);
 }
 
 std::vector<file_entry> disk_walk::walk(std::size_t max_files) {
@@ -213,6 +213,10 @@ std::string copy_file(const block_reader& read, bool host_order, std::uint32_t s
         const header group = parse_header(block, host_order);
         const std::uint32_t blocks = group.fields.RFBH.number_of_logical_blocks;
         const std::uint32_t size = group.fields.RFBH.size;
+        // The next file's header or unwritten disk: the file ended before the blocks it lists.
+        if (group.mark == FILE_HEADER || group.mark == 0)
+            return printf_text("%s File @ lba=%08x: its groups end after %08x of its %08x blocks.", where, start,
+                               unsigned(done), total);
         if (group.mark != BLOCK_HEADER)
             return printf_text("LogtestDiskDiagnostics Error in block header @ lba = %08x", unsigned(b));
         if (blocks > max_group_blocks || size > blocks * SIZE_OF_DISK_LOGICAL_BLOCK)

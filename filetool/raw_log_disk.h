@@ -7,9 +7,9 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <iosfwd>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "protocol/structs.h"
@@ -60,8 +60,9 @@ class disk_walk {
 public:
     disk_walk(block_reader read, bool host_order, walk_view& view) : read_(std::move(read)), host_order_(host_order), view_(view) {}
 
-    bool diagnostics = false;        // check marks, show values, write the text below
-    std::ostream* output = nullptr;  // the diagnostics text file, when one is open
+    bool diagnostics = false;  // check marks, show values, write the text below
+    // Takes the diagnostics text, line by line, when a file for it is open.
+    std::function<void(std::string_view)> output;
 
     // The files of the disk, at most max_files. Stops at the disk header's file count, at an
     // open file (its length is not known yet, so nothing behind it can be found), at a file
@@ -76,6 +77,9 @@ public:
     // false with `error` set when it is not there.
     bool find(std::size_t index, file_entry& found, std::string& error);
 
+    // A block read failed: the walk ended, or a file's check stopped, before the disk's end.
+    bool read_failed() const { return read_failed_; }
+
 private:
     bool read_header(std::uint32_t lba, header& h);
     void line(const std::string& text);
@@ -84,6 +88,7 @@ private:
     bool host_order_;
     walk_view& view_;
     std::array<std::uint8_t, SIZE_OF_DISK_LOGICAL_BLOCK> block_{};
+    bool read_failed_ = false;
 };
 
 // The 10 bytes that open a downloaded log: QXCFG_TAG, cfgfile_version and the low 16 bits

@@ -22,6 +22,13 @@ foreach(skipped summary usage)
   string(SUBSTRING "${body}" ${end} -1 body)
 endforeach()
 string(TOUPPER "${NAME}" upper)
+set(footer "")
+if(help MATCHES "\nSubcommands:")
+  set(footer ".PP
+Each subcommand prints its own options with
+.BR \"${NAME} SUBCOMMAND --help\" .
+")
+endif()
 file(WRITE ${OUT} ".TH ${upper} 1 \"\" \"Flashdesk ${VERSION}\" \"User Commands\"
 .SH NAME
 ${NAME} \\- ${summary}
@@ -30,7 +37,4 @@ ${NAME} \\- ${summary}
 .SH DESCRIPTION
 .nf
 ${body}.fi
-.PP
-Each subcommand prints its own options with
-.BR \"${NAME} SUBCOMMAND --help\" .
-")
+${footer}")

@@ -23,6 +23,7 @@ std::string can_interface() { return value_of(can_interface_variable); }
 std::string virtual_can() { return value_of(virtual_can_variable); }
 std::string device() { return value_of(device_variable); }
 std::string trace_file() { return value_of(trace_variable); }
+std::string capture_file() { return value_of(capture_variable); }
 
 int answer_timeout_ms() {
     const std::string text = value_of(answer_timeout_variable);

@@ -14,6 +14,7 @@ inline constexpr const char* virtual_can_variable = "TRELINK_VCAN";
 inline constexpr const char* answer_timeout_variable = "TRELINK_ANSWER_TIMEOUT_MS";
 inline constexpr const char* trace_variable = "TRELINK_TRACE";
 inline constexpr const char* device_variable = "TRELINK_DEVICE";
+inline constexpr const char* capture_variable = "TRELINK_CAPTURE";
 
 // The registry root.
 std::string device_dir();
@@ -33,6 +34,8 @@ std::string device();
 
 // The exchange trace file.
 std::string trace_file();
+// The pcapng file that receives every transfer of every link.
+std::string capture_file();
 
 // How long one read waits for the ECU, in milliseconds: a whole number above 0. -1 (no limit)
 // when unset, 0 or not such a number.

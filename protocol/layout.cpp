@@ -25,32 +25,50 @@ std::string join_path(const std::string& prefix, std::string_view name) {
     return prefix.empty() ? std::string(name) : prefix + "." + std::string(name);
 }
 
-// Adds the scalars and array descriptors of `s`, placed at `base`, to `out`.
+// Adds the scalars and array descriptors of `s`, placed at `base`, to `out`; and its leaves to
+// `leaves` when given.
 void place(const cat::structure& s, std::uint32_t base, const std::string& prefix,
-           structure_layout& out, bool top) {
+           structure_layout& out, bool top, std::vector<leaf_placement>* leaves = nullptr) {
     std::uint32_t align = 1;
     std::uint32_t end = cat::walk_fields(
         s,
         [&](const cat::field& f, std::uint32_t offset, cat::shape e, std::uint32_t n) {
             const std::uint32_t at = base + offset;
             if (top) out.fields.push_back({std::string(f.name), type_text(f), offset, e.size * n});
+            const std::string name = join_path(prefix, f.name);
             if (cat::primitive_shape(f.type).align) {
                 if (e.size > 1 && n > 0) out.scalars.push_back({at, e.size, n});
+                if (!leaves) return;
+                if (f.count.empty())
+                    leaves->push_back({leaf_placement::scalar, name, std::string(f.type), at, e.size});
+                else if (e.size == 1)
+                    leaves->push_back({leaf_placement::byte_run, name, type_text(f), at, n});
+                else
+                    for (std::uint32_t i = 0; i < n; ++i)
+                        leaves->push_back({leaf_placement::scalar, name + "[" + std::to_string(i) + "]",
+                                           std::string(f.type), at + i * e.size, e.size});
                 return;
             }
             const cat::structure* nested = cat::find_structure(f.type);
             for (std::uint32_t i = 0; i < n; ++i) {
-                std::string path = join_path(prefix, f.name);
+                std::string path = name;
                 if (n > 1) path += "[" + std::to_string(i) + "]";
-                if (f.type == "GenericArray_DTS")
+                if (f.type == "GenericArray_DTS") {
+                    if (leaves)
+                        leaves->push_back({leaf_placement::counted_array, path, "GenericArray_DTS", at + i * e.size,
+                                           std::uint32_t(out.arrays.size())});
                     out.arrays.push_back({path, at + i * e.size, at + i * e.size + 4});
-                else
-                    place(*nested, at + i * e.size, path, out, false);
+                } else {
+                    place(*nested, at + i * e.size, path, out, false, leaves);
+                }
             }
         },
         align);
     if (s.dts()) {
         auto d = cat::inline_descriptor_after(end);
+        if (leaves)
+            leaves->push_back({leaf_placement::counted_array, join_path(prefix, "data"), "GenericArray_DTS",
+                               base + d.element_size_at, std::uint32_t(out.arrays.size())});
         out.arrays.push_back({join_path(prefix, "data"), base + d.element_size_at, base + d.slot_at});
     }
 }
@@ -96,6 +114,15 @@ std::uint32_t read_slot(const std::uint8_t* p) {
 
 }  // namespace
 
+std::vector<leaf_placement> leaves_of(const structure_layout& layout) {
+    std::vector<leaf_placement> leaves;
+    const cat::structure* s = cat::find_structure(layout.name);
+    if (!s) return leaves;
+    structure_layout again;  // the same walk as the layout's, its arrays in the same order
+    place(*s, 0, "", again, false, &leaves);
+    return leaves;
+}
+
 std::uint32_t structure_layout::variable_part_limit() const {
     return fixed_size >= MAX_TRANSFERSTRUCTS_SIZE ? 0 : MAX_TRANSFERSTRUCTS_SIZE - fixed_size;
 }
@@ -120,29 +147,11 @@ const structure_layout* find_layout(std::string_view name) {
 
 std::uint32_t set_pointers(const structure_layout& layout, std::uint8_t* block, std::size_t size,
                            std::uint32_t base, bool reverse_pointers) {
-    if (!layout.has_variable_part()) return TS_LAYOUT_OK;
-    if (size < layout.fixed_size) return TS_LAYOUT_ERROR;
-    std::uint32_t result = TS_LAYOUT_OK;
-    std::uint64_t offset = 0;  // in the variable part
-    for (const auto& a : layout.arrays) {
-        const std::uint8_t* d = block + a.element_size_at;
-        const std::uint32_t count = descriptor_count(d);
-        const std::uint32_t element_size = d[0];
-        if (count == 0) {
-            result = TS_LAYOUT_EMPTY_ARRAY;
-            continue;
-        }
-        if (element_size == 0) return TS_LAYOUT_ERROR;
-        offset += (element_size - offset % element_size) % element_size;
-        const std::uint64_t end = offset + std::uint64_t(count) * element_size;
-        if (layout.fixed_size + end > size) return TS_LAYOUT_ERROR;
-        std::uint32_t slot = base + layout.fixed_size + std::uint32_t(offset);
+    return place_arrays(layout, block, size, [&](std::size_t i, std::uint32_t at, std::uint32_t) {
+        std::uint32_t slot = base + at;
         if (reverse_pointers) slot = swap32(slot);
-        std::memcpy(block + a.slot_at, &slot, 4);
-        offset = end;
-    }
-    if (offset > layout.variable_part_limit()) return TS_LAYOUT_ERROR;
-    return result;
+        std::memcpy(block + layout.arrays[i].slot_at, &slot, 4);
+    });
 }
 
 std::uint16_t transfer_size(const structure_layout& layout, const std::uint8_t* block,

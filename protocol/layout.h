@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/status.h"
+
 namespace qx::protocol {
 
 // One field of a structure as it lies in the block.
@@ -35,6 +37,18 @@ struct scalar_placement {
     std::uint32_t count;
 };
 
+// One value of a structure as it lies in the block, in declaration order with nested
+// structures expanded: a scalar, one element of a word, double-word or float array, a byte
+// array whole, or a counted array (descriptor and elements).
+struct leaf_placement {
+    enum kind_t : std::uint8_t { scalar, byte_run, counted_array } kind;
+    std::string name;     // "address", "values[2]", "cds[0].size", "key0", "data"
+    std::string type;     // "BYTE", "byte", "WORD", "DWORD", "float"; "BYTE[16]" for a byte run;
+                          // "GenericArray_DTS" for a counted array
+    std::uint32_t offset;  // of the value, the run or the array's descriptor
+    std::uint32_t size;    // bytes of the value or the run; a counted array: its index in arrays
+};
+
 class structure_layout {
 public:
     std::string name;
@@ -54,10 +68,22 @@ public:
     std::string size_routine_name() const { return "transfer_size_" + name; }
 };
 
+// The leaves of a structure, made on demand (the exchanges themselves never need them): for
+// reading captured bytes and describing them to other tools.
+std::vector<leaf_placement> leaves_of(const structure_layout& layout);
+
 // All structures of the catalogue, in description order.
 const std::vector<structure_layout>& all_layouts();
 // nullptr when the catalogue has no such structure.
 const structure_layout* find_layout(std::string_view name);
+
+// Where each array's elements lie by the layout rule: behind the fixed part, each aligned to
+// its element size, in layout order. Calls placed(array index, offset from the block start,
+// bytes) for each array that has elements, in order, and returns 0, TS_LAYOUT_ERROR or
+// TS_LAYOUT_EMPTY_ARRAY as set_pointers does; an array that does not fit ends the walk.
+template <class Placed>
+std::uint32_t place_arrays(const structure_layout& layout, const std::uint8_t* block, std::size_t size,
+                           Placed placed);
 
 // Lays out the arrays of `layout` in block[0, size): each data slot gets base + fixed size +
 // the array's offset in the variable part (written byte-reversed with reverse_pointers).
@@ -95,6 +121,32 @@ void convert_raw_file_full_header(void* header512);
 // Element count of a descriptor: two bytes, high byte first, in either byte order.
 inline std::uint32_t descriptor_count(const std::uint8_t* descriptor) {
     return (std::uint32_t(descriptor[1]) << 8) | descriptor[2];
+}
+
+template <class Placed>
+std::uint32_t place_arrays(const structure_layout& layout, const std::uint8_t* block, std::size_t size,
+                           Placed placed) {
+    if (!layout.has_variable_part()) return TS_LAYOUT_OK;
+    if (size < layout.fixed_size) return TS_LAYOUT_ERROR;
+    std::uint32_t result = TS_LAYOUT_OK;
+    std::uint64_t offset = 0;  // in the variable part
+    for (std::size_t i = 0; i < layout.arrays.size(); ++i) {
+        const std::uint8_t* d = block + layout.arrays[i].element_size_at;
+        const std::uint32_t count = descriptor_count(d);
+        const std::uint32_t element_size = d[0];
+        if (count == 0) {
+            result = TS_LAYOUT_EMPTY_ARRAY;
+            continue;
+        }
+        if (element_size == 0) return TS_LAYOUT_ERROR;
+        offset += (element_size - offset % element_size) % element_size;
+        const std::uint64_t end = offset + std::uint64_t(count) * element_size;
+        if (layout.fixed_size + end > size) return TS_LAYOUT_ERROR;
+        placed(i, std::uint32_t(layout.fixed_size + offset), std::uint32_t(end - offset));
+        offset = end;
+    }
+    if (offset > layout.variable_part_limit()) return TS_LAYOUT_ERROR;
+    return result;
 }
 inline void set_descriptor(std::uint8_t* descriptor, std::uint8_t element_size, std::uint16_t count) {
     descriptor[0] = element_size;

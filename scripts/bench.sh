@@ -61,6 +61,7 @@ row "KesSendCommand USB / bare exchange" trelink_bench "USB link" "<=" 1.10
 row "USB exchange with answer deadline / none" trelink_bench "answer deadline" "<=" 1.02
 row "KesSendCommand simulator / direct" trelink_bench "simulator link" "-" 0
 row "full update in process / bare round trips" update_bench "update" "<=" 1.15
+row "update captured / uncaptured" update_bench "capture" "<=" 1.05
 row "log download in process / bare round trips" logs_bench "download" "<=" 1.15
 row "description tree build, warm" description_build_bench "description tree build" "-" 0
 row "description tree build, cold process" description_build_bench "description tree cold build" "<" 2

@@ -7,6 +7,9 @@
 #   5. checks from ecusim's state file that every block of every image arrived at its address.
 # With --gui (and a display) the update runs in the desktop program instead: open "ECU Update",
 # Browse to the packages folder, and the ECU is unplugged and plugged in again for you.
+# CAPTURE=FILE captures the update's every transfer into FILE (a new pcapng file);
+# REPLAY=FILE plugs in `ecusim replay FILE` instead of the virtual ECU and checks that the
+# update followed the capture exchange for exchange.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -35,8 +38,15 @@ trap cleanup EXIT
 echo "== packages for ECU $serial"
 build/ecusim/ecusim make-packages --serial "$serial" --out "$work/packages"
 
-echo "== virtual ECU in boot loader mode"
-build/ecusim/ecusim usb --mode boot --serial "$serial" --state "$work/state.json" > "$work/ecusim.log" 2>&1 &
+capture=${CAPTURE:+$(realpath -m "$CAPTURE")}
+replay=${REPLAY:+$(realpath -m "$REPLAY")}
+if [ -n "$replay" ]; then
+  echo "== ecusim replay of $replay"
+  build/ecusim/ecusim replay "$replay" > "$work/ecusim.log" 2>&1 &
+else
+  echo "== virtual ECU in boot loader mode"
+  build/ecusim/ecusim usb --mode boot --serial "$serial" --state "$work/state.json" > "$work/ecusim.log" 2>&1 &
+fi
 sim_pid=$!
 for _ in $(seq 100); do
   grep -q "plugged in" "$work/ecusim.log" 2>/dev/null && break
@@ -49,15 +59,23 @@ cd "$work/packages"
 if $gui; then
   echo "== Velmar_Flashdesk: open \"ECU Update\", Browse to $work/packages; the ECU comes back in 15 s"
   ( sleep 15; "$root/build/ecusim/ecusim" unplug; sleep 1; "$root/build/ecusim/ecusim" plug ) &
-  "$root/build/app/Velmar_Flashdesk" || status=$?
+  TRELINK_CAPTURE=$capture "$root/build/app/Velmar_Flashdesk" || status=$?
 else
-  echo "== flashdesk update"
-  "$root/build/app/flashdesk" update --folder "$work/packages" --once || status=$?
+  echo "== flashdesk update${capture:+, captured into $capture}"
+  "$root/build/app/flashdesk" update --folder "$work/packages" --once ${capture:+--capture "$capture"} || status=$?
 fi
 cd "$root"
 
-kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; sim_pid=
-echo "== what arrived in the ECU"
-build/ecusim/ecusim check-update --serial "$serial" --state "$work/state.json" || status=1
-if [ "$status" -eq 0 ]; then echo "== update complete: every image programmed"; else echo "== update FAILED"; fi
+kill "$sim_pid"; replayed=0; wait "$sim_pid" 2>/dev/null || replayed=$?; sim_pid=
+if [ -n "$replay" ]; then
+  echo "== how the update followed the capture"
+  grep "^ecusim replay: " "$work/ecusim.log" || true
+  [ "$replayed" -eq 0 ] || status=1
+else
+  echo "== what arrived in the ECU"
+  build/ecusim/ecusim check-update --serial "$serial" --state "$work/state.json" || status=1
+fi
+if [ "$status" -ne 0 ]; then echo "== update FAILED"
+elif [ -n "$replay" ]; then echo "== update complete: every exchange as captured"
+else echo "== update complete: every image programmed"; fi
 exit "$status"

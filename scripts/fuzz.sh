@@ -18,7 +18,7 @@ root=$PWD
 
 all_targets=(fuzz_pak_file fuzz_pak_group fuzz_layout fuzz_raw_log_disk fuzz_certificate_reader
              fuzz_core_dump_file fuzz_ecusim_wire fuzz_usbcan_link fuzz_serial_ring fuzz_serial_link
-             fuzz_response_view)
+             fuzz_response_view fuzz_usb_link fuzz_ecu_record fuzz_trace_show)
 seconds=60
 coverage=0
 seed=0

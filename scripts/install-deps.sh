@@ -9,8 +9,11 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   libusb-1.0-0-dev
   qt6-base-dev xvfb xauth
-  openssl
+  openssl strace
+  lintian
   qemu-system-x86 busybox-static cpio kmod xz-utils
+  iproute2  # the libraries of its `ip`, which vm-test.sh unpacks from the archive for the guest
+  tshark
 )
 
 missing=()
@@ -36,6 +39,10 @@ step() {
     exit 1
   fi
 }
+# tshark's package asks whether ordinary users may capture; the tests only read files.
+if command -v debconf-set-selections >/dev/null; then
+  echo "wireshark-common wireshark-common/install-setuid boolean false" | $SUDO debconf-set-selections
+fi
 step "updating the package lists" $SUDO apt-get update -qq
 step "installing ${#missing[@]} packages: ${missing[*]}" \
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

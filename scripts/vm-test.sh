@@ -1,16 +1,25 @@
 #!/usr/bin/env bash
 # The product on real kernel devices, in a virtual machine: Debian's 6.1 kernel under QEMU (no
 # KVM needed) gives a software USB host and device pair (dummy_hcd) for `ecusim gadget`
-# (configfs + FunctionFS), vcan0 and CAN_ISOTP. Every step runs through flashdesk and
-# libTrelink.so with TRELINK_USB_IDS (libusb, libusb hot-plug) or TRELINK_CAN_IF (SocketCAN);
-# the steps are in scripts/vm/guest-init.sh.
+# (configfs + FunctionFS), vcan0 and CAN_ISOTP, two SJA1000 CAN controllers (kvaser_pci) on
+# one emulated CAN bus, a 16550 UART (8250) and an FTDI USB-serial adapter (ftdi_sio on a
+# guest xHCI controller) joined by a QEMU character device. Every step runs through flashdesk,
+# libTrelink.so or the link client with TRELINK_USB_IDS (libusb, libusb hot-plug),
+# TRELINK_CAN_IF (SocketCAN) or TRELINK_COM1 (termios); the steps are in
+# scripts/vm/guest-init.sh. The guest asks for QEMU monitor commands (the adapter's unplug) by
+# printing "VMTEST host: COMMAND" on its console.
 #
-# The kernel and udev packages are fetched with `apt-get download` into build/vm-cache and
-# unpacked there, never installed on this machine. A missing package, kernel feature or step
-# is a failure. Exit status 0 only when every step passed.
+# The kernel, udev, iproute2 and can-utils packages are fetched with `apt-get download` into
+# build/vm-cache and unpacked there, never installed on this machine. A missing package,
+# kernel feature or step is a failure. Exit status 0 only when every step passed.
 #
-#   VM_QEMU_TIMEOUT=s   hard limit for the guest (default 250)
+#   VM_QEMU_TIMEOUT=s   hard limit for the guest (default 420: room for a loaded machine)
 #   VM_KEEP=1           keep build/vm-work (initramfs, console log) after a pass
+#   VM_STEPS="a b"      run only these steps (names as in the summary line)
+#   VM_RATIO_PAIRS=n    interleaved pairs of the whole-update ratio (default 7)
+#   VM_BREAK=WHAT       break a link on purpose, to see its step fail: can-bitrate (the ECU's
+#                       CAN controller at 250 kbit/s), serial-bitrate (the ECU's UART at
+#                       115200 bit/s)
 set -euo pipefail
 export LC_ALL=C
 cd "$(dirname "$0")/.."
@@ -21,19 +30,24 @@ die() { echo "vm-test: FAIL: $*" >&2; exit 1; }
 
 cache=$root/build/vm-cache
 work=$root/build/vm-work
-qemu_timeout=${VM_QEMU_TIMEOUT:-250}
+qemu_timeout=${VM_QEMU_TIMEOUT:-420}
 apt_timeout=600
 serial1=0A0B0C0D serial2=5E6F7081
 usb_id=1209:0001
 fault_steps="1 2 3 5 8 20 40"
 ratio_pairs=${VM_RATIO_PAIRS:-7}
-modules="dummy_hcd libcomposite usb_f_fs vcan can-raw can-isotp"
+modules="dummy_hcd libcomposite usb_f_fs vcan can-raw can-isotp kvaser_pci xhci-pci ftdi_sio"
+can_bitrate=500000
+all_steps="usb_update replay device_choice access hotplug powerseq faults usbcan isotp usb_update_ratio
+	can_fault_default can_controller can_isotp can_busoff can_fault serial_wcsc serial_com serial_unplug"
+steps=${VM_STEPS:-$all_steps}
+case "${VM_BREAK:-}" in "" | can-bitrate | serial-bitrate) ;; *) die "VM_BREAK: can-bitrate or serial-bitrate" ;; esac
 
 # ---------------------------------------------------------------- host packages and build
 scripts/install-deps.sh
 if [ ! -f build/CMakeCache.txt ]; then cmake --preset default >/dev/null; fi
-cmake --build build -j "$(nproc)" --target flashdesk ecusim Trelink isotp_peer trelink_probe usb_replay usb_record
-log "built flashdesk, ecusim, libTrelink.so and the probes"
+cmake --build build -j "$(nproc)" --target flashdesk ecusim Trelink isotp_peer trelink_probe link_client usb_replay usb_record
+log "built flashdesk, ecusim, libTrelink.so, the probes, the link client and the USB replay"
 
 # ---------------------------------------------------------------- kernel and udev, cached
 mkdir -p "$cache/debs"
@@ -65,7 +79,7 @@ candidate linux-image-amd64 >/dev/null || die "no linux-image-amd64 in the archi
 kpkg=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-[0-9]/{print $2; exit}')
 [ -n "$kpkg" ] || die "cannot tell which kernel linux-image-amd64 stands for"
 kdir=$cache/$kpkg
-if [ ! -s "$kdir/vmlinux" ] || [ ! -s "$kdir/modules.list" ]; then
+if [ ! -s "$kdir/vmlinux" ] || [ ! -s "$kdir/modules.list" ] || [ "$(cat "$kdir/modules.wanted" 2>/dev/null)" != "$modules" ]; then
 	kdeb=$(fetch "$kpkg")
 	log "unpacking $(basename "$kdeb")"
 	rm -rf "$kdir" "$cache/kroot"
@@ -93,19 +107,29 @@ if [ ! -s "$kdir/vmlinux" ] || [ ! -s "$kdir/modules.list" ]; then
 	tail -c +$((off + 1)) "$bz" | xz -dc --single-stream > "$kdir/vmlinux" 2>/dev/null || true
 	readelf -n "$kdir/vmlinux" | grep -q 'Xen.*0x00000012' || die "the unpacked vmlinux has no PVH entry"
 	echo "$kver" > "$kdir/version"
+	echo "$modules" > "$kdir/modules.wanted"
 	mv "$kdir/modules.list.tmp" "$kdir/modules.list"
 	rm -rf "$cache/kroot"
 fi
 kver=$(cat "$kdir/version")
 
-udeb=$(fetch udev)
-udir=$cache/$(basename "$udeb" .deb)
-if [ ! -x "$udir/bin/udevadm" ]; then
-	rm -rf "$udir" && mkdir -p "$udir"
-	dpkg-deb -x "$udeb" "$udir"
-fi
-[ -x "$udir/bin/udevadm" ] || die "no udevadm in $(basename "$udeb")"
-log "kernel $kpkg ($kver), $(basename "$udeb")"
+# unpacked PACKAGE PROGRAM: the package unpacked in the cache (once); prints the folder, which
+# must hold PROGRAM
+unpacked() {
+	local deb dir
+	deb=$(fetch "$1")
+	dir=$cache/$(basename "$deb" .deb)
+	if [ ! -x "$dir/$2" ]; then
+		rm -rf "$dir" && mkdir -p "$dir"
+		dpkg-deb -x "$deb" "$dir"
+	fi
+	[ -x "$dir/$2" ] || die "no $2 in $(basename "$deb")"
+	echo "$dir"
+}
+udir=$(unpacked udev bin/udevadm)
+ipdir=$(unpacked iproute2 bin/ip)
+cudir=$(unpacked can-utils usr/bin/cansend)
+log "kernel $kpkg ($kver), $(basename "$udir"), $(basename "$ipdir"), $(basename "$cudir")"
 
 # ---------------------------------------------------------------- initramfs
 rm -rf "$work"
@@ -116,7 +140,9 @@ cp /bin/busybox "$r/bin/"
 for a in $(/bin/busybox --list); do [ -e "$r/bin/$a" ] || ln -s busybox "$r/bin/$a"; done
 # with the shared libraries ldd names, at the same paths
 copy_with_libs() {
+	rm -f "$r/bin/$(basename "$1")"   # busybox's applet link of the same name
 	cp "$1" "$r/bin/"
+	strip --strip-debug "$r/bin/$(basename "$1")"   # a smaller initramfs boots sooner
 	if ldd "$1" | grep -q 'not found'; then die "$1 has unresolved libraries"; fi
 	for lib in $(ldd "$1" | grep -o '/[^ ]*'); do
 		mkdir -p "$r$(dirname "$lib")"
@@ -124,7 +150,7 @@ copy_with_libs() {
 	done
 }
 for b in build/app/flashdesk build/ecusim/ecusim build/tests/vm/isotp_peer build/tests/vm/trelink_probe \
-	build/tests/vm/usb_replay "$udir/bin/udevadm"; do
+	build/tests/vm/link_client build/tests/vm/usb_replay "$udir/bin/udevadm" "$ipdir/bin/ip" "$cudir/usr/bin/cansend" "$cudir/usr/bin/candump"; do
 	copy_with_libs "$b"
 done
 cp build/tests/vm/libusb_record.so "$r/lib/usb_record.so"
@@ -134,10 +160,12 @@ cp "$kdir/modules.list" "$r/etc/vm-modules"
 mkdir -p "$r/etc/udev/rules.d" "$r/lib/udev/rules.d"
 cp "$udir/etc/udev/udev.conf" "$r/etc/udev/"
 cp "$udir/lib/udev/rules.d/50-udev-default.rules" "$r/lib/udev/rules.d/"
-# the product's rule, as `cmake --install` puts it
+# the product's rule, as `cmake --install` puts it, and the flashdesk package's postinst: the
+# guest installs them while an ECU is plugged in (step access)
 cmake --install build --prefix "$work/install" --component udev >/dev/null
-cp "$work/install/lib/udev/rules.d/70-flashdesk-ecu.rules" "$r/lib/udev/rules.d/"
-grep -qi "ATTR{idVendor}==\"${usb_id%:*}\"" "$r/lib/udev/rules.d/70-flashdesk-ecu.rules" ||
+mkdir -p "$r/work/udev"
+cp "$work/install/lib/udev/rules.d/70-flashdesk-ecu.rules" build/udev/postinst "$r/work/udev/"
+grep -qi "ATTR{idVendor}==\"${usb_id%:*}\"" "$r/work/udev/70-flashdesk-ecu.rules" ||
 	die "the installed udev rule does not name $usb_id (FLASHDESK_USB_IDS)"
 printf 'root:x:0:0:root:/:/bin/sh\ntechnician:x:1000:1000:technician:/tmp:/bin/sh\n' > "$r/etc/passwd"
 printf 'root:x:0:\nplugdev:x:46:technician\ntechnician:x:1000:\n' > "$r/etc/group"
@@ -148,28 +176,55 @@ USB_ID=$usb_id
 WATCHDOG_S=$((qemu_timeout - 20))
 FAULT_STEPS="$fault_steps"
 RATIO_PAIRS=$ratio_pairs
+STEPS="$(echo $steps)"
+CAN_BITRATE=$can_bitrate
+CAN_BITRATE_ECU=$([ "${VM_BREAK:-}" = can-bitrate ] && echo 250000 || echo $can_bitrate)
+UART_BREAK=$([ "${VM_BREAK:-}" = serial-bitrate ] && echo 115200)
 EOF
 build/ecusim/ecusim make-packages --serial "$serial1" --out "$r/work/packages" >/dev/null
 build/ecusim/ecusim make-packages --serial "$serial2" --out "$r/work/packages" >/dev/null
 # 1 MB of images for the whole-update ratio
-build/ecusim/ecusim make-packages --serial "$serial1" --out "$r/work/packages-1m" --image-kib 256,256,256,256 >/dev/null
+build/ecusim/ecusim make-packages --serial "$serial1" --out "$r/work/packages-1m" --image-kib 512,256,128,128 >/dev/null
 head -c 1048576 /dev/urandom > "$r/work/big.bin"
+head -c 65536 /dev/urandom > "$r/work/log64k.bin"
 cp scripts/vm/guest-init.sh "$r/init"
+cp scripts/vm/link-steps.sh "$r/etc/vm-link-steps.sh"
 chmod 755 "$r/init"
 (cd "$r" && find . -print0 | sort -z | cpio --null -o -H newc --owner=0:0 --quiet) > "$work/initramfs.cpio"
 log "initramfs $(($(stat -c %s "$work/initramfs.cpio") / 1024)) KiB"
 
 # ---------------------------------------------------------------- boot
 console=$work/console.log
+# The devices beside the console: two CAN controllers on one bus (can0 the host's, can1 the
+# ECU's); a UART (ttyS1, the ECU's) and an FTDI adapter (ttyUSB0, the host's) joined through a
+# socket that QEMU both listens on and connects to; the monitor on two FIFOs.
+devices=(
+	-object can-bus,id=canbus0 -device kvaser_pci,canbus=canbus0 -device kvaser_pci,canbus=canbus0
+	-chardev socket,id=uart,path="$work/line.sock",server=on,wait=off -device isa-serial,chardev=uart,index=1
+	-chardev socket,id=adapter,path="$work/line.sock" -device qemu-xhci,id=xhci
+	-device usb-serial,id=ftdi,bus=xhci.0,chardev=adapter
+	-chardev pipe,id=monitor,path="$work/monitor" -mon chardev=monitor,mode=readline
+)
+mkfifo "$work/monitor.in" "$work/monitor.out"
+cat "$work/monitor.out" > "$work/monitor.log" &
+monitor_reader=$!
+# Hands the guest's "VMTEST host: COMMAND" lines to the monitor.
+to_monitor() {
+	local line
+	while IFS= read -r line; do
+		case "$line" in "VMTEST host: device_del "*) echo "${line#VMTEST host: }" > "$work/monitor.in" ;; esac
+	done
+}
 log "booting the guest (TCG, one CPU, time-out ${qemu_timeout}s)"
 set +e
 timeout --kill-after=10 "$qemu_timeout" \
 	qemu-system-x86_64 -accel tcg -M pc -cpu max -smp 1 -m 768M \
-	-nodefaults -no-user-config -display none -serial stdio -no-reboot \
+	-nodefaults -no-user-config -display none -serial stdio -no-reboot "${devices[@]}" \
 	-kernel "$kdir/vmlinux" -initrd "$work/initramfs.cpio" \
-	-append "console=ttyS0 quiet panic=-1" </dev/null 2>&1 | sed -u 's/\r$//' | tee "$console"
+	-append "console=ttyS0 quiet panic=-1" </dev/null 2>&1 | sed -u 's/\r$//' | tee "$console" >(to_monitor)
 qemu_rc=${PIPESTATUS[0]}
 set -e
+kill "$monitor_reader" 2>/dev/null || true
 
 # ---------------------------------------------------------------- summary
 result=$(grep -m 1 '^VMTEST RESULT' "$console" || true)
@@ -177,10 +232,11 @@ status=PASS
 [ "$qemu_rc" = 0 ] || status=FAIL
 [ -n "$result" ] || status=FAIL
 case "$result" in *FAIL*) status=FAIL ;; esac
-for s in usb_update access hotplug powerseq faults usbcan isotp usb_update_ratio; do
+for s in $steps; do
 	case "$result" in *" $s=PASS"*) ;; *) status=FAIL ;; esac
 done
 ratio=$(grep -m 1 '^usb-update-ratio:' "$console" | sed 's/^usb-update-ratio: //' || true)
 echo "vm-test: $status${result#VMTEST RESULT} qemu_rc=$qemu_rc wall=$((SECONDS - t_start))s${ratio:+ ($ratio)}"
+grep -m 1 'can-rate:' "$console" | sed 's/^/vm-test: /' || true
 if [ "$status" = PASS ] && [ "${VM_KEEP:-0}" != 1 ]; then rm -rf "$work"; fi
 [ "$status" = PASS ]

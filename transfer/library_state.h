@@ -33,6 +33,7 @@ struct library_state {
     TrelinkCommandHeader command_header{};
     TrelinkResponseHeader response_header{};
     std::uint32_t transport_status = 0;
+    std::uint16_t stray_packets = 0;  // read off the USB pipe before the last command
     std::unique_ptr<exchange_trace> trace;  // TRELINK_TRACE; null: no trace, no cost
 };
 

@@ -20,8 +20,7 @@ std::string command_name(unsigned code) {
     return "COMMAND_" + std::to_string(code);
 }
 
-void exchange_trace::record(unsigned code, std::uint16_t request_size, std::uint16_t response_size, int status,
-                            std::chrono::steady_clock::duration took) {
+void exchange_trace::record(const exchange& e) {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
@@ -29,10 +28,11 @@ void exchange_trace::record(unsigned code, std::uint16_t request_size, std::uint
     gmtime_r(&seconds, &utc);
     char when[32];
     std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S", &utc);
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(took).count();
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(e.took).count();
     std::lock_guard lock(mutex_);
-    std::fprintf(file_, "%s.%03dZ\t%s\t%u\t%u\t%08x\t%lld\n", when, int(ms), command_name(code).c_str(),
-                 unsigned(request_size), unsigned(response_size), unsigned(status), static_cast<long long>(us));
+    std::fprintf(file_, "%s.%03dZ\t%s\t%u\t%u\t%08x\t%lld\t%04x\t%u\n", when, int(ms), command_name(e.code).c_str(),
+                 unsigned(e.request_size), unsigned(e.response_size), unsigned(e.status), static_cast<long long>(us),
+                 unsigned(e.response_type), unsigned(e.stray_packets));
     std::fflush(file_);
 }
 

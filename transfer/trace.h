@@ -1,5 +1,7 @@
 // The exchange trace (TRELINK_TRACE=FILE): one tab-separated line per KesSendCommand, appended
-// as it ends: UTC time, command name, request bytes, response bytes, status (hex), microseconds.
+// as it ends: UTC time, command name, request bytes, response bytes, status (hex), microseconds,
+// the response header's type (hex, as the ECU sent it; not checked) and the packets read off
+// the USB pipe before the command (a duplicated or late answer).
 // Off unless the variable names a file at KesInitializeInterfaces.
 #pragma once
 
@@ -20,8 +22,14 @@ public:
     exchange_trace(const exchange_trace&) = delete;
     exchange_trace& operator=(const exchange_trace&) = delete;
 
-    void record(unsigned code, std::uint16_t request_size, std::uint16_t response_size, int status,
-                std::chrono::steady_clock::duration took);
+    struct exchange {
+        unsigned code;
+        std::uint16_t request_size, response_size;
+        int status;
+        std::chrono::steady_clock::duration took;
+        std::uint16_t response_type, stray_packets;
+    };
+    void record(const exchange& e);
 
 private:
     explicit exchange_trace(std::FILE* file) : file_(file) {}

@@ -8,6 +8,7 @@
 #include "protocol/codec.h"
 #include "protocol/commands.h"
 #include "protocol/status.h"
+#include "transfer/capture.h"
 #include "transfer/library_state.h"
 #include "transfer/messages.h"
 #include "platform/environment.h"
@@ -76,6 +77,7 @@ int KesInitializeInterfaces(unsigned flags, unsigned char* data) {
         s.trace = exchange_trace::open(path);
     else
         s.trace.reset();
+    capture::start_from_environment();
     fill_command_port(s.command_port, flags);
     const link_kind kind = choose_link(flags);
     if (kind != link_kind::none) {
@@ -121,8 +123,9 @@ int KesSendCommand(unsigned command_code, void* command_data, uint16_t command_d
     const auto start = std::chrono::steady_clock::now();
     const int result = send_command(command_code, command_data, command_data_size, response_data,
                                     response_data_buffer_size, &returned);
-    trace->record(command_code, command_data ? command_data_size : 0, returned, result,
-                  std::chrono::steady_clock::now() - start);
+    const library_state& s = state();
+    trace->record({command_code, std::uint16_t(command_data ? command_data_size : 0), returned, result,
+                   std::chrono::steady_clock::now() - start, s.response_header.response_type, s.stray_packets});
     if (returned_size) *returned_size = returned;
     return result;
 }
@@ -145,6 +148,7 @@ static int send_command(unsigned command_code, void* command_data, uint16_t comm
     s.command_header = {protocol::command_type(code), command_data_size, response_data_buffer_size,
                         0};
     s.response_header = {};
+    s.stray_packets = 0;
 
     // Codes above the command table have no row and go out unconverted.
     const protocol::codec_row* row = protocol::find_codec(code);

@@ -30,8 +30,10 @@ extern "C" {
 /* Non-zero shows the library's error messages, 0 suppresses them. */
 TRELINK_EXPORT int EnableErrorMessages(int enable);
 
-/* Selects the link by the flags and opens it. data is only used by the simulator link:
- * data[0] is the simulator's own, data + 1 the simulator library's file name. */
+/* Selects the link by the flags and opens it. For the simulator link, data[0] is the
+ * simulator's own and data + 1 the simulator library's file name. For the USB link, data is
+ * null or a terminated device path (what a device arrival names): that device is opened, and
+ * no other. */
 TRELINK_EXPORT int KesInitializeInterfaces(unsigned flags, unsigned char* data);
 
 /* Connects the command/response port (serial links); 1 when no link was ever selected. */

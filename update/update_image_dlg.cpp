@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "core/certificate_reader.h"
 #include "pak/pak_group_file.h"
 #include "update/update_failure.h"
 #include "platform/registry/device_registry.h"
@@ -76,17 +77,13 @@ void CUpdateImageDlg::on_init() {
     enable_controls(true);
 
     std::string failure_text;
-    std::ifstream in(options_.root_certificate_path, std::ios::binary);
-    if (!in) {
+    const certificate_file read = read_certificate_file(options_.root_certificate_path, root_certificate_);
+    if (read == certificate_file::cannot_open) {
         failure_text = "No root certificate found.  Cannot continue.";
-    } else {
-        try {
-            root_certificate_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        } catch (const std::exception&) {  // too large to hold
-            root_certificate_.clear();
-        }
-        // An empty file cannot identify any ECU: refused like an unreadable one.
-        if (in.bad() || root_certificate_.empty()) failure_text = "Cannot read root certificate.  Cannot continue.";
+    } else if (read == certificate_file::unreadable || root_certificate_.empty()) {
+        // An empty file cannot identify any ECU, nor can one longer than any certificate:
+        // refused like an unreadable one.
+        failure_text = "Cannot read root certificate.  Cannot continue.";
     }
     if (!failure_text.empty()) {
         message_box(failure_text, "ERROR!", ui::MB_OK);
@@ -148,6 +145,8 @@ void CUpdateImageDlg::on_device_change(const ui::device_event& e) {
     if (e.kind == ui::device_event::arrival) {
         if (worker_.joinable()) worker_.join();  // the last one has ended: update_busy is clear
         update_busy = true;
+        // The worker serves the ECU that arrived, never another one that is plugged in too.
+        ecu_device_ = e.path;
         worker_ = std::jthread([this](std::stop_token stop) { run_worker(stop); });
     } else {
         model().set_bitmap(id::main_lamp, lamp_yellow);
@@ -181,6 +180,7 @@ void CUpdateImageDlg::run_worker(std::stop_token stop) {
         if (connection_.is_connected()) connection_.disconnect();
     } catch (...) {
     }
+    connection_.use_device({});
     update_busy = false;
     if (options_.after_worker) options_.after_worker();
 }
@@ -200,8 +200,11 @@ void CUpdateImageDlg::fail_worker(std::string what) noexcept {
 
 void CUpdateImageDlg::serve_ecu(std::stop_token stop) {
     if (connection_.is_connected()) connection_.disconnect();
+    connection_.use_device(ecu_device_);
     bool connected = false;
-    for (int attempt = 1; attempt <= options_.connect_attempts && !stop.stop_requested(); ++attempt) {
+    // A front-end that stopped every exchange (on a signal) needs no further attempts.
+    const auto stopped = [&stop] { return stop.stop_requested() || connection_manager::exchanges_stopped(); };
+    for (int attempt = 1; attempt <= options_.connect_attempts && !stopped(); ++attempt) {
         try {
             connection_.connect();
             connected = true;
@@ -216,7 +219,7 @@ void CUpdateImageDlg::serve_ecu(std::stop_token stop) {
         }
     }
     if (!connected) {
-        if (!stop.stop_requested() && options_.no_answer) options_.no_answer();
+        if (!stopped() && options_.no_answer) options_.no_answer();
         return;
     }
     if (identify()) {

@@ -92,6 +92,9 @@ public:
         std::uint32_t image_version = 0;
     };
 
+    // The device path of the ECU the worker serves; read it on the worker's thread.
+    const std::string& ecu_device() const { return ecu_device_; }
+
     // The image rows as the worker left them; read them on the worker's thread (ecu_done).
     const std::array<image_row, 4>& rows() const { return rows_; }
 
@@ -143,6 +146,7 @@ private:
     std::mutex pause_mutex_;
     std::condition_variable_any pause_;
     std::atomic<bool> device_watch_failed_{false};
+    std::string ecu_device_;  // the arrival the worker serves
     std::jthread worker_;
 };
 

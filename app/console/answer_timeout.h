@@ -16,7 +16,9 @@ void add_answer_timeout_option(CLI::App& app);
 // an exchange ran out of time.
 int exit_status(CLI::App& app, const CLI::ParseError& failure);
 
-// "No answer from the ECU within N s." once an exchange ran out of time, else empty.
+// "No answer from the ECU within N s."
+std::string answer_timeout_text();
+// The same once an exchange ran out of time, else empty.
 std::string missed_answer_text();
 
 }  // namespace qx::console

@@ -5,6 +5,8 @@
 
 #include "app/console/answer_timeout.h"
 #include "app/console/console_link.h"
+#include "app/console/job_output.h"
+#include "app/console/visible_text.h"
 
 namespace qx::console {
 
@@ -47,12 +49,13 @@ int run_command_line(CLI::App& app, int argc, char** argv, std::ostream& err) {
         app.parse(argc, argv);
         return 0;
     } catch (const CLI::ParseError& e) {
+        if (job_ended()) return app.exit(e);  // the job told how it ended itself
         const int status = exit_status(app, e);  // usage errors, the commands' own exit statuses, a missed answer
         // A command that failed (not a usage error) may have failed for want of the named device.
         if (status != 0 && dynamic_cast<const CLI::RuntimeError*>(&e)) report_absent_device(err);
         return status;
     } catch (const std::exception& e) {
-        err << "flashdesk: stopped by an unexpected failure: " << e.what() << std::endl;
+        err << "flashdesk: stopped by an unexpected failure: " << visible(e.what()) << std::endl;
     } catch (...) {
         err << "flashdesk: stopped by an unexpected failure." << std::endl;
     }

@@ -20,9 +20,18 @@ const link_choice& console_link();
 std::string console_link_device();
 
 // After a failed command that found no device to connect to: when `--device` named one that is
-// not present, says so on err.
+// not present, says so on err, and so does every refusal of the device registry's folders and
+// sockets (platform/registry) on a line of its own.
 void report_absent_device(std::ostream& err);
-// That text, or empty.
+// The first of those texts, or empty.
 std::string absent_device_text();
+// "No such device: SELECTOR (flashdesk devices lists the ECUs plugged in)."
+std::string no_such_device_text(const std::string& selector);
+
+// Exit status of a command that would have to guess which ECU is meant.
+inline constexpr int several_ecus_exit = 2;
+// When the USB link is chosen, `--device` names none and more than one ECU device is plugged
+// in: the text that refuses to guess. Empty otherwise.
+std::string several_ecus_text();
 
 }  // namespace qx::console

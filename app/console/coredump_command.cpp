@@ -6,7 +6,6 @@
 #include <iterator>
 #include <ostream>
 
-#include "filetool/pc_file.h"
 #include "pak/crc32c.h"
 
 namespace qx::console {
@@ -27,17 +26,13 @@ std::string utc_text(std::int64_t seconds) {
 
 }  // namespace
 
-bool save_core_dump(const std::string& path, const imagetool::core_dump& dump, std::ostream& out) {
+bool save_core_dump(filetool::pc_file& file, const std::string& path, const imagetool::core_dump& dump,
+                    std::ostream& out) {
     std::vector<std::uint8_t> bytes;
     try {
         bytes = imagetool::write_core_dump(dump);
     } catch (const imagetool::core_dump_file_error& e) {
         out << "Error: " << e.what() << std::endl;
-        return false;
-    }
-    filetool::pc_file file(path);
-    if (!file.is_open()) {
-        out << "Error: " << (file.refusal().empty() ? "cannot create a file beside " + path : file.refusal()) << std::endl;
         return false;
     }
     if (!file.write(bytes) || !file.keep()) {

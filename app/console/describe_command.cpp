@@ -1,6 +1,7 @@
 #include "app/console/describe_command.h"
 
 #include <charconv>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -9,6 +10,7 @@
 
 #include "app/console/command_line.h"
 #include "app/console/json_output.h"
+#include "app/console/wireshark_dissector.h"
 #include "protocol/catalogue_rules.h"
 #include "protocol/description.h"
 
@@ -19,6 +21,8 @@ namespace {
 struct describe_options {
     std::vector<std::string> keys;
     bool json = false;
+    bool wireshark = false;
+    std::string out;
 };
 
 // A named child first; a key that is a number also finds a numbered child.
@@ -68,6 +72,19 @@ void print(const dynamic_map& n, std::size_t depth, std::string& out) {
     }
 }
 
+int write_dissector(const describe_options& o) {
+    const std::string lua = wireshark_dissector();
+    if (o.out.empty()) {
+        std::cout << lua;
+        return 0;
+    }
+    std::ofstream file(o.out, std::ios::binary | std::ios::trunc);
+    file << lua;
+    if (file.flush()) return 0;
+    std::cerr << "flashdesk describe: cannot write " << o.out << "\n";
+    return 1;
+}
+
 // The node at the key path, or null; `missing` then holds the path up to the first key that
 // found nothing.
 const dynamic_map* at(const dynamic_map& root, const std::vector<std::string>& keys, std::string& missing) {
@@ -82,6 +99,7 @@ const dynamic_map* at(const dynamic_map& root, const std::vector<std::string>& k
 }
 
 int run(const describe_options& o) {
+    if (o.wireshark) return write_dissector(o);
     // Only the entries under the key path are built; a key that names a numbered child of a
     // named node (commands 3) is no name of the path, and then the whole description is built.
     // The tree lives as long as the process: taking it apart again would only delay the exit.
@@ -118,7 +136,11 @@ void add_describe_command(CLI::App& app) {
     auto* cmd = app.add_subcommand("describe", "Print the protocol description at a key path");
     if (!chosen(*cmd)) return;
     cmd->add_option("KEY", opts->keys, "Key path, e.g. structs ReadDataRequest_TS fields");
-    cmd->add_flag("--json", opts->json, "Print JSON");
+    auto* json = cmd->add_flag("--json", opts->json, "Print JSON");
+    auto* wireshark = cmd->add_flag("--wireshark", opts->wireshark,
+                                    "Write a Lua dissector for Wireshark made from the catalogue (to standard output, or --out FILE)");
+    wireshark->excludes(json);
+    cmd->add_option("--out", opts->out, "With --wireshark: the file to write")->needs(wireshark);
     cmd->callback([opts] {
         if (int rc = run(*opts)) throw CLI::RuntimeError(rc);
     });

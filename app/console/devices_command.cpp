@@ -11,8 +11,10 @@
 #include <nlohmann/json.hpp>
 
 #include "app/console/command_line.h"
+#include "app/console/console_link.h"
 #include "app/console/ecu_command.h"
 #include "app/console/json_output.h"
+#include "app/console/visible_text.h"
 #include "core/connection_manager.h"
 #include "platform/environment.h"
 #include "platform/registry/device_registry.h"
@@ -67,16 +69,16 @@ std::string one_line(std::string text) {
 }
 
 void print_line(const usb::present_device& d, const probe_result* p, std::ostream& out) {
-    out << d.path;
+    out << visible(d.path);
     const std::pair<const char*, const std::string*> fields[] = {
         {"bus-port", &d.bus_port}, {"manufacturer", &d.manufacturer}, {"product", &d.product}, {"serial", &d.serial}};
     for (const auto& [key, value] : fields)
-        if (!value->empty()) out << "  " << key << ": " << *value;
+        if (!value->empty()) out << "  " << key << ": " << visible(*value);
     if (p && p->facts)
         out << "  mode: " << mode_name(p->facts->target_mode) << "  firmware_version: " << hex8(p->facts->firmware_version)
-            << "  serial_number: " << p->facts->serial_number;
+            << "  serial_number: " << visible(p->facts->serial_number);
     else if (p)
-        out << "  probe failed: " << one_line(p->failure);
+        out << "  probe failed: " << visible(one_line(p->failure));
     out << '\n';
 }
 
@@ -101,7 +103,8 @@ json json_of(const usb::present_device& d, const probe_result* p) {
 
 int run_devices(const devices_options& options, std::ostream& out, std::ostream& err) {
     int error = 0;
-    std::vector<usb::present_device> devices = usb::present_devices(platform::ecu_interface_class, true, error);
+    std::vector<std::string> refusals;
+    std::vector<usb::present_device> devices = usb::present_devices(platform::ecu_interface_class, true, error, &refusals);
     // `--device` narrows the list as it narrows every command.
     if (const std::string wanted = platform::environment::device(); !wanted.empty()) {
         const usb::device_selector selector = usb::device_selector::parse(wanted);
@@ -120,7 +123,13 @@ int run_devices(const devices_options& options, std::ostream& out, std::ostream&
     } else {
         for (std::size_t i = 0; i < devices.size(); ++i) print_line(devices[i], probe_of(i), out);
     }
-    bool ok = true;
+    bool ok = refusals.empty();
+    for (const std::string& refusal : refusals) err << visible(refusal) << '\n';
+    // `--device` named one that is not plugged in: nothing to list or probe is no answer.
+    if (const std::string wanted = platform::environment::device(); !wanted.empty() && devices.empty()) {
+        err << visible(no_such_device_text(wanted)) << '\n';
+        ok = false;
+    }
     if (error != 0) {
         err << "The real USB devices could not be listed (TRELINK_USB_IDS " << platform::environment::usb_ids()
             << "): " << std::strerror(error) << ".\n";

@@ -15,7 +15,8 @@ struct devices_options {
     std::string root_certificate = "RootCertificate_tcert.der";
 };
 
-// The exit status: 0, or 1 when the devices could not be listed or a probe failed.
+// The exit status: 0, or 1 when the devices could not be listed, a probe failed or `--device`
+// names no device present.
 int run_devices(const devices_options& options, std::ostream& out, std::ostream& err);
 
 void add_devices_command(CLI::App& app);

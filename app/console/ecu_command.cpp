@@ -2,6 +2,9 @@
 
 #include "app/console/command_line.h"
 #include "app/console/console_link.h"
+#include "app/console/job_output.h"
+#include "app/console/visible_text.h"
+#include "core/certificate_reader.h"
 
 #include <cstdio>
 #include <fstream>
@@ -15,10 +18,10 @@ namespace qx::console {
 namespace {
 
 // The root certificate a boot loader needs to tell its serial number.
-std::vector<std::uint8_t> read_certificate_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw qx::exception("Cannot read root certificate " + path);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+std::vector<std::uint8_t> root_certificate_bytes(const std::string& path) {
+    std::vector<std::uint8_t> bytes;
+    if (read_certificate_file(path, bytes) != certificate_file::read) throw qx::exception("Cannot read root certificate " + path);
+    return bytes;
 }
 
 }  // namespace
@@ -38,7 +41,7 @@ ecu_facts read_ecu_facts(connection_manager& manager, const std::string& root_ce
         manager.connect();
         std::vector<std::uint8_t> certificate;
         if (manager.target_mode != connection_manager::mode_application)
-            certificate = read_certificate_file(root_certificate);
+            certificate = root_certificate_bytes(root_certificate);
         ecu_facts facts{manager.target_mode, manager.transferstructs_version, manager.firmware_version,
                         manager.board_model, manager.max_configuration_channels, {}};
         facts.serial_number = manager.read_ecu_serial_number(certificate);
@@ -56,12 +59,12 @@ int run_ecu_info(connection_manager& manager, const ecu_info_options& options, s
         out << "target_mode: " << facts.target_mode << '\n'
             << "transferstructs_version: " << facts.transferstructs_version << '\n'
             << "firmware_version: " << hex8(facts.firmware_version) << '\n'
-            << "board_model: " << facts.board_model << '\n'
+            << "board_model: " << visible(facts.board_model) << '\n'
             << "max_configuration_channels: " << facts.max_configuration_channels << '\n'
-            << "serial_number: " << facts.serial_number << '\n';
+            << "serial_number: " << visible(facts.serial_number) << '\n';
         return 0;
     } catch (const qx::exception& e) {
-        err << e.message << '\n';
+        err << visible_lines(e.message) << '\n';
         return 1;
     }
 }
@@ -75,6 +78,7 @@ void add_ecu_command(CLI::App& app) {
     info->add_option("--root-cert", options->root_certificate, "root certificate (DER) for a boot loader")
         ->capture_default_str();
     info->callback([options] {
+        if (const int refused = refuse_several_ecus(false)) throw CLI::RuntimeError(refused);
         auto manager = std::make_unique<connection_manager>(console_link());
         const int rc = run_ecu_info(*manager, *options, std::cout, std::cerr);
         if (rc != 0) throw CLI::RuntimeError(rc);

@@ -20,6 +20,7 @@
 #include "app/console/ecu_command.h"
 #include "app/console/job_output.h"
 #include "app/console/json_output.h"
+#include "app/console/visible_text.h"
 #include "core/connection_manager.h"
 #include "pak/crc32c.h"
 
@@ -45,14 +46,25 @@ ecu_record::clock::time_point utc_time(const std::string& text) {
     std::tm tm{};
     const char* end = ::strptime(text.c_str(), "%Y-%m-%dT%H:%M:%SZ", &tm);
     if (!end || *end) throw std::invalid_argument("not a UTC time: " + text);
-    return ecu_record::clock::from_time_t(::timegm(&tm));
+    // A year the clock cannot hold (it spans about 292 years either side of 1970) is no time
+    // a station wrote.
+    const std::time_t seconds = ::timegm(&tm);
+    using limit = std::chrono::duration<std::time_t>;
+    if (seconds > std::chrono::duration_cast<limit>(ecu_record::clock::duration::max()).count() ||
+        seconds < std::chrono::duration_cast<limit>(ecu_record::clock::duration::min()).count())
+        throw std::invalid_argument("not a UTC time: " + text);
+    return ecu_record::clock::from_time_t(seconds);
 }
 
 json number_or_null(const std::optional<std::uint32_t>& v) { return v ? json(*v) : json(nullptr); }
 
+// null, or a whole number that fits 32 bits: a record line never holds a fraction, a negative
+// number or a larger one (converting those would be undefined or wrong).
 std::optional<std::uint32_t> optional_number(const json& j) {
     if (j.is_null()) return std::nullopt;
-    return j.get<std::uint32_t>();
+    if (!j.is_number_unsigned() || j.get<std::uint64_t>() > 0xFFFFFFFFu)
+        throw std::invalid_argument("not a 32-bit number: " + j.dump());
+    return std::uint32_t(j.get<std::uint64_t>());
 }
 
 std::uint32_t crc_value(const json& j) {
@@ -67,12 +79,13 @@ std::string system_error(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + std::strerror(errno);
 }
 
-// A line that a crash or a power loss cut short: a record line that is not whole JSON (at the
-// end of the file, also a line cut within the marker), or the zeros a file system may leave
-// where data did not reach the disk.
-bool torn(const std::string& line, bool last) {
+// A line that a crash or a power loss cut short: a record line that is not whole JSON, or the
+// zeros a file system may leave where data did not reach the disk. A line cut within the
+// marker is one only where nothing else could have written it: at the end of the file, or
+// fenced off by the next writer, whose record line follows it.
+bool torn(const std::string& line, const std::string* next) {
     if (line.find_first_not_of('\0') == std::string::npos) return true;
-    if (line.size() < marker.size()) return last && marker.starts_with(line);
+    if (line.size() < marker.size()) return marker.starts_with(line) && (!next || next->starts_with(marker));
     return line.starts_with(marker) && !json::accept(line);
 }
 
@@ -234,24 +247,27 @@ bool open_job_record(const std::string& path, job_output& job, std::unique_ptr<r
     }
 }
 
-bool append_record(record_file* file, const ecu_record& r, std::ostream& err) {
-    if (!file) return true;
+std::string append_record(record_file* file, const ecu_record& r) {
+    if (!file) return {};
     try {
         file->append(r);
-        return true;
+        return {};
     } catch (const std::runtime_error& e) {
-        err << "flashdesk: " << e.what() << std::endl;
-        return false;
+        return std::string("flashdesk: ") + e.what();
     }
 }
 
 int show_record(std::istream& in, const std::string& name, const std::string& serial, std::ostream& out,
                 std::ostream& err) {
+    // Numbered lines, the empty ones left out.
+    std::vector<std::pair<unsigned long, std::string>> lines;
+    std::string text;
+    for (unsigned long number = 1; std::getline(in, text); ++number)
+        if (!text.empty()) lines.emplace_back(number, std::move(text));
     std::vector<ecu_record> records;
-    std::string line;
-    for (unsigned long number = 1; std::getline(in, line); ++number) {
-        if (line.empty()) continue;
-        if (torn(line, in.peek() == std::char_traits<char>::eof())) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const auto& [number, line] = lines[i];
+        if (torn(line, i + 1 < lines.size() ? &lines[i + 1].second : nullptr)) {
             err << name << ": line " << number << " was cut short (a crash while it was written) and is skipped." << std::endl;
             continue;
         }
@@ -278,6 +294,9 @@ int show_record(std::istream& in, const std::string& name, const std::string& se
             images.push_back({i.type, i.package, optional_text(i.version, false), optional_text(i.size, false),
                               optional_text(i.crc32c, true), i.author, i.date});
     }
+    for (table_rows* rows : {&ecus, &images})
+        for (auto& row : *rows)
+            for (std::string& cell : row) cell = visible(cell);
     const auto ecu_width = column_widths(ecus), image_width = column_widths(images);
     print_row(ecus[0], ecu_width, "", out);
     print_row(images[0], image_width, "  ", out);

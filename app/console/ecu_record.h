@@ -88,8 +88,8 @@ private:
 // Opens the record of `path` for a job command (none for an empty path); false, with the
 // reason said through `job` (its verdict), when it cannot be opened.
 bool open_job_record(const std::string& path, job_output& job, std::unique_ptr<record_file>& file);
-// Appends `r` to `file` (if any); false, with the reason on `err`, when it could not.
-bool append_record(record_file* file, const ecu_record& r, std::ostream& err);
+// Appends `r` to `file` (if any); when it could not, the text that says why, else empty.
+std::string append_record(record_file* file, const ecu_record& r);
 
 // The table of the record lines in `in`, only those of `serial` when it is not empty. Lines cut
 // short by a crash are skipped with a note on `err`. Returns the exit status: 1 (and a text on

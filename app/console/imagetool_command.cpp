@@ -14,11 +14,14 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 
 #include "app/console/coredump_command.h"
+#include "app/console/stop_signals.h"
 #include "app/launcher/mode_texts.h"
+#include "core/certificate_reader.h"
 #include "filetool/pc_file.h"
 #include "imagetool/image_downloader_dlg.h"
 #include "platform/ui/console_renderer.h"
@@ -94,6 +97,10 @@ protected:
             case imagetool_job::erase_fixed: click(IDC_ERASE_FIXED_MODEL); break;
             case imagetool_job::r8c:
                 click(IDC_R8C_SELECT_FILE);
+                // Measured as loaded: the upgrade lets go of the image when it ends.
+                post([this] {
+                    if (r8c_image_loaded()) r8c_measured_.measure(r8c_image(0, r8c_image_length()));
+                });
                 click(IDC_R8C_DOWNLOAD_FILE);
                 break;
             case imagetool_job::powerseq:
@@ -124,9 +131,13 @@ protected:
     }
 
 public:
-    // The time-out of the wait for the ECU's return: true when it ends the run now, false when
-    // a download has begun (it runs to its end).
-    bool time_out() {
+    // Size and CRC-32C of the R8C image as it was loaded (none when it was not).
+    const record_image& r8c_measured() const { return r8c_measured_; }
+
+    // The wait for the ECU's return is given up (its time-out, a stop): true when that ends the
+    // run now, false when a download has begun (it runs to its end, or to its next exchange
+    // after a stop). Any other job ends now too.
+    bool give_up_waiting() {
         std::lock_guard lock(deadline_mutex_);
         if (downloading_) return false;
         timed_out_ = true;
@@ -161,6 +172,7 @@ private:
     std::string file_;
     std::mutex deadline_mutex_;
     bool downloading_ = false, timed_out_ = false;
+    record_image r8c_measured_;
 };
 
 const char* job_name(imagetool_job job) {
@@ -182,7 +194,8 @@ std::vector<record_image> images_in_hand(console_tool& tool, imagetool_job job, 
     image.package = file;
     if (job == imagetool_job::r8c) {
         image.type = "R8C";
-        if (tool.r8c_image_loaded()) image.measure(tool.r8c_image(0, tool.r8c_image_length()));
+        image.size = tool.r8c_measured().size;
+        image.crc32c = tool.r8c_measured().crc32c;
     } else if (tool.package_loaded()) {
         const pak_file& p = tool.package();
         image.type = image_type_display_name(p.image_type);
@@ -215,10 +228,13 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
     job_output report(out, options.json);
     const bool boot_job =
         job == imagetool_job::program || job == imagetool_job::erase_dynamic || job == imagetool_job::erase_fixed;
-    // Refused before anything is sent: the dump would replace a link, a device or a folder.
+    // Made before anything is sent: a dump that could not be kept is not read (the target is a
+    // link, a device or a folder, or its folder takes no file).
+    std::optional<filetool::pc_file> dump_file;
     if (job == imagetool_job::coredump) {
-        if (const std::string reason = filetool::unusable_target(options.file); !reason.empty()) {
-            report.fail(out, reason);
+        dump_file.emplace(options.file);
+        if (!dump_file->is_open()) {
+            report.fail(out, dump_file->refusal());
             return report.end(1);
         }
     }
@@ -234,9 +250,9 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
     ecu.found(manager);
     // The job's end: the ECU's line in the record, then the verdict.
     auto end = [&](bool done, const std::string& failure) {
-        ecu.finish(done, failure);
-        const bool kept = append_record(record, ecu, std::cerr);
-        return report.end(done && kept ? 0 : 1);
+        ecu.finish(done, failure_told(failure, connection_manager::answer_missed()));
+        if (const std::string lost = append_record(record, ecu); !lost.empty()) report.record_lost(std::cerr, lost);
+        return report.end(done ? 0 : 1);
     };
     std::vector<std::uint8_t> root;
     if (boot_job && manager.target_mode != connection_manager::mode_boot_loader) {
@@ -246,13 +262,11 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
     // A boot loader tells its serial number only against the root certificate.
     if (manager.target_mode == connection_manager::mode_boot_loader &&
         (boot_job || job == imagetool_job::coredump)) {
-        std::ifstream in(options.root_certificate, std::ios::binary);
-        if (!in) {
+        if (read_certificate_file(options.root_certificate, root) != certificate_file::read) {
             const std::string text = "Failed to open Root certificate: " + options.root_certificate;
             report.fail(out, text);
             return end(false, text);
         }
-        root.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
     ui::console_answers answers;
@@ -269,7 +283,7 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
     console_tool tool(manager, root, job, options.file);
     bool dump_kept = false;
     if (job == imagetool_job::coredump)
-        tool.keep_core_dumps([&](imagetool::core_dump&& dump) { dump_kept = save_core_dump(options.file, dump, out); });
+        tool.keep_core_dumps([&](imagetool::core_dump&& dump) { dump_kept = save_core_dump(*dump_file, options.file, dump, out); });
     // The power sequence waits for the ECU to come back; the wait is given up after the
     // timeout, a download that has begun is not.
     std::mutex m;
@@ -279,7 +293,7 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
         timer = std::jthread([&](std::stop_token stop) {
             std::unique_lock lock(m);
             if (!cv.wait_for(lock, stop, std::chrono::seconds(options.timeout), [] { return false; }) &&
-                !stop.stop_requested() && tool.time_out()) {
+                !stop.stop_requested() && tool.give_up_waiting()) {
                 tool.post([&renderer, &options] {
                     renderer.message_box(nullptr, {"Error", "The ECU did not come back within " +
                                                                 std::to_string(options.timeout) + " s.",
@@ -289,7 +303,12 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
             }
         });
     }
-    tool.run_modal(renderer);
+    {
+        on_stop stopping([&tool] {
+            if (tool.give_up_waiting()) tool.post_close();
+        });
+        tool.run_modal(renderer);
+    }
     timer.request_stop();
     if (timer.joinable()) timer.join();
     ecu.serial_number = tool.model().text(IDC_ECU_SERIAL);
@@ -299,13 +318,12 @@ int run_imagetool(connection_manager& manager, imagetool_job job, const imagetoo
         report.set_verdict(job == imagetool_job::coredump ? "Core dump saved: " + options.file : text);
         return end(true, {});
     }
-    // Some failures end the dialog's work without a box of their own: the verdict is said here.
-    // The result object and the record tell the failure the last error box showed.
-    static const std::string not_complete = "the job did not complete.";
-    report.fail(out, not_complete);
+    // The verdict is the failure the last error box showed; some failures end the dialog's
+    // work without a box of their own.
     const std::string shown = renderer.last_error();
-    if (!shown.empty()) report.set_verdict(shown);
-    return end(false, shown.empty() ? not_complete : shown);
+    const std::string failure = shown.empty() ? "the job did not complete." : shown;
+    report.fail(out, failure);
+    return end(false, failure);
 }
 
 void add_imagetool_commands(CLI::App& app) {

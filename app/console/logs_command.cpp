@@ -3,6 +3,7 @@
 #include "app/console/command_line.h"
 #include "app/console/console_link.h"
 #include "app/console/job_output.h"
+#include "app/console/visible_text.h"
 
 #include <condition_variable>
 #include <functional>
@@ -120,7 +121,7 @@ void print_entries(const LogTestDlg& d, const job_output& report, std::ostream& 
         if (report.json())
             report.object({{"type", "file"}, {"index", i}, {"short_name", e->short_name}, {"name", e->long_name}, {"size", e->size}});
         else
-            out << i << '\t' << e->short_name << '\t' << e->long_name << '\t' << e->size << '\n';
+            out << i << '\t' << visible(e->short_name) << '\t' << visible(e->long_name) << '\t' << e->size << '\n';
     }
 }
 
@@ -171,7 +172,7 @@ int run_logs_get(connection_manager& manager, int index, const std::string& outf
         },
         &out);
     // After the dialog: its progress bar has made room for the line.
-    if (!copied.empty() && !report.json()) out << copied << '\n';
+    if (!copied.empty() && !report.json()) out << visible(copied) << '\n';
     return report.end(rc);
 }
 
@@ -194,6 +195,11 @@ int run_logs_format(connection_manager& manager, std::ostream& out, std::ostream
 int run_logs_diagnose(connection_manager& manager, const std::string& outfile, std::ostream& out, std::ostream& err,
                       bool json) {
     job_output report(out, json);
+    // Refused before anything is sent, as for a download.
+    if (const std::string reason = filetool::unusable_target(outfile); !reason.empty()) {
+        report.fail(err, reason);
+        return report.end(1);
+    }
     ui::console_answers answers;
     answers.file = outfile;
     const int rc = with_dialog(manager, answers, report, err, [&](LogTestDlg& d, session_renderer& r) {

@@ -10,6 +10,7 @@
 
 #include "app/console/command_line.h"
 #include "app/console/json_output.h"
+#include "app/console/visible_text.h"
 #include "pak/pak_file.h"
 #include "pak/pak_group_file.h"
 
@@ -70,7 +71,7 @@ void print_text(const json& j, std::ostream& out, const std::string& indent) {
                 print_text(e, out, indent + "  ");
             }
         } else if (value.is_string()) {
-            out << indent << key << ": " << value.get<std::string>() << "\n";
+            out << indent << key << ": " << visible(value.get<std::string>()) << "\n";
         } else {
             out << indent << key << ": " << value.dump() << "\n";
         }
@@ -123,7 +124,7 @@ int pak_info(const std::string& path, bool as_json, std::ostream& out, std::ostr
     try {
         j = is_group_file(path) ? group_info(path) : package_info(path);
     } catch (const qx::exception& e) {
-        err << e.message << "\n";
+        err << visible_lines(e.message) << "\n";
         return 1;
     }
     if (as_json)

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "app/console/command_line.h"
+#include "app/console/visible_text.h"
 
 namespace qx::console {
 
@@ -33,13 +35,19 @@ bool summarise_trace(std::istream& in, std::ostream& out, std::ostream& err) {
         unsigned long request = 0, response = 0;
         long long us = -1;
         fields >> when >> name >> request >> response >> status >> us;
+        // Every line is written whole with its newline: a last line without one was cut short.
+        if (in.eof()) {
+            err << "line " << number << " was cut short (the trace was still being written, or a crash) and is skipped.\n";
+            break;
+        }
         if (!fields || us < 0) {
-            err << "Error: line " << number << " is not a trace line: " << line << '\n';
+            err << "Error: line " << number << " is not a trace line: " << visible(line) << '\n';
             return false;
         }
         per_command& c = by_name[name];
         ++c.count;
-        c.total_us += us;
+        c.total_us = us > std::numeric_limits<long long>::max() - c.total_us ? std::numeric_limits<long long>::max()
+                                                                               : c.total_us + us;
         c.slowest_us = std::max(c.slowest_us, us);
     }
     std::vector<std::pair<std::string, per_command>> rows(by_name.begin(), by_name.end());
@@ -49,7 +57,10 @@ bool summarise_trace(std::istream& in, std::ostream& out, std::ostream& err) {
     std::snprintf(text, sizeof text, "%-40s %8s %12s %12s\n", "command", "count", "total ms", "slowest ms");
     out << text;
     for (const auto& [name, c] : rows) {
-        std::snprintf(text, sizeof text, "%-40s %8lu %12.3f %12.3f\n", name.c_str(), c.count, double(c.total_us) / 1000.0,
+        // The name whole, however long: a cut one would lose the line's end.
+        const std::string shown = visible(name);
+        out << shown << std::string(shown.size() < 40 ? 40 - shown.size() : 0, ' ');
+        std::snprintf(text, sizeof text, " %8lu %12.3f %12.3f\n", c.count, double(c.total_us) / 1000.0,
                       double(c.slowest_us) / 1000.0);
         out << text;
     }

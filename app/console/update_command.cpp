@@ -9,6 +9,8 @@
 #include "app/console/console_link.h"
 #include "app/console/job_output.h"
 #include "app/console/ecu_record.h"
+#include "app/console/stop_signals.h"
+#include "app/console/visible_text.h"
 #include "core/connection_manager.h"
 #include "platform/registry/device_registry.h"
 #include "platform/usb/usb_device.h"
@@ -33,12 +35,19 @@ protected:
     void on_init() override {
         CUpdateImageDlg::on_init();
         if (model().text(update_ids::main_status) != "Waiting for Path selection.") return;  // it is closing
+        // Stopped before the dialog ran: no ECU is served, no arrival waited for.
+        if (stop_signal()) {
+            click(update_ids::done);
+            return;
+        }
         on_command(update_ids::browse);
         const std::string cls(platform::ecu_interface_class);
-        // A registry device, or a real one that TRELINK_USB_IDS names: hot-plug reports only
-        // what arrives later.
-        if (const auto found = platform::usb::first_present_device(cls); found.outcome == platform::usb::device_search::found)
-            on_device_change({ui::device_event::arrival, 5, cls, found.path});
+        // Registry devices, and real ones that TRELINK_USB_IDS names: hot-plug reports only
+        // what arrives later. The first starts a worker; while it runs, the others are
+        // ignored as later arrivals are.
+        int error = 0;
+        for (const auto& present : platform::usb::present_devices(cls, false, error))
+            on_device_change({ui::device_event::arrival, 5, cls, present.path});
     }
     // With `--device`, an ECU plugged in elsewhere is none of this station's business.
     void on_device_change(const ui::device_event& e) override {
@@ -97,15 +106,18 @@ int run_update(const update_options& o, std::ostream& out, record_file* record) 
     CUpdateImageDlg::options opts;
     opts.root_certificate_path = o.root_certificate;
     opts.connect_pause = o.connect_pause;
-    std::atomic<bool> no_answer{false}, record_lost{false};
+    std::atomic<bool> no_answer{false};
     console_update_dlg* self = nullptr;
     opts.no_answer = [&no_answer] { no_answer = true; };
     // One line per worker: every arrival is an ECU plugged in, answered or not.
     ecu_record ecu;
+    unsigned long missed_before = 0;
     if (record) {
         opts.worker_started = [&] {
             ecu = {};
             ecu.begin("update");
+            ecu.device = self->ecu_device();
+            missed_before = connection_manager::missed_answers();
         };
         opts.ecu_done = [&] {
             try {
@@ -114,20 +126,29 @@ int run_update(const update_options& o, std::ostream& out, record_file* record) 
                 ecu.serial_number = m.text(update_ids::serial_number);
                 ecu.images = offered_images(*self);
                 ecu.finish(showed_success(m.text(update_ids::progress_text), m.text(update_ids::main_status)),
-                           no_answer ? no_answer_text(opts.connect_attempts) : failure_shown(m));
-                if (!append_record(record, ecu, std::cerr)) record_lost = true;
+                           failure_told(no_answer ? no_answer_text(opts.connect_attempts) : failure_shown(m),
+                                        connection_manager::missed_answers() > missed_before));
+                if (const std::string lost = append_record(record, ecu); !lost.empty()) job.record_lost(std::cerr, lost);
             } catch (const std::exception& e) {
-                std::cerr << "flashdesk: no record of this ECU: " << e.what() << std::endl;
-                record_lost = true;
+                job.record_lost(std::cerr, std::string("flashdesk: no record of this ECU: ") + e.what());
             }
         };
     }
+    // A stop ends the run once no worker runs: at once while it waits for an ECU, else when the
+    // worker has come to the end of its exchanges.
     opts.after_worker = [&] {
-        if (o.once || no_answer) self->click(update_ids::done);
+        if (o.once || no_answer || stop_signal()) self->click(update_ids::done);
     };
     console_update_dlg dlg(*manager, opts);
     self = &dlg;
-    dlg.run_modal(r);
+    {
+        on_stop stopping([&dlg] {
+            dlg.post([&dlg] {
+                if (!update_busy) dlg.click(update_ids::done);
+            });
+        });
+        dlg.run_modal(r);
+    }
     const std::string main = r.last_text(update_ids::dialog, update_ids::main_status);
     const std::string progress = r.last_text(update_ids::dialog, update_ids::progress_text);
     if (dlg.device_watch_failed()) {
@@ -135,7 +156,7 @@ int run_update(const update_options& o, std::ostream& out, record_file* record) 
         return job.end(update_cannot_start);
     }
     if (no_answer) {
-        job.say(out, no_answer_text(opts.connect_attempts));
+        job.say(out, failure_told(no_answer_text(opts.connect_attempts), connection_manager::answer_missed()));
         return job.end(1);
     }
     const bool served = main == "Safe to disconnect ECU.";
@@ -143,7 +164,7 @@ int run_update(const update_options& o, std::ostream& out, record_file* record) 
     // An ECU that was served ends in the progress text; one that was not, in the main status
     // ("Could not find update file ..."), or in a box when the dialog could not start.
     job.set_verdict(served ? progress : main.empty() || main == "Waiting for Path selection." ? r.last_message() : main);
-    return job.end(updated && !record_lost ? 0 : 1);
+    return job.end(updated ? 0 : 1);
 }
 
 void add_update_command(CLI::App& app) {
@@ -166,7 +187,7 @@ void add_update_command(CLI::App& app) {
             std::unique_ptr<record_file> record;
             if (!open_job_record(o->record, job, record)) return job.end(update_cannot_start);
             return run_update(*o, std::cout, record.get());
-        });
+        }, false);
     });
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/can/can_adapter.h"
@@ -15,9 +16,13 @@ public:
     virtual int fd() const = 0;
     // 0, or an errno value: EAGAIN when the bus took nothing within the send time-out.
     virtual int send(const can_message& m) = 0;
-    enum class received { frame, nothing, gone };
-    // Without blocking. `nothing` also for a message that is no well-formed frame.
-    virtual received receive(can_message& m) = 0;
+    enum class received { frame, nothing, gone, report };
+    // Without blocking. `nothing` also for a message that is no well-formed frame and for an
+    // error report that names no state; `report` with the state the controller reported.
+    virtual received receive(can_message& m, controller_state& reported) = 0;
+    // What the controller's interface shows, where the back-end can tell: stopped (down), or
+    // bus-off (up without carrier, as a SocketCAN controller driver marks it).
+    virtual std::optional<controller_state> interface_state() const { return std::nullopt; }
     // Narrows what the bus hands over; the adapter filters every frame itself as well.
     virtual void apply_filter(const can_init_parameters&) {}
 };

@@ -1,4 +1,5 @@
 // The virtual bus and SocketCAN back-ends.
+#include <linux/can/error.h>
 #include <linux/can/raw.h>
 #include <net/if.h>
 #include <poll.h>
@@ -10,6 +11,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 
 #include "platform/can/bus_port.h"
 #include "platform/can/can_frames.h"
@@ -23,6 +25,14 @@ constexpr timeval send_timeout{5, 0};
 // SocketCAN answers ENOBUFS while the interface's queue is full: wait for room this long.
 constexpr int socketcan_room_wait_ms = 10;
 constexpr int socketcan_room_attempts = 500;
+
+// An error report that names a state, or nothing.
+bus_port::received report_of(const can_frame& error, controller_state& reported) {
+    const auto state = reported_state(error);
+    if (!state) return bus_port::received::nothing;
+    reported = *state;
+    return bus_port::received::report;
+}
 
 class socket_port : public bus_port {
 public:
@@ -52,7 +62,7 @@ public:
         }
     }
 
-    received receive(can_message& m) override {
+    received receive(can_message& m, controller_state& reported) override {
         std::array<std::uint8_t, bus_message_size> image;
         for (;;) {
             const ssize_t got = ::recv(fd_, image.data(), image.size(), MSG_TRUNC | MSG_DONTWAIT);
@@ -62,6 +72,7 @@ public:
             }
             if (got == 0) return received::gone;  // the bus owner closed the connection
             if (std::size_t(got) != image.size()) return received::nothing;
+            if (const auto error = decode_bus_error(image)) return report_of(*error, reported);
             const auto decoded = decode_bus_message(image);
             if (!decoded) return received::nothing;
             m = *decoded;
@@ -72,7 +83,7 @@ public:
 
 class socketcan_port final : public socket_port {
 public:
-    using socket_port::socket_port;
+    socketcan_port(int fd, std::string name) : socket_port(fd), name_(std::move(name)) {}
 
     int send(const can_message& m) override {
         const can_frame frame = to_socketcan(m);
@@ -89,7 +100,7 @@ public:
         return EAGAIN;
     }
 
-    received receive(can_message& m) override {
+    received receive(can_message& m, controller_state& reported) override {
         can_frame frame{};
         for (;;) {
             const ssize_t got = ::recv(fd_, &frame, sizeof frame, MSG_DONTWAIT);
@@ -98,6 +109,7 @@ public:
                 return errno == EAGAIN || errno == EWOULDBLOCK ? received::nothing : received::gone;
             }
             if (std::size_t(got) != sizeof frame) return received::nothing;
+            if (frame.can_id & CAN_ERR_FLAG) return report_of(frame, reported);
             const auto decoded = from_socketcan(frame);
             if (!decoded) return received::nothing;
             m = *decoded;
@@ -109,6 +121,22 @@ public:
         const std::array<can_filter, 2> filters = socketcan_filters(p);
         ::setsockopt(fd_, SOL_CAN_RAW, CAN_RAW_FILTER, filters.data(), sizeof filters);
     }
+
+    // A controller driver takes the carrier away at bus-off and gives it back at its restart.
+    std::optional<controller_state> interface_state() const override {
+        const std::string dir = "/sys/class/net/" + name_ + "/";
+        std::ifstream flags(dir + "flags");
+        unsigned long value = 0;
+        if (!(flags >> std::hex >> value)) return std::nullopt;
+        if (!(value & 0x1)) return controller_state::stopped;  // IFF_UP
+        std::ifstream carrier(dir + "carrier");
+        int on = 1;
+        if (carrier >> on && on == 0) return controller_state::bus_off;
+        return std::nullopt;
+    }
+
+private:
+    std::string name_;
 };
 
 }  // namespace
@@ -162,6 +190,9 @@ std::unique_ptr<bus_port> open_socketcan(const std::string& interface_name, int&
         return nullptr;
     }
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
+    // The controller's reports of its own state come as error frames.
+    const can_err_mask_t reports = CAN_ERR_CRTL | CAN_ERR_BUSOFF | CAN_ERR_RESTARTED;
+    ::setsockopt(fd, SOL_CAN_RAW, CAN_RAW_ERR_FILTER, &reports, sizeof reports);
     // Room for a whole response's frames (a 4 KB packet is about 600): a virtual interface
     // delivers them at once, and a full socket drops frames without a word. Beyond rmem_max
     // only with CAP_NET_ADMIN; otherwise the kernel's limit holds.
@@ -169,7 +200,7 @@ std::unique_ptr<bus_port> open_socketcan(const std::string& interface_name, int&
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room) != 0)
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
     error = 0;
-    return std::make_unique<socketcan_port>(fd);
+    return std::make_unique<socketcan_port>(fd, interface_name);
 }
 
 }  // namespace qx::platform::can

@@ -9,6 +9,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -49,12 +50,16 @@ public:
 
     void init_can(const can_init_parameters& p) {
         port_->apply_filter(p);
+        // A controller that was bus-off or down before we came sends no report of it.
+        const controller_state shown = port_->interface_state().value_or(controller_state::active);
         std::lock_guard lock(mutex_);
         parameters_ = p;
         capacity_ = p.rx_buffer_entries ? p.rx_buffer_entries : default_rx_entries;
         received_.clear();
         started_ = std::chrono::steady_clock::now();
         can_active_ = true;
+        state_ = shown;
+        alarm_ = false;
     }
     void deinit_can() {
         std::lock_guard lock(mutex_);
@@ -67,7 +72,12 @@ public:
     }
     bool failed() const {
         std::lock_guard lock(mutex_);
-        return failed_;
+        return failed_ || state_ == controller_state::bus_off || state_ == controller_state::stopped;
+    }
+    controller_state state() const {
+        const std::optional<controller_state> shown = port_->interface_state();
+        std::lock_guard lock(mutex_);
+        return shown ? *shown : state_;
     }
 
     ucan_status write(const can_message* messages, std::uint32_t& count) {
@@ -88,7 +98,15 @@ public:
         count = 0;
         std::lock_guard lock(mutex_);
         if (!can_active_) return ucan_error_not_initialised;
-        if (received_.empty()) return failed_ ? ucan_error_bus : ucan_warning_no_data;
+        if (received_.empty()) {
+            if (failed_ || state_ == controller_state::bus_off || state_ == controller_state::stopped)
+                return ucan_error_bus;
+            if (alarm_) {
+                alarm_ = false;
+                return ucan_error_bus;
+            }
+            return ucan_warning_no_data;
+        }
         while (count < capacity && !received_.empty()) {
             messages[count++] = received_.front();
             received_.pop_front();
@@ -110,10 +128,15 @@ private:
             if (fds[0].revents) return;
             if (!fds[1].revents) continue;
             can_message m;
-            const bus_port::received r = port_->receive(m);
+            controller_state reported = controller_state::active;
+            const bus_port::received r = port_->receive(m, reported);
             if (r == bus_port::received::gone) {
                 bus_open = false;
                 fail();
+                continue;
+            }
+            if (r == bus_port::received::report) {
+                report(reported);
                 continue;
             }
             if (r == bus_port::received::frame && keep(m)) callback_(the_handle, event_receive, 0, argument_);
@@ -129,6 +152,18 @@ private:
                                    .count());
         received_.push_back(m);
         return true;
+    }
+
+    // Going error-passive or bus-off ends the read that waits (once); bus-off ends every read
+    // until the controller is restarted.
+    void report(controller_state s) {
+        {
+            std::lock_guard lock(mutex_);
+            if (s == state_) return;
+            if (s == controller_state::passive || s == controller_state::bus_off) alarm_ = true;
+            state_ = s;
+        }
+        callback_(the_handle, event_receive, 0, argument_);
     }
 
     void fail() {
@@ -150,6 +185,8 @@ private:
     std::chrono::steady_clock::time_point started_;
     bool can_active_ = false;
     bool failed_ = false;
+    controller_state state_ = controller_state::active;
+    bool alarm_ = false;  // the state turned to error-passive or bus-off since the last read
     std::thread reader_;  // last: starts once the rest is there
 };
 
@@ -217,6 +254,15 @@ ucan_status UcanReadCanMsgEx(std::uint8_t handle, std::uint8_t* channel, can_mes
     if (!count || (*count && !messages)) return ucan_error_parameter;
     if (channel) *channel = 0;
     return a->read(messages, *count);
+}
+
+ucan_status UcanGetStatus(std::uint8_t handle, controller_state* state) {
+    std::lock_guard lock(adapters_mutex);
+    adapter* a = find(handle);
+    if (!a) return ucan_error_handle;
+    if (!state) return ucan_error_parameter;
+    *state = a->state();
+    return ucan_ok;
 }
 
 ucan_status UcanDeinitCanEx(std::uint8_t handle, std::uint8_t channel) {

@@ -2,6 +2,10 @@
 // parameters given, write messages, read messages (with a receive event through the event
 // callback), deinit CAN, deinit hardware.
 //
+// The controller's error reports (SocketCAN error frames; the same images on the virtual bus)
+// move its state. Reads end once the controller goes error-passive or bus-off, so that a bus
+// on which nobody acknowledges no longer holds an exchange that waits for an answer.
+//
 // Back-ends, chosen by UcanInitHardwareEx:
 //   1. the virtual bus at $TRELINK_VCAN, when set: a SOCK_SEQPACKET Unix socket that the bus
 //      owner (ecusim, or a test) binds and listens on; the adapter connects to it. One CAN
@@ -49,6 +53,22 @@ struct can_init_parameters {
 };
 static_assert(sizeof(can_init_parameters) == 24);
 
+// The CAN controller's fault-confinement state, as its error reports and its interface tell it.
+// A controller whose frames nobody acknowledges (no other node on the bus) goes error-passive;
+// one that keeps failing goes bus-off and takes no part in the bus until it is restarted; a
+// stopped one is down.
+enum class controller_state : std::uint8_t { active, warning, passive, bus_off, stopped };
+constexpr const char* state_name(controller_state s) {
+    switch (s) {
+        case controller_state::active: return "error-active";
+        case controller_state::warning: return "error-warning";
+        case controller_state::passive: return "error-passive";
+        case controller_state::bus_off: return "bus-off";
+        case controller_state::stopped: return "stopped";
+    }
+    return "unknown";
+}
+
 // Results: 0 success, 0x01..0x7F errors, 0x80 and above warnings.
 using ucan_status = std::uint8_t;
 inline constexpr ucan_status ucan_ok = 0x00;
@@ -70,7 +90,8 @@ inline constexpr std::uint8_t no_handle = 255;
 // Event callback: (handle, event, channel, argument).
 using event_callback = void (*)(std::uint8_t handle, std::uint32_t event, std::uint8_t channel,
                                 void* argument);
-// A message was received, or the bus failed: a read is due (it then reports the failure).
+// A message was received, the bus failed or the controller's state changed: a read is due (it
+// then reports the failure).
 inline constexpr std::uint32_t event_receive = 2;
 
 // Connect-control callback: (event, parameter, argument). The back-ends raise no events.
@@ -91,9 +112,13 @@ ucan_status UcanInitCanEx2(std::uint8_t handle, std::uint8_t channel,
 ucan_status UcanWriteCanMsgEx(std::uint8_t handle, std::uint8_t channel,
                               const can_message* messages, std::uint32_t* count);
 // in `*count`: capacity; out: messages read (oldest first). ucan_warning_no_data when none
-// is waiting; ucan_error_bus once the bus has failed and nothing is left to read.
+// is waiting; ucan_error_bus, when nothing is left to read, once the bus has failed, while the
+// controller is bus-off, and once after the controller went error-passive or bus-off.
 ucan_status UcanReadCanMsgEx(std::uint8_t handle, std::uint8_t* channel, can_message* messages,
                              std::uint32_t* count);
+// The controller's state now: its last error report, or its interface's state when that tells
+// more (a SocketCAN controller that was bus-off or down before the adapter opened).
+ucan_status UcanGetStatus(std::uint8_t handle, controller_state* state);
 ucan_status UcanDeinitCanEx(std::uint8_t handle, std::uint8_t channel);
 // Closes the adapter; the event callback is not called any more once this returns.
 ucan_status UcanDeinitHardware(std::uint8_t handle);

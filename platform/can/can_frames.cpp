@@ -1,5 +1,7 @@
 #include "platform/can/can_frames.h"
 
+#include <linux/can/error.h>
+
 #include <algorithm>
 
 namespace qx::platform::can {
@@ -43,6 +45,28 @@ std::optional<can_message> decode_bus_message(std::span<const std::uint8_t> in) 
     m.data_length = in[4];
     std::copy_n(in.begin() + 8, m.data_length, m.data);
     return m;
+}
+
+std::optional<can_frame> decode_bus_error(std::span<const std::uint8_t> in) {
+    if (in.size() != bus_message_size || !(in[3] & 0x20)) return std::nullopt;
+    can_frame f{};
+    for (int i = 3; i >= 0; --i) f.can_id = f.can_id << 8 | in[std::size_t(i)];
+    f.len = std::min<std::uint8_t>(in[4], CAN_MAX_DLEN);
+    std::copy_n(in.begin() + 8, CAN_MAX_DLEN, f.data);
+    return f;
+}
+
+std::optional<controller_state> reported_state(const can_frame& f) {
+    if (!(f.can_id & CAN_ERR_FLAG)) return std::nullopt;
+    if (f.can_id & CAN_ERR_BUSOFF) return controller_state::bus_off;
+    if (f.can_id & CAN_ERR_CRTL) {
+        const std::uint8_t status = f.data[1];
+        if (status & (CAN_ERR_CRTL_TX_PASSIVE | CAN_ERR_CRTL_RX_PASSIVE)) return controller_state::passive;
+        if (status & (CAN_ERR_CRTL_TX_WARNING | CAN_ERR_CRTL_RX_WARNING)) return controller_state::warning;
+        if (status & CAN_ERR_CRTL_ACTIVE) return controller_state::active;
+    }
+    if (f.can_id & CAN_ERR_RESTARTED) return controller_state::active;
+    return std::nullopt;
 }
 
 bool accepted(const can_init_parameters& p, const can_message& m) {

@@ -6,7 +6,8 @@
 //   byte  4      data length 0..8
 //   bytes 5..7   0
 //   bytes 8..15  data; bytes behind the data length are 0
-// This is the byte image of a SocketCAN classic frame on a little-endian machine.
+// This is the byte image of a SocketCAN classic frame on a little-endian machine; an image with
+// the error-frame bit 29 set is the controller's error report, laid out as SocketCAN's.
 #pragma once
 
 #include <linux/can.h>
@@ -35,6 +36,12 @@ void encode_bus_message(const can_message& m, std::span<std::uint8_t, bus_messag
 // Nothing for a message that is not a well-formed frame (wrong size, length over 8, an
 // identifier out of range, stray bits, non-zero padding). Bytes behind the length read 0.
 std::optional<can_message> decode_bus_message(std::span<const std::uint8_t> in);
+
+// The error report in a message with the error-frame bit; nothing for any other message.
+std::optional<can_frame> decode_bus_error(std::span<const std::uint8_t> in);
+// The state an error report (SocketCAN's error classes and controller status byte) moves the
+// controller to; nothing for a report that names no state (a single bus error).
+std::optional<controller_state> reported_state(const can_frame& error_frame);
 
 // Whether the acceptance filter (code, mask) of the parameters admits the message.
 bool accepted(const can_init_parameters& p, const can_message& m);

@@ -3,11 +3,10 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -44,9 +43,8 @@ struct device_notification::impl {
                 if (e->len == 0) continue;
                 const std::string path = folder + "/" + e->name;
                 if (e->mask & (IN_CREATE | IN_MOVED_TO)) {
-                    struct stat st {};
-                    // Only sockets are devices.
-                    if (::lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
+                    // Only our own sockets are devices.
+                    if (!registry_socket_refusal(path).empty()) continue;
                     cb({device_event::arrival, 5, interface_class, path});
                 } else if (e->mask & (IN_DELETE | IN_MOVED_FROM)) {
                     cb({device_event::removal_complete, 5, interface_class, path});
@@ -60,8 +58,7 @@ device_notification::device_notification(std::string interface_class, callback c
     impl_->interface_class = std::move(interface_class);
     impl_->folder = registry_class_dir(impl_->interface_class);
     impl_->cb = std::move(cb);
-    std::error_code ec;
-    std::filesystem::create_directories(impl_->folder, ec);
+    if (const std::string refusal = prepare_registry(impl_->folder); !refusal.empty()) throw std::runtime_error(refusal);
     impl_->inotify_fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     if (impl_->inotify_fd < 0) throw std::system_error(errno, std::generic_category(), "inotify_init1");
     if (::inotify_add_watch(impl_->inotify_fd, impl_->folder.c_str(), IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM) < 0) {

@@ -14,8 +14,9 @@ namespace qx::platform {
 class device_notification {
 public:
     using callback = std::function<void(const device_event&)>;
-    // Starts watching; the class folder is created when missing. Throws std::system_error when
-    // the registry cannot be watched.
+    // Starts watching; the registry's folders are made when missing. Throws std::runtime_error
+    // with the refusal when the registry's folders may not be used (device_registry.h), and
+    // std::system_error when they cannot be watched. Only sockets the registry accepts arrive.
     device_notification(std::string interface_class, callback cb);
     // Stops watching; no callback runs after it returns.
     ~device_notification();

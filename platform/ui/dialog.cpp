@@ -119,7 +119,8 @@ int dialog::run_modal(renderer& r) {
 }
 
 void dialog::post(std::function<void()> f) {
-    if (loop_ && running_) loop_->post(this, std::move(f));
+    // running_ first: once it reads true, loop_ as it was set before is seen from any thread.
+    if (running_ && loop_) loop_->post(this, std::move(f));
 }
 
 void dialog::click(int id) {

@@ -4,8 +4,10 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cstring>
 
 #include "platform/environment.h"
+#include "platform/usb/ecu_usb_interface.h"
 
 namespace qx::platform::usb {
 
@@ -151,11 +153,79 @@ void read_strings(libusb_device* device, present_device& into) {
     libusb_close(handle);
 }
 
+// A bulk IN transfer kept pending between exchanges, so that a packet the device sends when
+// no command is outstanding (a duplicated or late answer) is fetched by the host controller and
+// can be read off before the next command, without waiting for it then.
+class stray_probe {
+public:
+    stray_probe(libusb_context* context, libusb_device_handle* handle, std::uint8_t endpoint)
+        : context_(context), transfer_(libusb_alloc_transfer(0)) {
+        if (transfer_)
+            libusb_fill_bulk_transfer(transfer_, handle, endpoint, buffer_, sizeof buffer_, &stray_probe::completed,
+                                      this, 0);
+    }
+    ~stray_probe() {
+        stop();
+        // A transfer libusb never gave back is left to it rather than freed under it.
+        if (transfer_ && !abandoned_) libusb_free_transfer(transfer_);
+    }
+    stray_probe(const stray_probe&) = delete;
+    stray_probe& operator=(const stray_probe&) = delete;
+
+    bool pending() const { return pending_; }
+    void start() {
+        if (!transfer_ || pending_ || abandoned_) return;
+        done_ = 0;
+        pending_ = libusb_submit_transfer(transfer_) == 0;
+    }
+    // Ends the pending transfer: at once if `wait_ms` is 0, else after that long unless a
+    // packet came first. Returns what it fetched: a packet, nothing (EAGAIN) or a failure.
+    io_result finish(void* bytes, std::size_t size, int wait_ms) {
+        if (!pending_) return io_result::failed(EAGAIN);
+        timeval tv{0, wait_ms * 1000};
+        libusb_handle_events_timeout_completed(context_, &tv, &done_);
+        if (!done_) libusb_cancel_transfer(transfer_);
+        stop();
+        if (abandoned_) return io_result::failed(EAGAIN);
+        const int got = transfer_->actual_length;
+        if (transfer_->status == LIBUSB_TRANSFER_NO_DEVICE) return io_result::failed(ENODEV);
+        if (got <= 0) return io_result::failed(EAGAIN);
+        if (std::size_t(got) > size) return io_result::failed(EMSGSIZE);
+        std::memcpy(bytes, buffer_, std::size_t(got));
+        return io_result::done(std::size_t(got));
+    }
+
+private:
+    static void LIBUSB_CALL completed(libusb_transfer* t) { static_cast<stray_probe*>(t->user_data)->done_ = 1; }
+    // Waits for the transfer's completion callback (after a cancel it comes promptly).
+    void stop() {
+        for (int failures = 0; pending_ && !done_;)
+            if (libusb_handle_events_completed(context_, &done_) != 0 && ++failures == 100) {
+                abandoned_ = true;
+                break;
+            }
+        pending_ = false;
+    }
+
+    libusb_context* context_;
+    libusb_transfer* transfer_;
+    int done_ = 0;
+    bool pending_ = false;
+    bool abandoned_ = false;
+    // The largest packet a device sends, plus one byte so that a longer one is seen.
+    unsigned char buffer_[4097];
+};
+
 class libusb_pipe final : public pipe {
 public:
     libusb_pipe(libusb_context* context, libusb_device_handle* handle, bulk_interface chosen)
-        : context_(context), handle_(handle), interface_(chosen), deadline_ms_(environment::answer_timeout_ms()) {}
+        : context_(context),
+          handle_(handle),
+          interface_(chosen),
+          deadline_ms_(environment::answer_timeout_ms()),
+          probe_(std::make_unique<stray_probe>(context, handle, chosen.in_endpoint)) {}
     ~libusb_pipe() override {
+        probe_.reset();
         libusb_release_interface(handle_, interface_.interface_number);
         libusb_close(handle_);
         libusb_exit(context_);
@@ -169,8 +239,24 @@ public:
     io_result read(void* bytes, std::size_t size) override {
         return transfer(interface_.in_endpoint, bytes, size, deadline_ms_ < 0 ? 0u : unsigned(deadline_ms_));
     }
+    // A packet the pending probe fetched since the last exchange. Without a pending probe (just
+    // opened, or a stray just read, so more may follow) the device is asked for a moment: a
+    // packet waiting in its buffer reaches the host within a frame.
+    io_result read_waiting(void* bytes, std::size_t size) override {
+        if (gone_) return io_result::failed(ENODEV);
+        const bool watched = probe_->pending();
+        if (!watched) probe_->start();
+        const io_result got = probe_->finish(bytes, size, watched ? 0 : settle_ms);
+        if (!got.ok && got.error == ENODEV) gone_ = true;
+        return got;
+    }
+    void watch_for_strays() override {
+        if (!gone_) probe_->start();
+    }
 
 private:
+    static constexpr int settle_ms = 3;
+
     // One bulk transfer; an unplugged device ends it with NO_DEVICE. A read that outlives the
     // deadline (0: none) ends the same way, and the device counts as gone from then on, so
     // that a late answer never reaches a later read.
@@ -193,6 +279,7 @@ private:
     bulk_interface interface_;
     int deadline_ms_;
     bool gone_ = false;
+    std::unique_ptr<stray_probe> probe_;
 };
 
 }  // namespace
@@ -225,6 +312,10 @@ std::optional<bulk_interface> find_bulk_interface(const libusb_config_descriptor
         const libusb_interface& candidate = config.interface[i];
         for (int a = 0; a < candidate.num_altsetting; ++a) {
             const libusb_interface_descriptor& setting = candidate.altsetting[a];
+            if (setting.bInterfaceClass != ecu_usb_class ||
+                setting.bInterfaceSubClass != ecu_usb_subclass ||
+                setting.bInterfaceProtocol != ecu_usb_protocol)
+                continue;
             int ins = 0, outs = 0;
             std::uint8_t in = 0, out = 0;
             for (int e = 0; e < setting.bNumEndpoints; ++e) {

@@ -36,8 +36,9 @@ struct bulk_interface {
     bool operator==(const bulk_interface&) const = default;
 };
 
-// The first interface setting, in descriptor order, with exactly one bulk IN and exactly one
-// bulk OUT endpoint (endpoints of other types do not matter).
+// The first interface setting, in descriptor order, of the ECU's interface class, subclass and
+// protocol (ecu_usb_interface.h) with exactly one bulk IN and exactly one bulk OUT endpoint
+// (endpoints of other types do not matter).
 std::optional<bulk_interface> find_bulk_interface(const libusb_config_descriptor& config);
 
 // "libusb:<bus>:<address>" and back.

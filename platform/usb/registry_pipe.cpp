@@ -33,13 +33,22 @@ public:
     }
 
     io_result read(void* bytes, std::size_t size) override {
+        return receive(bytes, size, 0);
+    }
+
+    // A packet already waiting, or EAGAIN at once; the receive time-out does not apply.
+    io_result read_waiting(void* bytes, std::size_t size) override { return receive(bytes, size, MSG_DONTWAIT); }
+
+private:
+    io_result receive(void* bytes, std::size_t size, int flags) {
         for (;;) {
             // MSG_TRUNC makes recv return the packet's real length, so a packet longer than
             // the read asked for is seen (and counted as a failed read).
-            const ssize_t got = ::recv(fd_, bytes, size, MSG_TRUNC);
+            const ssize_t got = ::recv(fd_, bytes, size, MSG_TRUNC | flags);
             if (got < 0) {
                 if (errno == EINTR) continue;  // the time-out starts again: a signal is no answer
                 if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                    if (flags & MSG_DONTWAIT) return io_result::failed(EAGAIN);
                     // Nothing within the deadline: the ECU is taken for gone, and a late answer
                     // must not reach a later read.
                     ::shutdown(fd_, SHUT_RDWR);
@@ -54,7 +63,6 @@ public:
         }
     }
 
-private:
     int fd_;
 };
 

@@ -62,10 +62,13 @@ bool device_selector::matches(const present_device& device) const {
     return false;
 }
 
-std::vector<present_device> present_devices(std::string_view interface_class, bool with_strings, int& error) {
+std::vector<present_device> present_devices(std::string_view interface_class, bool with_strings, int& error,
+                                            std::vector<std::string>* refusals) {
     error = 0;
     std::vector<present_device> all;
-    for (std::string& path : qx::platform::present_devices(interface_class)) {
+    registry_devices registry = qx::platform::present_devices(interface_class);
+    if (refusals) *refusals = std::move(registry.refusals);
+    for (std::string& path : registry.paths) {
         present_device d;
         d.path = std::move(path);
         all.push_back(std::move(d));
@@ -80,22 +83,37 @@ std::vector<present_device> present_devices(std::string_view interface_class, bo
 
 device_search first_present_device(std::string_view interface_class) {
     const std::string wanted = environment::device();
-    if (wanted.empty()) {
-        if (auto path = qx::platform::first_present_device(interface_class))
-            return {device_search::found, *path, 0};
-        if (interface_class != ecu_interface_class) return {device_search::no_device, {}, ENODEV};
-        int error = 0;
-        const std::vector<present_device> real = list_libusb_devices(false, error);
-        if (!real.empty()) return {device_search::found, real.front().path, 0};
-        if (error != 0) return {device_search::enumeration_failed, {}, error};
-        return {device_search::no_device, {}, ENODEV};
-    }
     const device_selector selector = device_selector::parse(wanted);
     int error = 0;
-    for (const present_device& d : present_devices(interface_class, selector.kind == device_selector::serial, error))
-        if (selector.matches(d)) return {device_search::found, d.path, 0};
-    if (error != 0) return {device_search::enumeration_failed, {}, error};
-    return {device_search::no_device, {}, ENODEV};
+    device_search search{device_search::no_device, {}, ENODEV, 0, {}};
+    for (const present_device& d :
+         present_devices(interface_class, selector.kind == device_selector::serial, error, &search.refusals)) {
+        if (!wanted.empty() && !selector.matches(d)) continue;
+        if (search.present++ == 0) search.path = d.path;
+    }
+    if (search.present == 1 || (search.present > 1 && !wanted.empty())) {
+        search.outcome = device_search::found;
+        search.error = 0;
+    } else if (search.present > 1) {
+        search.outcome = device_search::several;
+        search.error = 0;
+    } else if (error != 0) {
+        search.outcome = device_search::enumeration_failed;
+        search.error = error;
+    }
+    return search;
+}
+
+device_search present_device_at(std::string_view interface_class, const std::string& path) {
+    const std::string wanted = environment::device();
+    const device_selector selector = device_selector::parse(wanted);
+    const device_selector at{device_selector::path, path};
+    int error = 0;
+    std::vector<std::string> refusals;
+    for (const present_device& d : present_devices(interface_class, selector.kind == device_selector::serial, error, &refusals))
+        if (at.matches(d) && (wanted.empty() || selector.matches(d))) return {device_search::found, d.path, 0, 1, std::move(refusals)};
+    if (error != 0) return {device_search::enumeration_failed, {}, error, 0, std::move(refusals)};
+    return {device_search::no_device, {}, ENODEV, 0, std::move(refusals)};
 }
 
 bool chosen_device(std::string_view interface_class, const std::string& path) {

@@ -38,12 +38,23 @@ public:
     // a packet that does not come in time fails the read as a device that went away does,
     // and the device counts as gone from then on.
     virtual io_result read(void* bytes, std::size_t size) = 0;
+    // One packet that is already waiting, without waiting for one: as `read`, or failed with
+    // EAGAIN when none is waiting. Whatever arrives before a command is written cannot be its
+    // answer (a duplicated or late answer), and is read off with this.
+    virtual io_result read_waiting(void* bytes, std::size_t size) = 0;
+    // The exchange is over: what arrives from now until the next command is stray. A back-end
+    // that must ask the device for packets (real USB) starts asking here.
+    virtual void watch_for_strays() {}
 };
 
 struct device_search {
-    enum outcome_t { found, no_device, enumeration_failed } outcome = no_device;
-    std::string path;  // when found
-    int error = 0;     // errno value otherwise
+    // several: more than one device is present and TRELINK_DEVICE chose none of them.
+    enum outcome_t { found, no_device, enumeration_failed, several } outcome = no_device;
+    std::string path;         // when found, and the first of them when several
+    int error = 0;            // errno value otherwise
+    std::size_t present = 0;  // devices present that could be meant
+    // The registry's folders and sockets that were refused (whatever the outcome), one text each.
+    std::vector<std::string> refusals;
 };
 
 // A present device of the ECU's class.
@@ -67,13 +78,19 @@ struct device_selector {
 
 // Every present device of the class, registry devices first, TRELINK_DEVICE not applied. The
 // USB strings are asked for only when `with_strings`. `error` is set (EINVAL for a malformed
-// TRELINK_USB_IDS, else from libusb) when libusb could not list its devices.
-std::vector<present_device> present_devices(std::string_view interface_class, bool with_strings, int& error);
+// TRELINK_USB_IDS, else from libusb) when libusb could not list its devices. `refusals`, when
+// given, receives the texts of the registry's folders and sockets that were refused.
+std::vector<present_device> present_devices(std::string_view interface_class, bool with_strings, int& error,
+                                            std::vector<std::string>* refusals = nullptr);
 
-// The first present device of the class: a registry device if there is one, else the first
+// The first present device of the class: a usable registry device if there is one, else the first
 // libusb device that TRELINK_USB_IDS names and that has a usable bulk interface. With
-// TRELINK_DEVICE set, the first that it names, and no_device when none is present.
+// TRELINK_DEVICE set, the first that it names, and no_device when none is present. Without it,
+// `several` when more than one device is present: which ECU is meant is never guessed.
 device_search first_present_device(std::string_view interface_class);
+// The present device at `path` (a path first_present_device or an arrival gave), when it is
+// one of the class and TRELINK_DEVICE, if set, names it.
+device_search present_device_at(std::string_view interface_class, const std::string& path);
 // Whether TRELINK_DEVICE, when set, names the present device at `path`.
 bool chosen_device(std::string_view interface_class, const std::string& path);
 

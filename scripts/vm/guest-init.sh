@@ -1,8 +1,10 @@
 #!/bin/sh
 # /init of the virtual machine that scripts/vm-test.sh boots: loads the modules, starts udevd,
 # and runs every step through flashdesk, ecusim and libTrelink.so on real kernel devices
-# (a dummy_hcd USB gadget, vcan0, CAN_ISOTP). Prints "VMTEST step NAME PASS|FAIL" per step and
-# one "VMTEST RESULT" line, then powers off.
+# (a dummy_hcd USB gadget, vcan0, CAN_ISOTP, two SJA1000 CAN controllers on one bus, a 16550
+# UART and an FTDI USB-serial adapter joined by a line). Prints "VMTEST step NAME PASS|FAIL"
+# per step and one "VMTEST RESULT" line, then powers off; "VMTEST host: COMMAND" asks the host
+# for a QEMU monitor command.
 export PATH=/bin:/sbin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
@@ -10,7 +12,7 @@ mount -t devtmpfs devtmpfs /dev
 mkdir -p /tmp /run
 say() { echo "VMTEST $*"; }
 up() { cut -d' ' -f1 /proc/uptime; }
-. /etc/vm-test.conf   # S1 S2 USB_ID WATCHDOG_S FAULT_STEPS RATIO_PAIRS
+. /etc/vm-test.conf   # S1 S2 USB_ID WATCHDOG_S FAULT_STEPS STEPS CAN_BITRATE CAN_BITRATE_ECU UART_BREAK RATIO_PAIRS
 say "init guest_uptime=$(up)"
 
 # Last resort: the host wraps QEMU in a time-out as well.
@@ -26,6 +28,8 @@ SYSTEMD_LOG_TARGET=kmsg /lib/systemd/systemd-udevd --daemon --resolve-names=earl
 timeout 30 udevadm control --ping -t 20 || say "udevd did not answer"
 mount -t configfs none /sys/kernel/config 2>/dev/null
 ip link add dev vcan0 type vcan && ip link set vcan0 up
+. /etc/vm-link-steps.sh
+can_setup
 
 export TRELINK_DEVICE_DIR=/tmp/registry   # no virtual devices: only the real one is found
 export TRELINK_USB_IDS=$USB_ID
@@ -73,6 +77,7 @@ gadget_stop() {
 
 step() {
 	_step=$1; shift
+	case " $STEPS " in *" $_step "*) ;; *) return 0 ;; esac
 	_t0=$(up)
 	if "$@"; then _r=PASS; else _r=FAIL; fi
 	gadget_stop
@@ -87,11 +92,28 @@ usb_update() {
 	timeout 60 flashdesk ecu info > /tmp/info.log 2>&1; _rc=$?
 	cat /tmp/info.log
 	[ $_rc = 0 ] && grep -q "serial_number: $S1" /tmp/info.log || return 1
-	timeout 120 flashdesk update --folder . --once > /tmp/update.log 2>&1; _rc=$?
+	timeout 120 flashdesk update --folder . --once --capture /tmp/update.pcapng > /tmp/update.log 2>&1; _rc=$?
 	grep -E '^(main|progress):' /tmp/update.log | tail -n 3
 	cd /
 	gadget_stop
 	[ $_rc = 0 ] && ecusim check-update --serial "$S1" --state /tmp/s1.json
+}
+
+# usb_update's capture (taken over libusb) replayed by `ecusim replay --gadget`: the same update
+# follows it exchange for exchange over the real USB link.
+replay() {
+	[ -f /tmp/update.pcapng ] || return 1
+	ecusim replay /tmp/update.pcapng --gadget --name ecur --serial "$S1" > /tmp/ecur.log 2>&1 &
+	G=$!
+	wait_for 20 grep -q "plugged in" /tmp/ecur.log && wait_for 20 usb_present "$S1" || { cat /tmp/ecur.log; return 1; }
+	cd "$PK"
+	timeout 120 flashdesk update --folder . --once > /tmp/replayed.log 2>&1; _rc=$?
+	cd /
+	grep -E '^(main|progress):' /tmp/replayed.log | tail -n 2
+	kill "$G"; wait "$G"; _src=$?; G=""
+	wait_for 10 usb_absent
+	tail -n 2 /tmp/ecur.log
+	[ $_rc = 0 ] && [ $_src = 0 ] && grep -q " captured exchanges answered as captured" /tmp/ecur.log
 }
 
 # --device: the gadget by its USB serial number and by its bus-port path; another serial
@@ -109,13 +131,20 @@ device_choice() {
 	[ $_rc = 1 ] && grep -q "No such device: serial:$S2 " /tmp/absent.log && ! grep -q serial_number /tmp/absent.log
 }
 
-# A technician in plugdev reads the ECU through the node the udev rule opened to the group.
+# The flashdesk package arrives while the ECU is plugged in: before it, the technician (in
+# plugdev) cannot open the ECU; its udev rule and postinst give the node to plugdev without a
+# replug (the rule names the ECU's pair and its interface class), and the technician reads it.
 access() {
 	gadget_start ecu1 "$S1" --mode app || return 1
 	_node=$(for d in /sys/bus/usb/devices/*; do
 		[ "$(cat "$d/idVendor" 2>/dev/null):$(cat "$d/idProduct" 2>/dev/null)" = "$USB_ID" ] &&
 			printf '/dev/bus/usb/%03d/%03d\n' "$(cat "$d/busnum")" "$(cat "$d/devnum")"
 	done | head -n 1)
+	ls -l "$_node"
+	su -s /bin/sh technician -c "flashdesk ecu info" > /tmp/denied.log 2>&1 && {
+		cat /tmp/denied.log; say "the technician opened the ECU before the udev rule was installed"; return 1; }
+	cp /work/udev/70-flashdesk-ecu.rules /lib/udev/rules.d/
+	/work/udev/postinst configure || { say "postinst configure failed"; return 1; }
 	wait_for 10 test "$(stat -c %a:%G "$_node" 2>/dev/null)" = 660:plugdev
 	ls -l "$_node"
 	su -s /bin/sh technician -c "id; flashdesk ecu info" > /tmp/access.log 2>&1; _rc=$?
@@ -219,7 +248,9 @@ usb_update_ratio() {
 	[ $_rc = 0 ] && grep -q '^usb-update-ratio:' /tmp/ratio.log
 }
 
+start_async can_fault_default   # a minute's wait, beside the USB steps
 step usb_update usb_update
+step replay replay
 step device_choice device_choice
 step access access
 step hotplug hotplug
@@ -228,6 +259,14 @@ step faults faults
 step usbcan usbcan
 step isotp isotp
 step usb_update_ratio usb_update_ratio
+step can_fault_default join_async can_fault_default
+step can_controller can_controller
+step can_isotp can_isotp
+step can_busoff can_busoff
+step can_fault can_fault
+step serial_wcsc serial_wcsc
+step serial_com serial_com
+step serial_unplug serial_unplug
 
 case "$RESULTS" in *FAIL*) dmesg | tail -n 25 ;; esac
 say "RESULT$RESULTS guest_uptime=$(up)"

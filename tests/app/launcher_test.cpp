@@ -17,6 +17,7 @@
 #include "app/launcher/velmar_flashdesk_dlg.h"
 #include "ecusim/ecu_options.h"
 #include "ecusim/usb_device.h"
+#include "platform/registry/device_registry.h"
 #include "platform/ui/headless_renderer.h"
 
 namespace qx {
@@ -371,6 +372,24 @@ TEST(application, drops_a_failed_start_up_connect_and_shows_nothing) {
     EXPECT_EQ(run.app.connection.transferstructs_version, 1u);  // the connect was tried
     run.finish();
     EXPECT_FALSE(run.result);
+}
+
+TEST(application, does_not_guess_between_two_ecus_plugged_in_at_start) {
+    ecusim::virtual_ecu ecu(ecusim::config_from_text("--mode boot"));
+    ecusim::usb_device second(ecusim::config_from_text("--mode boot --serial 0A0B0C0D"),
+                              platform::registry_class_dir(platform::ecu_interface_class), "ecusim1");
+    second.start();
+    application_run run;
+    run.start();
+    ASSERT_NE(run.launcher, nullptr);
+    EXPECT_EQ(run.app.connection.is_connected(), 0u);
+    const auto prompts = run.r.prompts();
+    ASSERT_EQ(prompts.size(), 1u);
+    EXPECT_EQ(prompts[0].caption, "Error");
+    EXPECT_EQ(prompts[0].text, "More than one ECU is plugged in (2): unplug all but one.");
+    run.finish();
+    EXPECT_EQ(second.inspect([](ecusim::ecu& e) { return e.state().commands; }), 0u);
+    EXPECT_EQ(ecu.device().inspect([](ecusim::ecu& e) { return e.state().commands; }), 0u);
 }
 
 // The error box, straight into a renderer.

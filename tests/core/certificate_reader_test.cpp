@@ -139,5 +139,28 @@ TEST(certificate_reader, reads_the_virtual_ecu_device_certificate) {
     EXPECT_EQ(bytes(f.serial.begin(), f.serial.begin() + 4), (bytes{0x1A, 0x2B, 0x3C, 0x4D}));
 }
 
+// A certificate file is read whole, up to 64 KiB; anything longer, a device without end among
+// them, is refused without being read to its end.
+TEST(certificate_file, is_read_whole_up_to_64_kib_and_refused_beyond) {
+    const fs::path dir = fs::temp_directory_path() / ("certificate-file-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::ofstream(dir / "full.der", std::ios::binary) << std::string(certificate_file_limit, '\x30');
+    std::ofstream(dir / "long.der", std::ios::binary) << std::string(certificate_file_limit + 1, '\x30');
+    const struct {
+        fs::path path;
+        certificate_file expected;
+        std::size_t size;
+    } cases[] = {{dir / "full.der", certificate_file::read, certificate_file_limit},
+                 {dir / "long.der", certificate_file::unreadable, 0},
+                 {"/dev/zero", certificate_file::unreadable, 0},
+                 {dir / "missing.der", certificate_file::cannot_open, 0}};
+    for (const auto& c : cases) {
+        bytes got(3, 1);
+        EXPECT_EQ(read_certificate_file(c.path, got), c.expected) << c.path;
+        EXPECT_EQ(got.size(), c.size) << c.path;
+    }
+    fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace qx

@@ -1,10 +1,14 @@
 // Connection lifecycle and the command exchange against the virtual ECU.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
+#include "ecusim/serial_peer.h"
 #include "protocol/commands.h"
 #include "tests/core/ecu_fixture.h"
+#include "transfer/trelink.h"
 
 namespace qx::testing {
 namespace {
@@ -213,6 +217,40 @@ TEST(connection_usb, an_ecu_lost_during_connect_is_could_not_connect_and_disconn
     EXPECT_EQ(m.is_connected(), 0u);
     EXPECT_EQ(m.target_mode, 2u);
 }
+
+struct serial_case {
+    const char* name;
+    unsigned link;
+    bool host_order;  // the ECU answers the connection request with 0xCC
+};
+
+class serial_connection : public ::testing::TestWithParam<serial_case> {};
+
+// A serial link carries nothing right until the ECU has answered the connection request: an
+// ECU in host byte order says so only there.
+TEST_P(serial_connection, connect_makes_the_connection_request_first) {
+    const auto line = std::filesystem::temp_directory_path() / ("cm-serial-" + std::to_string(::getpid()));
+    ecusim::ecu_config cfg;
+    cfg.mode = ecusim::ecu_mode::app;
+    ecusim::serial_peer ecu(cfg, line.string(), GetParam().host_order);
+    ecu.start();
+    ::setenv("TRELINK_COM1", line.c_str(), 1);
+    link_choice serial;
+    serial.flags = GetParam().link | TRELINK_SERIAL_COMMAND_PORT | TRELINK_WCSC_ALTERNATE | 1u << TRELINK_SERIAL_PORT_SHIFT;
+    cm m(serial);
+    m.connect();
+    EXPECT_EQ(m.transferstructs_version, 95u);
+    EXPECT_EQ(m.board_model, "QX-ECU");
+    EXPECT_EQ(ecu.counters().connection_requests, 1u);
+    m.disconnect();
+    ::unsetenv("TRELINK_COM1");
+}
+
+INSTANTIATE_TEST_SUITE_P(links, serial_connection,
+                         ::testing::Values(serial_case{"wcsc_big_endian", TRELINK_LINK_SERIAL_WCSC, false},
+                                           serial_case{"wcsc_host_order", TRELINK_LINK_SERIAL_WCSC, true},
+                                           serial_case{"communication_functions", TRELINK_LINK_SERIAL_WINCOMM, true}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace qx::testing

@@ -71,16 +71,18 @@ TEST(ecu_info, a_trace_holds_every_exchange_and_sums_up_per_command) {
     std::vector<std::string> names;
     for (std::string line; std::getline(in, line);) {
         std::istringstream fields(line);
-        std::string when, name, status;
-        unsigned request = 0, response = 0;
+        std::string when, name, status, response_type;
+        unsigned request = 0, response = 0, strays = 9;
         long long us = -1;
-        fields >> when >> name >> request >> response >> status >> us;
+        fields >> when >> name >> request >> response >> status >> us >> response_type >> strays;
         ASSERT_TRUE(fields && when.ends_with("Z") && us >= 0) << line;
         names.push_back(name);
         if (name == "GET_TARGET_VERSION") {
             EXPECT_EQ(request, 0u);
             EXPECT_EQ(response, 8u);
             EXPECT_EQ(status, "00000000");
+            EXPECT_EQ(response_type, "cd00") << "as the ECU sent it";
+            EXPECT_EQ(strays, 0u);
         }
     }
     ASSERT_FALSE(names.empty());
@@ -93,6 +95,15 @@ TEST(ecu_info, a_trace_holds_every_exchange_and_sums_up_per_command) {
     std::istringstream damaged("2026-01-01T00:00:00.000Z\tGET_TARGET_VERSION\tx\n");
     EXPECT_FALSE(console::summarise_trace(damaged, out, err));
     EXPECT_NE(err.str().find("line 1"), std::string::npos);
+    // A last line without its newline was cut short while written: skipped with a note.
+    std::ostringstream whole;
+    whole << std::ifstream(file).rdbuf();
+    std::istringstream cut(whole.str() + "2026-01-01T00:00:00.000Z\tGET_TARGET_VERSION\t0\t8\t0000");
+    std::ostringstream summary, notes;
+    EXPECT_TRUE(console::summarise_trace(cut, summary, notes)) << notes.str();
+    EXPECT_EQ(notes.str(), "line " + std::to_string(names.size() + 1) +
+                               " was cut short (the trace was still being written, or a crash) and is skipped.\n");
+    EXPECT_NE(summary.str().find("GET_TARGET_VERSION"), std::string::npos) << summary.str();
     std::filesystem::remove(file);
 }
 

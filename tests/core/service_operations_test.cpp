@@ -158,7 +158,7 @@ TEST_P(logging, mode_follows_the_storage_and_logging_channels) {
 }
 
 TEST(security_command, format_selector_and_sub_function_reach_the_ecu_as_given) {
-    ecu_link ecu(link_kind::usb, "");
+    ecu_link ecu(link_kind::usb, "--any-address");  // blocks without an erase plan
     cm& m = *ecu.manager;
     m.connect();
     const bytes key(128, 0x11);

@@ -265,13 +265,20 @@ TEST_P(ecu_answers, security_9_and_8_record_2048_byte_blocks_by_flash_address) {
         security_fields f{.command = command, .data = bytes(size, fill), .address = 0xFFF9F800, .misc0 = misc0, .format = 4};
         return read_status_string(run(e, 6, security_request(f, o), o).data, o).status;
     };
+    auto key_block = [&](std::uint8_t fill) {
+        return read_status_string(run(e, 6, security_request({.command = 6, .key0 = bytes(128, fill)}, o), o).data, o).status;
+    };
+    auto erase = [&](std::uint32_t start, std::uint32_t count) { run(e, 4, cat({w32(start, o), w32(count, o)}), o, 0); };
+    erase(0x00100000, 1);
+    erase(0x80100000, 16);
     EXPECT_NE(send(9, 0x00100000, 0x11), 0u) << "blocks need the key block first";
-    EXPECT_EQ(read_status_string(run(e, 6, security_request({.command = 6, .key0 = bytes(128, 0x6B)}, o), o).data, o).status, 0u);
+    EXPECT_EQ(key_block(0x6B), 0u);
     EXPECT_EQ(send(9, 0x00100000, 0x11), 0u);
     EXPECT_EQ(send(9, 0x00100800, 0x22), 0u);
+    EXPECT_NE(send(9, 0x00101000, 0x55, 2047), 0u);
+    EXPECT_EQ(key_block(0x6C), 0u);
     EXPECT_EQ(send(8, 0, 0x33), 0u);
     EXPECT_EQ(send(8, 0, 0x44), 0u);
-    EXPECT_NE(send(9, 0x00101000, 0x55, 2047), 0u);
 
     const auto& flash = e.state().flash;
     ASSERT_EQ(flash.size(), 4u);
@@ -283,12 +290,64 @@ TEST_P(ecu_answers, security_9_and_8_record_2048_byte_blocks_by_flash_address) {
     EXPECT_EQ(e.state().blocks[0].format, 4);
     EXPECT_EQ(e.state().blocks[0].buffer_address, 0xFFF9F800u);
 
-    // A second dynamic model image, after its own key block, starts at the area's base again.
-    run(e, 6, security_request({.command = 6, .key0 = bytes(128, 0x6C)}, o), o);
+    // A second dynamic model image, after its own key block and erase, starts at the area's
+    // base again; the erase blanked what the first one left.
+    erase(0x80100000, 16);
+    EXPECT_EQ(key_block(0x6D), 0u);
     EXPECT_EQ(send(8, 0, 0x66), 0u);
     EXPECT_EQ(e.state().flash.at(0x80100000), bytes(2048, 0x66));
-    EXPECT_EQ(e.state().flash.count(0x80101000), 0u);
+    EXPECT_EQ(e.state().flash.count(0x80100800), 0u);
 }
+
+// The flash map: a block is programmed only inside one image type's area, on erased flash, in
+// the same area as the image's first block.
+struct flash_case {
+    const char* name;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> erases;
+    std::vector<std::uint32_t> blocks;  // misc0 of sub-function 9 blocks of one image, in order
+    std::size_t accepted;               // how many of them the ECU takes before the first refusal
+};
+
+void PrintTo(const flash_case& c, std::ostream* os) { *os << c.name; }
+
+class ecu_flash_map : public testing::TestWithParam<flash_case> {};
+
+TEST_P(ecu_flash_map, programs_only_erased_flash_of_the_image_area) {
+    const flash_case& fc = GetParam();
+    constexpr auto o = byte_order::big;
+    ecu_config c;
+    c.mode = ecu_mode::boot;
+    ecu e(c);
+    for (const auto& [start, count] : fc.erases) run(e, 4, cat({w32(start, o), w32(count, o)}), o, 0);
+    run(e, 6, security_request({.command = 6, .key0 = bytes(128, 0x6B)}, o), o);
+    std::size_t accepted = 0;
+    for (const std::uint32_t at : fc.blocks) {
+        const security_fields f{.command = 9, .data = bytes(2048, 0x5A), .address = 0xFFF9F800, .misc0 = at, .format = 4};
+        const status_string answer = read_status_string(run(e, 6, security_request(f, o), o).data, o);
+        if (answer.status != 0) {
+            EXPECT_EQ(answer.status, 0x71000001u);
+            break;
+        }
+        ++accepted;
+    }
+    EXPECT_EQ(accepted, fc.accepted);
+    EXPECT_EQ(e.state().blocks.size(), fc.accepted) << "a refused block is not programmed";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ecu, ecu_flash_map,
+    testing::Values(
+        flash_case{"firmware_in_its_erased_sectors", {{0, 8}, {0x10000, 1}}, {0, 0x800, 0xF800, 0x10000, 0x1F800}, 5},
+        flash_case{"firmware_past_its_erased_sectors", {{0, 8}}, {0xF800, 0x10000}, 1},
+        flash_case{"not_erased_at_all", {}, {0x1E0000}, 0},
+        flash_case{"a_page_programmed_twice", {{0x1E0000, 1}}, {0x1E0000, 0x1E0000}, 1},
+        flash_case{"firmware_running_into_the_fixed_model", {{0xE0000, 1}, {0x100000, 1}}, {0xFF800, 0x100000}, 1},
+        flash_case{"fixed_model_running_into_the_boot_loader", {{0x1C0000, 1}, {0x1E0000, 1}}, {0x1DF800, 0x1E0000}, 1},
+        flash_case{"outside_every_area", {{0x1E0000, 1}}, {0x200000}, 0},
+        flash_case{"erases_that_start_inside_a_sector_erase_nothing", {{0x1000, 1}, {0x100800, 1}}, {0x1000, 0x100800}, 0},
+        flash_case{"an_erase_running_past_its_area_erases_nothing", {{0x1E0000, 2}}, {0x1E0000}, 0},
+        flash_case{"a_multi_sector_erase_spans_sector_sizes", {{0xE000, 2}}, {0xE000, 0x10000, 0x1F800}, 3}),
+    [](const testing::TestParamInfo<flash_case>& p) { return std::string(p.param.name); });
 
 TEST_P(ecu_answers, erase_blocks_are_recorded_in_order) {
     ecu_config c;

@@ -41,11 +41,12 @@ TEST(fault_plan, ordinal_rule_counts_all_commands_whatever_their_code) {
 
 TEST(fault_plan, parses_every_action) {
     const auto a = fault_plan::parse("n=1:status=0xFFFF:rstatus=4294967295:unplug:unplug_after:replug=0:short:oversize:"
-                                     "garbage:delay=15:mute")
+                                     "garbage:delay=15:mute:eof:reread")
                        .match(1, 0, 1);
     EXPECT_EQ(a.header_status, 0xFFFF);
     EXPECT_EQ(a.response_status, 0xFFFFFFFFu);
-    EXPECT_TRUE(a.unplug && a.unplug_after && a.short_header && a.oversize && a.garbage && a.mute);
+    EXPECT_TRUE(a.unplug && a.unplug_after && a.short_header && a.oversize && a.garbage && a.mute && a.end_of_file &&
+                a.reread);
     EXPECT_EQ(a.replug_ms, 0u);
     EXPECT_EQ(a.delay_ms, 15u);
 }

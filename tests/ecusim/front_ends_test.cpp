@@ -1,20 +1,26 @@
 // One exchange with each front-end of the virtual ECU through the real libTrelink.so.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "ecusim/usb_device.h"
+#include "platform/serial/pty.h"
 #include "transfer/trelink.h"
 
 extern char** environ;
@@ -32,15 +38,21 @@ int read_version(target_version& v, std::uint16_t& returned) {
     return KesSendCommand(0, nullptr, 0, &v, sizeof v, &returned);
 }
 
-// `ecusim` as a process of its own, with its registry in a fresh folder.
+// A fresh folder for a registry, named by TRELINK_DEVICE_DIR while it lives.
+std::string fresh_registry_root() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "ecusim-e2e-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
+    ::setenv("TRELINK_DEVICE_DIR", tmpl.c_str(), 1);
+    return tmpl;
+}
+
+// `ecusim` as a process of its own, with its registry in a fresh folder, or in `shared_root`,
+// which another one made.
 class ecusim_process {
 public:
-    explicit ecusim_process(std::vector<std::string> args) {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "ecusim-e2e-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
-        root_ = tmpl;
-        ::setenv("TRELINK_DEVICE_DIR", root_.c_str(), 1);
-        pid_ = spawn(args, &out_fd_);
+    explicit ecusim_process(std::vector<std::string> args, std::string shared_root = {})
+        : root_(shared_root.empty() ? fresh_registry_root() : shared_root), owns_root_(shared_root.empty()) {
+        pid_ = spawn(args, &out_fd_, nullptr);
     }
     ~ecusim_process() {
         if (pid_ > 0) {
@@ -49,10 +61,12 @@ public:
             ::waitpid(pid_, &st, 0);
         }
         if (out_fd_ >= 0) ::close(out_fd_);
+        if (!owns_root_) return;
         ::unsetenv("TRELINK_DEVICE_DIR");
         std::error_code ec;
         std::filesystem::remove_all(root_, ec);
     }
+    const std::string& root() const { return root_; }
     // The next line the process prints (blocks until it does); empty at its end.
     std::string next_line() {
         std::string line;
@@ -63,9 +77,15 @@ public:
         }
         return line;
     }
-    // Runs `ecusim ARGS` to its end; its exit status.
-    static int run(std::vector<std::string> args) {
-        const pid_t pid = spawn(std::move(args), nullptr);
+    // Runs `ecusim ARGS` to its end; its exit status (and what it said on standard error).
+    static int run(std::vector<std::string> args, std::string* errors = nullptr) {
+        int err_fd = -1;
+        const pid_t pid = spawn(std::move(args), nullptr, errors ? &err_fd : nullptr);
+        if (errors) {
+            char c;
+            while (::read(err_fd, &c, 1) == 1) errors->push_back(c);
+            ::close(err_fd);
+        }
         int st = 0;
         ::waitpid(pid, &st, 0);
         return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
@@ -80,30 +100,35 @@ public:
     }
 
 private:
-    static pid_t spawn(std::vector<std::string> args, int* out_fd) {
+    // Standard output and standard error each into a pipe when asked for.
+    static pid_t spawn(std::vector<std::string> args, int* out_fd, int* err_fd) {
         args.insert(args.begin(), ECUSIM_PATH);
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        int fds[2] = {-1, -1};
-        if (out_fd) {
+        std::pair<int*, int> wanted[] = {{out_fd, STDOUT_FILENO}, {err_fd, STDERR_FILENO}};
+        int write_ends[2] = {-1, -1};
+        for (std::size_t i = 0; i < 2; ++i) {
+            if (!wanted[i].first) continue;
+            int fds[2];
             if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-            posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+            posix_spawn_file_actions_adddup2(&actions, fds[1], wanted[i].second);
+            *wanted[i].first = fds[0];
+            write_ends[i] = fds[1];
         }
         pid_t pid = -1;
         const int rc = posix_spawn(&pid, ECUSIM_PATH, &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
-        if (out_fd) {
-            ::close(fds[1]);
-            *out_fd = fds[0];
-        }
+        for (const int fd : write_ends)
+            if (fd >= 0) ::close(fd);
         if (rc != 0) throw std::runtime_error("cannot start " ECUSIM_PATH);
         return pid;
     }
 
     std::string root_;
+    bool owns_root_ = true;
     pid_t pid_ = -1;
     int out_fd_ = -1;
 };
@@ -152,8 +177,140 @@ TEST(ecusim_usb, separate_process_in_boot_mode_answers_version_0_and_unplugs_on_
     EXPECT_EQ(ecu.stop(), 0);
 }
 
+// Without --name each `ecusim usb` takes the next free name; a name that a running one holds
+// is refused, and `ecusim unplug --name` reaches only its own ECU.
+TEST(ecusim_usb, a_second_one_takes_the_next_free_name_and_never_replaces_a_live_device) {
+    ecusim_process first({"usb", "--serial", "0a0b0c0d"});
+    ASSERT_NE(first.next_line().find("/ecusim0"), std::string::npos);
+    ecusim_process second({"usb", "--serial", "01020304"}, first.root());
+    ASSERT_NE(second.next_line().find("/ecusim1"), std::string::npos);
+
+    std::string errors;
+    EXPECT_EQ(ecusim_process::run({"usb", "--name", "ecusim0"}, &errors), 1);
+    EXPECT_NE(errors.find("ecusim0 is taken by a running ecusim"), std::string::npos) << errors;
+
+    ASSERT_EQ(ecusim_process::run({"unplug", "--name", "ecusim1"}), 0);
+    EXPECT_EQ(second.next_line(), "ecusim: unplugged");
+    const std::string class_dir = first.root() + "/{4B916034-47F5-4765-BECA-716DAE788135}";
+    EXPECT_TRUE(std::filesystem::exists(class_dir + "/ecusim0"));
+    EXPECT_FALSE(std::filesystem::exists(class_dir + "/ecusim1"));
+}
+
+// `ecusim unplug` asks a running ecusim of this user through its control socket; a process
+// id in a file of the registry is nobody's word.
+TEST(ecusim_usb, unplug_never_signals_a_process_a_file_names) {
+    const std::string root = fresh_registry_root();
+    const pid_t bystander = ::fork();
+    if (bystander == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    std::ofstream(root + "/ecusim0.pid") << bystander << '\n';
+    std::string errors;
+    EXPECT_EQ(ecusim_process::run({"unplug"}, &errors), 1);
+    EXPECT_NE(errors.find("no running `ecusim usb` or `ecusim gadget` named ecusim0"), std::string::npos) << errors;
+    int st = 0;
+    EXPECT_EQ(::waitpid(bystander, &st, WNOHANG), 0) << "the bystander was signalled";
+    ::kill(bystander, SIGKILL);
+    ::waitpid(bystander, &st, 0);
+    ::unsetenv("TRELINK_DEVICE_DIR");
+    std::filesystem::remove_all(root);
+}
+
+TEST(ecusim_usb, refuses_a_registry_that_others_may_write) {
+    const std::string root = fresh_registry_root();
+    ::chmod(root.c_str(), 0777);
+    std::string errors;
+    EXPECT_EQ(ecusim_process::run({"usb"}, &errors), 1);
+    EXPECT_NE(errors.find("Device registry refused: " + root + " is writable by its group or by others (mode 0777)"),
+              std::string::npos)
+        << errors;
+    EXPECT_TRUE(std::filesystem::is_empty(root));
+    ::unsetenv("TRELINK_DEVICE_DIR");
+    std::filesystem::remove_all(root);
+}
+
 TEST(ecusim_usb, refuses_a_bad_serial) {
     EXPECT_EQ(ecusim_process::run({"usb", "--serial", "12345"}), 1);
+}
+
+// Two pseudo-terminals joined master to master, as a cable joins two serial ports: whatever
+// is written to one's slave is read from the other's.
+class null_modem {
+public:
+    null_modem() : relay_([this] { run(); }) {}
+    ~null_modem() {
+        stop_ = true;
+        relay_.join();
+    }
+    qx::platform::serial::pty a, b;
+
+private:
+    void run() {
+        char buffer[4096];
+        while (!stop_) {
+            pollfd p[2] = {{a.master(), POLLIN, 0}, {b.master(), POLLIN, 0}};
+            if (::poll(p, 2, 50) <= 0) continue;
+            for (int i = 0; i < 2; ++i) {
+                if (!(p[i].revents & POLLIN)) continue;
+                const ssize_t n = ::read(p[i].fd, buffer, sizeof buffer);
+                const int to = p[1 - i].fd;
+                for (ssize_t done = 0; n > 0 && done < n;) {
+                    const ssize_t w = ::write(to, buffer + done, std::size_t(n - done));
+                    if (w > 0) {
+                        done += w;
+                    } else {
+                        pollfd q{to, POLLOUT, 0};
+                        ::poll(&q, 1, 50);
+                    }
+                }
+            }
+        }
+    }
+    std::atomic<bool> stop_ = false;
+    std::thread relay_;
+};
+
+struct serial_case {
+    const char* name;
+    unsigned link;
+    bool host_order;
+};
+
+class ecusim_serial_device : public ::testing::TestWithParam<serial_case> {};
+
+// `ecusim serial --device` answers on a terminal it did not make; the library reaches it as
+// COM1 across the other terminal, through each serial link.
+TEST_P(ecusim_serial_device, answers_connection_and_target_version_on_an_existing_terminal) {
+    null_modem cable;
+    std::vector<std::string> args = {"serial", "--device", cable.a.slave_path(), "--mode", "app"};
+    if (GetParam().host_order) args.push_back("--host-order");
+    ecusim_process ecu(args);
+    const std::string banner = ecu.next_line();
+    ASSERT_NE(banner.find("on " + cable.a.slave_path() + " at 57600 bit/s 8N1"), std::string::npos) << banner;
+
+    ::setenv("TRELINK_COM1", cable.b.slave_path().c_str(), 1);
+    const unsigned flags = GetParam().link | TRELINK_WCSC_ALTERNATE | TRELINK_SERIAL_COMMAND_PORT | 1u << TRELINK_SERIAL_PORT_SHIFT;
+    ASSERT_EQ(KesInitializeInterfaces(flags, nullptr), 0);
+    EXPECT_EQ(KesConnectCommandResponseInterface(), 0);
+    target_version v;
+    std::uint16_t returned = 0;
+    EXPECT_EQ(read_version(v, returned), 0);
+    EXPECT_EQ(returned, 8);
+    EXPECT_EQ(v.transferstructs_version, 95u);
+    KesCloseInterfaces(flags);
+    ::unsetenv("TRELINK_COM1");
+    EXPECT_EQ(ecu.stop(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(links, ecusim_serial_device,
+                         ::testing::Values(serial_case{"wcsc_big_endian", TRELINK_LINK_SERIAL_WCSC, false},
+                                           serial_case{"communication_functions_host_order", TRELINK_LINK_SERIAL_WINCOMM, true}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+TEST(ecusim_serial_device, a_device_that_cannot_be_opened_is_an_error) {
+    EXPECT_EQ(ecusim_process::run({"serial", "--device", "/nonexistent/ttyS9"}), 1);
+    EXPECT_EQ(ecusim_process::run({"serial"}), 1);
 }
 
 // The simulator link's data block: a byte of our own, the library's name, then the options.

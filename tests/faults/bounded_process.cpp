@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/inotify.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -90,10 +91,9 @@ std::string read_all(const std::filesystem::path& p) {
 
 }  // namespace
 
-process_end run_bounded(const std::vector<std::string>& argv,
-                        const std::map<std::string, std::string>& env,
-                        const std::filesystem::path& out_file, std::chrono::milliseconds bound,
-                        const std::filesystem::path& err_file) {
+running_process::running_process(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                                 const std::filesystem::path& out_file, const std::filesystem::path& err_file)
+    : out_file_(out_file), err_file_(err_file) {
     const auto open_file = [](const std::filesystem::path& p) {
         const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd < 0) throw std::runtime_error("cannot write " + p.string());
@@ -101,24 +101,75 @@ process_end run_bounded(const std::vector<std::string>& argv,
     };
     const int out_fd = open_file(out_file);
     const int err_fd = err_file.empty() ? out_fd : open_file(err_file);
-    const auto start = clock::now();
-    const pid_t pid = spawn(argv, env, out_fd, err_fd);
+    start_ = clock::now();
+    try {
+        pid_ = spawn(argv, env, out_fd, err_fd);
+    } catch (...) {
+        ::close(out_fd);
+        if (err_fd != out_fd) ::close(err_fd);
+        throw;
+    }
     ::close(out_fd);
     if (err_fd != out_fd) ::close(err_fd);
+}
+
+running_process::~running_process() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        int s = 0;
+        ::waitpid(pid_, &s, 0);
+    }
+}
+
+void running_process::signal(int s) const {
+    if (pid_ > 0) ::kill(pid_, s);
+}
+
+process_end running_process::wait(std::chrono::milliseconds bound) {
     process_end end;
-    std::optional<int> status = wait_until(pid, start + bound);
+    std::optional<int> status = wait_until(pid_, start_ + bound);
     if (!status) {
         end.over_bound = true;
-        ::kill(pid, SIGKILL);
+        ::kill(pid_, SIGKILL);
         int s = 0;
-        ::waitpid(pid, &s, 0);
+        ::waitpid(pid_, &s, 0);
     } else if (WIFEXITED(*status)) {
         end.exit_code = WEXITSTATUS(*status);
     }
-    end.took = std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - start);
-    end.output = read_all(out_file);
-    if (!err_file.empty()) end.errors = read_all(err_file);
+    pid_ = -1;
+    end.took = std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - start_);
+    end.output = read_all(out_file_);
+    if (!err_file_.empty()) end.errors = read_all(err_file_);
     return end;
+}
+
+bool wait_for(const std::filesystem::path& dir, const std::function<bool()>& condition,
+              std::chrono::milliseconds bound) {
+    const int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (fd < 0 || ::inotify_add_watch(fd, dir.c_str(), IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE) < 0)
+        throw std::runtime_error("cannot watch " + dir.string() + ": " + std::strerror(errno));
+    const auto deadline = clock::now() + bound;
+    bool met = condition();
+    while (!met) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+        if (left <= 0) break;
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, int(left)) > 0) {
+            char events[4096];
+            while (::read(fd, events, sizeof events) > 0) {
+            }
+        }
+        met = condition();
+    }
+    ::close(fd);
+    return met;
+}
+
+process_end run_bounded(const std::vector<std::string>& argv,
+                        const std::map<std::string, std::string>& env,
+                        const std::filesystem::path& out_file, std::chrono::milliseconds bound,
+                        const std::filesystem::path& err_file) {
+    return running_process(argv, env, out_file, err_file).wait(bound);
 }
 
 ecusim_server::ecusim_server(const std::string& program, const std::vector<std::string>& args,
@@ -161,14 +212,22 @@ ecusim_server::~ecusim_server() {
 void ecusim_server::stop() {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
-        if (!wait_until(pid_, clock::now() + std::chrono::seconds(20))) {
+        std::optional<int> status = wait_until(pid_, clock::now() + std::chrono::seconds(20));
+        if (!status) {
             ::kill(pid_, SIGKILL);
             int s = 0;
             ::waitpid(pid_, &s, 0);
+        } else if (WIFEXITED(*status)) {
+            exit_code_ = WEXITSTATUS(*status);
         }
         pid_ = -1;
     }
-    if (out_fd_ >= 0) ::close(out_fd_);
+    if (out_fd_ >= 0) {
+        // The process has ended: the pipe holds the rest of what it printed.
+        char buf[4096];
+        for (ssize_t n; (n = ::read(out_fd_, buf, sizeof buf)) > 0;) output_.append(buf, std::size_t(n));
+        ::close(out_fd_);
+    }
     out_fd_ = -1;
 }
 

@@ -34,12 +34,15 @@ const std::string serial = "0A0B0C0D";
 // Seconds the console waits for an answer: short, so that a silent ECU costs little.
 const std::string answer_timeout = "0.5";
 
-enum class fault { unplug, status, rstatus, short_header, truncate, garbage, mute };
+enum class fault { unplug, status, rstatus, short_header, truncate, garbage, mute, twice, extra };
 
 struct fault_kind {
     fault kind;
     const char* name;
     const char* action;  // of an ecusim fault rule
+    // The ECU also refuses the job's last command (and does not carry it out): an answer taken
+    // for a later command's would hide that refusal behind the one before it.
+    bool last_refused = false;
 };
 
 const fault_kind fault_kinds[] = {
@@ -50,6 +53,8 @@ const fault_kind fault_kinds[] = {
     {fault::truncate, "truncate", "truncate=1"},
     {fault::garbage, "garbage", "garbage"},
     {fault::mute, "mute", "mute"},
+    {fault::twice, "twice", "twice", true},
+    {fault::extra, "extra", "extra", true},
 };
 
 const fault_kind& kind_of(fault f) {
@@ -441,7 +446,8 @@ bool answers_with_status(std::uint8_t code) {
 // Every exchange k with every fault that means something there: a response status only where
 // the answer has one, a truncated answer only where there is data to cut. A silent ECU costs
 // the answer time-out, so it is tried at the first exchange of each run of one command code
-// and at the last exchange.
+// and at the last exchange. An answer delivered twice and a stray packet after the answer are
+// tried everywhere, with the job's last command refused.
 std::vector<fault_case> cases_of(const char* job_name) {
     const auto codes = codes_of(job_named(job_name));
     std::vector<fault_case> out;
@@ -469,9 +475,11 @@ protected:
     void check(const char* job_name) {
         const job& j = job_named(job_name);
         const fault_case c = GetParam();
-        const std::string plan = "n=" + std::to_string(c.k) + ":" + kind_of(c.kind).action;
-        const outcome o = run(j, plan);
         const auto codes = codes_of(j);
+        std::string plan = "n=" + std::to_string(c.k) + ":" + kind_of(c.kind).action;
+        if (kind_of(c.kind).last_refused && c.k < codes.size())
+            plan += ";n=" + std::to_string(codes.size()) + ":status=0x0001";
+        const outcome o = run(j, plan);
         SCOPED_TRACE("fault " + plan + " on command code " + std::to_string(codes.at(c.k - 1)));
         // A job may recover from a fault (a retried connection, an answer it only shows); then
         // its success must be true, which the ECU's state and the files tell.

@@ -185,8 +185,10 @@ INSTANTIATE_TEST_SUITE_P(
     counts, raw_miscount,
     ::testing::Values(miscount{",blocks=10", "LogTestDlg::OnBnClickedButtonLogtestReadandsave File @ lba=00000001: "
                                              "its groups hold more than its 0000000a blocks."},
-                      // Past the file's last group lies no block header.
-                      miscount{",blocks=20", "LogtestDiskDiagnostics Error in block header @ lba = 0000000e"}));
+                      // Past the file's last group lies unwritten disk: the file is cut.
+                      miscount{",blocks=20", "LogTestDlg::OnBnClickedButtonLogtestReadandsave File @ lba=00000001: "
+                                             "its groups end after 0000000d of its 00000014 blocks."},
+                      miscount{",blocks=20,bad-mark=1", "LogtestDiskDiagnostics Error in block header @ lba = 0000000a"}));
 
 TEST_F(raw_disk, a_failed_block_read_ends_the_listing_with_a_message) {
     log_ecu ecu(link_kind::usb,

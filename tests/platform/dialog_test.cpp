@@ -1,6 +1,7 @@
 // The dialog layer with the headless renderer: handlers on the logic thread, nested modal
 // dialogs, workers changing the model, prompts, and device notifications from the registry.
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -9,10 +10,14 @@
 #include <fstream>
 #include <sstream>
 #include <filesystem>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform/devnotify/device_notification.h"
 #include "platform/registry/device_registry.h"
 #include "platform/ui/console_renderer.h"
 #include "platform/ui/dialog.h"
@@ -253,6 +258,45 @@ TEST(device_notification, arrival_and_removal_of_a_registry_socket_reach_the_dia
     EXPECT_EQ(d.events[0].device_type, 5u);
     EXPECT_EQ(d.events[0].interface_class, std::string(platform::ecu_interface_class));
     EXPECT_EQ(d.events[0].path, path);
+}
+
+// A registry folder that others may write is refused by name, not watched (nor reported as a
+// folder inotify could not find), and so is a socket of another user arriving in ours.
+TEST(device_notification, refuses_a_registry_others_may_write_and_ignores_foreign_sockets) {
+    registry_folder reg;
+    const std::string root = std::getenv("TRELINK_DEVICE_DIR");
+    ::chmod(root.c_str(), 0777);
+    try {
+        platform::device_notification watch(std::string(platform::ecu_interface_class), [](const device_event&) {});
+        ADD_FAILURE() << "watching a folder others may write";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()), "Device registry refused: " + root +
+                                             " is writable by its group or by others (mode 0777).");
+    }
+    if (::geteuid() != 0) return;  // giving a socket to another user needs root
+    ::chmod(root.c_str(), 0700);
+    std::vector<std::string> arrived;
+    std::mutex m;
+    std::condition_variable cv;
+    platform::device_notification watch(std::string(platform::ecu_interface_class), [&](const device_event& e) {
+        std::lock_guard lock(m);
+        if (e.kind == device_event::arrival) arrived.push_back(e.path);
+        cv.notify_all();
+    });
+    // Another user's socket, made beside the class folder and moved in whole.
+    const std::string foreign = root + "/ecu9";
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::strncpy(a.sun_path, foreign.c_str(), sizeof a.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::lchown(foreign.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::rename(foreign.c_str(), (platform::registry_class_dir(platform::ecu_interface_class) + "/ecu9").c_str()), 0);
+    const std::string own = reg.plug("ecu0");
+    std::unique_lock lock(m);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return !arrived.empty(); }));
+    EXPECT_EQ(arrived, std::vector<std::string>{own});
+    ::close(fd);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/usb/ecu_usb_interface.h"
 #include "platform/usb/libusb_backend.h"
 
 namespace qx::platform::usb {
@@ -55,7 +56,7 @@ struct config_builder {
         e.bmAttributes = type;
         return e;
     }
-    // One interface per entry, each with a single setting.
+    // One interface per entry, each with a single setting of the ECU's interface class.
     const libusb_config_descriptor& build(
         std::vector<std::vector<libusb_endpoint_descriptor>> per_interface) {
         endpoints = std::move(per_interface);
@@ -64,6 +65,9 @@ struct config_builder {
         for (std::size_t i = 0; i < endpoints.size(); ++i) {
             settings[i] = {};
             settings[i].bInterfaceNumber = std::uint8_t(i);
+            settings[i].bInterfaceClass = ecu_usb_class;
+            settings[i].bInterfaceSubClass = ecu_usb_subclass;
+            settings[i].bInterfaceProtocol = ecu_usb_protocol;
             settings[i].bNumEndpoints = std::uint8_t(endpoints[i].size());
             settings[i].endpoint = endpoints[i].data();
             interfaces[i].altsetting = &settings[i];
@@ -101,13 +105,36 @@ TEST(bulk_interface_choice, none_without_both_directions) {
               std::nullopt);
 }
 
+// A bulk pair of another class (mass storage, CDC data, a vendor interface of another
+// subclass or protocol) is not the ECU's: the udev rule opens only the ECU's class to plugdev.
+struct other_class {
+    std::uint8_t cls, subclass, protocol;
+};
+class bulk_interface_of_another_class : public ::testing::TestWithParam<other_class> {};
+
+TEST_P(bulk_interface_of_another_class, is_passed_over) {
+    config_builder b;
+    b.build({{config_builder::endpoint(0x81, bulk), config_builder::endpoint(0x01, bulk)},
+             {config_builder::endpoint(0x82, bulk), config_builder::endpoint(0x02, bulk)}});
+    b.settings[0].bInterfaceClass = GetParam().cls;
+    b.settings[0].bInterfaceSubClass = GetParam().subclass;
+    b.settings[0].bInterfaceProtocol = GetParam().protocol;
+    EXPECT_EQ(find_bulk_interface(b.config), (bulk_interface{1, 0, 0x82, 0x02}));
+    b.config.bNumInterfaces = 1;
+    EXPECT_EQ(find_bulk_interface(b.config), std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(classes, bulk_interface_of_another_class,
+                         ::testing::Values(other_class{0x08, 0x06, 0x50}, other_class{0x0a, 0x00, 0x00},
+                                           other_class{0xff, 0x01, 0x00}, other_class{0xff, 0x00, 0x01},
+                                           other_class{0x00, 0x00, 0x00}));
+
 TEST(bulk_interface_choice, alternate_settings_are_considered_in_order) {
     config_builder b;
     b.build({{config_builder::endpoint(0x81, interrupt)}});
     std::vector<libusb_endpoint_descriptor> second{config_builder::endpoint(0x01, bulk),
                                                    config_builder::endpoint(0x81, bulk)};
-    libusb_interface_descriptor settings[2] = {b.settings[0], {}};
-    settings[1].bInterfaceNumber = 0;
+    libusb_interface_descriptor settings[2] = {b.settings[0], b.settings[0]};
     settings[1].bAlternateSetting = 1;
     settings[1].bNumEndpoints = 2;
     settings[1].endpoint = second.data();

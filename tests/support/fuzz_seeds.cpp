@@ -1,19 +1,24 @@
 // Writes the seed corpora of the fuzz targets that no program already writes: fuzz_seeds DIR
 // makes DIR/<target>/<name> for the structure layouts (one per catalogue entry and per
 // configuration item type), raw log disks, core dumps, host transfers to the virtual ECU,
-// USB-CAN exchanges, response views and receive ring runs. Packages, groups and certificates
+// USB-CAN and USB exchanges, response views, receive ring runs, station records, exchange
+// traces and captures of every link. Packages, groups and certificates
 // come from `ecusim make-packages` (scripts/fuzz.sh --seed).
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "app/console/ecu_record.h"
 #include "ecusim/raw_log_disk.h"
 #include "imagetool/core_dump_file.h"
+#include "platform/capture/pcapng.h"
 #include "protocol/commands.h"
 #include "protocol/layout.h"
 
@@ -193,7 +198,159 @@ void serial_exchange(bool host_order, std::uint8_t n, std::uint16_t room, std::u
     seed("fuzz_serial_link", name, b);
 }
 
+// The device's messages for one USB exchange as the target reads them: shape (command size,
+// code), room, then the response header and r data bytes in messages of at most 4096 bytes,
+// each after its length less one.
+void usb_exchange(std::uint8_t n, std::uint16_t room, std::uint16_t r, const std::string& name) {
+    bytes b{n, std::uint8_t(room), std::uint8_t(room >> 8)};
+    const auto message = [&b](const bytes& m) {
+        b.push_back(std::uint8_t(m.size() - 1));
+        b.push_back(std::uint8_t((m.size() - 1) >> 8));
+        b.insert(b.end(), m.begin(), m.end());
+    };
+    bytes header;
+    for (std::uint16_t w : {std::uint16_t(0xCD4F), r, std::uint16_t(0), std::uint16_t(0)}) put16be(header, w);
+    message(header);
+    for (std::uint16_t at = 0; at < r; at = std::uint16_t(at + std::min(r - at, 4096))) {
+        bytes piece(std::min(r - at, 4096));
+        for (std::size_t i = 0; i < piece.size(); ++i) piece[i] = std::uint8_t(at + i);
+        message(piece);
+    }
+    seed("fuzz_usb_link", name, b);
+}
+
+// Station records: a successful update with its images, a failed program, an ECU that never
+// answered.
+void records() {
+    qx::console::ecu_record updated;
+    updated.begin("update");
+    updated.device = "1-2.3";
+    updated.serial_number = "0A0B0C0D";
+    updated.target_mode = "boot";
+    updated.firmware_version = 0x01020304;
+    updated.images = {{"Firmware", "Firmware", "Velmar Service", "2024-03-01 12:00:00 UTC", 7, 4096, 0x12345678},
+                      {"Fixed Model", "Fixed Model", "Velmar Service", "2024-03-01 12:00:00 UTC", 7, 2048, 0x9ABCDEF0}};
+    updated.finish(true, "Update Success! (100%)");
+    qx::console::ecu_record failed;
+    failed.begin("program");
+    failed.serial_number = "0A0B0C0D";
+    failed.target_mode = "boot";
+    failed.images = {{"Firmware", "firmware.pak", "Velmar Service", "2024-03-01 12:00:00 UTC", {}, {}, {}}};
+    failed.finish(false, "Could not connect:\nThe specified interface is not connected");
+    qx::console::ecu_record mute;
+    mute.begin("update");
+    mute.finish(false, "No ECU answered after 12 connection attempts.");
+    const auto text = [](const std::string& s) { return bytes(s.begin(), s.end()); };
+    seed("fuzz_ecu_record", "updated", text(qx::console::record_line(updated) + "\n"));
+    seed("fuzz_ecu_record", "failed", text(qx::console::record_line(failed) + "\n"));
+    seed("fuzz_ecu_record", "three_ecus",
+         text(qx::console::record_line(updated) + "\n" + qx::console::record_line(failed) + "\n" +
+              qx::console::record_line(mute) + "\n"));
+}
+
+// Exchange traces as the library writes them: a line per exchange, tab-separated.
+void traces() {
+    std::string all;
+    unsigned us = 100;
+    for (const command_info& c : commands) {
+        char line[160];
+        std::snprintf(line, sizeof line, "2024-03-01T12:00:00.%03uZ\t%s\t%u\t%u\t%08x\t%u\n", us % 1000,
+                      std::string(c.name).c_str(), 8u, 64u, 0u, us);
+        all += line;
+        us += 37;
+    }
+    seed("fuzz_trace_show", "every_command", bytes(all.begin(), all.end()));
+    const std::string one = "2024-03-01T12:00:00.000Z\tGET_TARGET_VERSION\t0\t8\t00000000\t120\n";
+    seed("fuzz_trace_show", "one_exchange", bytes(one.begin(), one.end()));
+}
+
 }  // namespace
+
+// One GET_TARGET_VERSION and one SECURITY_COMMAND as each link's capture holds them.
+void captures() {
+    namespace pc = qx::platform::pcapng;
+    struct transfer {
+        bool out;
+        bytes b;
+    };
+    const auto header = [](std::uint16_t a, std::uint16_t b, std::uint16_t c, bool big) {
+        bytes h;
+        for (const std::uint16_t w : {a, b, c, std::uint16_t(0)}) {
+            if (big) put16be(h, w);
+            else h.insert(h.end(), {std::uint8_t(w), std::uint8_t(w >> 8)});
+        }
+        return h;
+    };
+    const auto structure = [](const char* name, bool big) {
+        bytes b = laid_out(*find_layout(name));
+        if (big) convert(*find_layout(name), b.data(), b.size());
+        return b;
+    };
+    const auto packet = [](bytes h, const bytes& data) {
+        h.insert(h.end(), data.begin(), data.end());
+        return h;
+    };
+    const auto write = [](const std::string& name, std::uint16_t linktype, const std::vector<transfer>& transfers) {
+        const fs::path file = fs::temp_directory_path() / ("fuzz-seed-" + name + ".pcapng");
+        fs::remove(file);
+        int error = 0;
+        auto w = pc::writer::create(file.string(), "fuzz_seeds", error);
+        std::uint32_t id = 0;
+        w->add_interface({linktype, "link", "Trelink", "fuzz_seeds"}, id);
+        std::uint64_t t = 1700000000000000000u;
+        for (const transfer& x : transfers)
+            w->add_packet(id, t += 1000, x.out ? pc::direction::outbound : pc::direction::inbound, x.b.data(), x.b.size());
+        w.reset();
+        std::ifstream in(file, std::ios::binary);
+        seed("fuzz_capture_reader", name, bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+        fs::remove(file);
+    };
+    for (const bool big : {true, false}) {
+        const bytes request = structure("Security_BlockRequest_DTS", big);
+        const bytes answer = structure("GenericStatusStringResponse_DTS", big);
+        const bytes command = packet(header(0xCD06, std::uint16_t(request.size()), 4088, big), request);
+        const bytes response = packet(header(0xCD06, std::uint16_t(answer.size()), 0, big), answer);
+        const bytes version = header(0xCD00, 0, 8, big), version_answer = packet(header(0xCD00, 8, 0, big), bytes(8, 3));
+        if (big) {
+            bytes announcement;
+            put16be(announcement, 0xCD07);
+            put16be(announcement, std::uint16_t(request.size()));
+            announcement.resize(32, 0);
+            write("usb", pc::linktype_usb_packets,
+                  {{true, version}, {false, bytes(version_answer.begin(), version_answer.begin() + 8)},
+                   {false, bytes(version_answer.begin() + 8, version_answer.end())}, {true, announcement}, {true, command},
+                   {false, bytes(response.begin(), response.begin() + 8)}, {false, bytes(response.begin() + 8, response.end())}});
+            // ISO 15765-2 frames of each packet, with the other side's flow control between.
+            const auto frames = [](const bytes& p, bool out, std::vector<transfer>& into) {
+                const auto frame = [&](const bytes& data) {
+                    bytes f(16, 0);
+                    const std::uint32_t id = (out ? 0x16666666u : 0x16666667u) | pc::socketcan_extended_flag;
+                    for (int i = 0; i < 4; ++i) f[std::size_t(i)] = std::uint8_t(id >> (24 - 8 * i));
+                    f[4] = 8;
+                    std::copy(data.begin(), data.end(), f.begin() + 8);
+                    return f;
+                };
+                into.push_back({out, frame({std::uint8_t(0x10 | p.size() >> 8), std::uint8_t(p.size()), p[0], p[1], p[2], p[3], p[4], p[5]})});
+                into.push_back({!out, frame({0x30, 0, 0, 0, 0, 0, 0, 0})});
+                for (std::size_t at = 6, k = 1; at < p.size(); at += 7, ++k) {
+                    bytes d{std::uint8_t(0x20 | (k & 0xF))};
+                    for (std::size_t i = at; i < at + 7; ++i) d.push_back(i < p.size() ? p[i] : 0);
+                    into.push_back({out, frame(d)});
+                }
+            };
+            std::vector<transfer> can;
+            for (const auto& [p, out] : {std::pair{version, true}, {version_answer, false}, {command, true}, {response, false}})
+                frames(p, out, can);
+            write("usb_can", pc::linktype_can_socketcan, can);
+        } else {
+            write("simulator", pc::linktype_simulator, {{true, version}, {false, version_answer}, {true, command}, {false, response}});
+        }
+        write(big ? "serial_big_endian" : "serial_host_order", pc::linktype_serial_bytes,
+              {{true, {0xC5}}, {false, {std::uint8_t(big ? 0xC5 : 0xCC)}}, {true, version}, {false, {0xCD}},
+               {false, version_answer}, {true, {0xDC}}, {true, command}, {false, {0xCD}}, {false, response},
+               {true, {0xDC}}});
+    }
+}
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -218,5 +375,12 @@ int main(int argc, char** argv) {
     serial_exchange(true, 0, 8, 8, 0xCC, "wrong_acknowledgement");
     serial_exchange(true, 0, 0x8000 | 8, 8, 0xCD, "wincomm_target_version");
     serial_exchange(true, 4, 0x8000 | 16, 64, 0xCD, "wincomm_answer_larger_than_the_room");
+    captures();
+    usb_exchange(0, 8, 8, "target_version");
+    usb_exchange(40, 256, 0, "announced_command_empty_answer");
+    usb_exchange(4, 16, 64, "answer_larger_than_the_room");
+    usb_exchange(1, 6000, 5000, "answer_in_two_messages");
+    records();
+    traces();
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <future>
 
 #include "platform/registry/device_registry.h"
 #include "protocol/defines.h"
@@ -253,6 +254,58 @@ TEST_P(usb_gone_before_write, is_a_write_failure) {
 
 INSTANTIATE_TEST_SUITE_P(sizes, usb_gone_before_write,
                          ::testing::Values(std::uint16_t(24), std::uint16_t(25)));
+
+// Packets that are waiting before a command is written (an answer delivered twice, a late
+// answer, a packet from before the connection's first command) are read off, never taken for
+// the command's answer: here the ECU refuses the command, and the refusal is what it returns.
+struct stray_case {
+    const char* name;
+    bool before_first_command;  // else after the answer to the first
+    std::vector<bytes> strays;
+};
+
+void PrintTo(const stray_case& c, std::ostream* os) { *os << c.name; }
+
+class usb_strays : public usb_link_test, public ::testing::WithParamInterface<stray_case> {};
+
+TEST_P(usb_strays, are_read_off_before_the_command_and_never_taken_for_its_answer) {
+    const stray_case& c = GetParam();
+    std::promise<void> strays_sent;
+    std::future<void> sent = strays_sent.get_future();
+    device->serve([&](fake_usb_session& s) {
+        if (!c.before_first_command) {
+            if (!s.receive_command()) return;
+            s.send(response_header(raw_type, 4, 0));
+            s.send(pattern(4));
+        }
+        for (const bytes& p : c.strays) s.send(p);
+        strays_sent.set_value();
+        if (!s.receive_command()) return;
+        s.send(response_header(raw_type, 0, 0x0001));  // refused
+    });
+    ASSERT_EQ(open(), 0);
+    bytes response(16, 0xAA);
+    std::uint16_t returned = 0;
+    if (!c.before_first_command) {
+        ASSERT_EQ(KesSendCommand(raw_code, nullptr, 0, response.data(), 16, &returned), 0);
+        EXPECT_EQ(returned, 4);
+    }
+    sent.wait();
+    returned = 0;
+    EXPECT_EQ(KesSendCommand(raw_code, nullptr, 0, response.data(), 16, &returned), 1);
+    EXPECT_EQ(returned, 0);
+    EXPECT_THAT(messages(), ::testing::Contains("USB_SendCommandReceiveResponse read off " +
+                                                std::to_string(c.strays.size()) +
+                                                " packet(s) that came before the command"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    packets, usb_strays,
+    ::testing::Values(stray_case{"answer_delivered_twice", false, {response_header(raw_type, 4, 0), pattern(4)}},
+                      stray_case{"late_header_alone", false, {response_header(raw_type, 8, 0)}},
+                      stray_case{"packets_up_to_longer_than_any_answer", false, {pattern(4096), pattern(5000)}},
+                      stray_case{"waiting_before_the_first_command", true, {response_header(raw_type, 0, 0)}}),
+    [](const ::testing::TestParamInfo<stray_case>& p) { return std::string(p.param.name); });
 
 TEST_F(usb_link_test, second_initialise_returns_0_without_reopening) {
     ASSERT_EQ(open(), 0);

@@ -1,5 +1,6 @@
 // The USB-CAN link through the library and the real adapter on a virtual bus, against a
 // scripted ECU: frames byte for byte, and every way the ECU's side can go wrong.
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -231,6 +232,78 @@ INSTANTIATE_TEST_SUITE_P(
                      },
                      usbcan::link_error}),
     [](const auto& test) { return std::string(test.param.name); });
+
+// The host controller's own reports of its state, as SocketCAN error frames (on the virtual
+// bus in the same image): error class in the identifier, controller status in byte 1.
+bus_frame controller_report(std::uint32_t error_class, std::uint8_t status = 0) {
+    bus_frame f;
+    f.id = 0x20000000 | error_class;  // CAN_ERR_FLAG
+    f.extended = false;
+    f.data = {0, status};
+    return f;
+}
+
+struct controller_case {
+    const char* name;
+    bus_frame report;
+    const char* state;  // in the message; null: the exchange goes on and succeeds
+};
+
+class usbcan_controller : public usbcan_bus, public ::testing::WithParamInterface<controller_case> {};
+
+// The report comes while the host waits for the ECU's flow control, with no answer deadline:
+// a bus-off or error-passive controller ends the wait at once and says so; any other report
+// leaves the exchange to finish.
+TEST_P(usbcan_controller, report_while_the_host_waits) {
+    ::unsetenv("TRELINK_ANSWER_TIMEOUT_MS");
+    const controller_case c = GetParam();
+    bus.serve([c](bus_end& ecu) {
+        if (!ecu.receive()) return;
+        ecu.send(c.report);
+        if (c.state) {
+            ecu.receive(5000);  // silent until the host leaves
+            return;
+        }
+        ecu.send(ecu_frame({0x30}));
+        ecu.receive();  // the command's one consecutive frame
+        ecu.send_packet(concat({be16(raw_type), be16(0), be16(0), be16(0)}));
+        ecu.receive(1000);
+    });
+    ASSERT_EQ(open(), 0);
+    const auto started = std::chrono::steady_clock::now();
+    const outcome o = exchange({});
+    if (!c.state) {
+        EXPECT_EQ(o.status, 0);
+        EXPECT_TRUE(messages().empty());
+        return;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
+    EXPECT_EQ(o.status, usbcan::link_error);
+    EXPECT_THAT(messages(), ElementsAre(std::string("UsbCanSystecSendCommandReceiveResponse: the CAN controller is ") + c.state,
+                                        "KesSendCommand SendCommandReceiveResponse failed return_status = 0000000a"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    reports, usbcan_controller,
+    ::testing::Values(controller_case{"bus_off", controller_report(0x40), "bus-off"},
+                      controller_case{"transmit_error_passive", controller_report(0x04, 0x20), "error-passive"},
+                      controller_case{"receive_error_passive", controller_report(0x04, 0x10), "error-passive"},
+                      controller_case{"error_warning", controller_report(0x04, 0x08), nullptr},
+                      controller_case{"missing_acknowledgement_only", controller_report(0x20), nullptr}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(usbcan_bus, a_bus_off_controller_sends_nothing_more) {
+    bus.serve([](bus_end& ecu) {
+        if (!ecu.receive()) return;
+        ecu.send(controller_report(0x40));
+        ecu.receive(5000);
+    });
+    ASSERT_EQ(open(), 0);
+    EXPECT_EQ(exchange(pattern(4)).status, usbcan::link_error);
+    EXPECT_EQ(exchange(pattern(4)).status, usbcan::link_error);
+    EXPECT_EQ(messages().at(2), "UsbCanSystecSendCommandReceiveResponse: the CAN controller is bus-off");
+    EXPECT_EQ(host_frames().size(), 1u);  // the first command's first frame only
+}
 
 TEST_F(usbcan_bus, exchange_on_a_closed_link_is_not_connected_and_sends_nothing) {
     ASSERT_EQ(open(), 0);

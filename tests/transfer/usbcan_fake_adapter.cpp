@@ -95,6 +95,12 @@ ucan_status UcanReadCanMsgEx(std::uint8_t handle, std::uint8_t* channel, can_mes
     return answer.status;
 }
 
+ucan_status UcanGetStatus(std::uint8_t handle, controller_state* state) {
+    if (handle != 7 || !state) return ucan_error_handle;
+    *state = get().controller;
+    return ucan_ok;
+}
+
 ucan_status UcanDeinitCanEx(std::uint8_t, std::uint8_t) {
     ++get().deinit_can_calls;
     return ucan_ok;

@@ -27,6 +27,7 @@ struct state {
     std::deque<pc::ucan_status> write_statuses;  // per write; ucan_ok once empty
     std::deque<std::uint32_t> write_limits;      // messages taken per write; all once empty
     std::deque<read_answer> reads;
+    pc::controller_state controller = pc::controller_state::active;
     // Calls seen.
     int init_hardware_calls = 0;
     int init_can_calls = 0;

@@ -2,6 +2,9 @@
 // ECUs plugged into one machine, each station bound to its ECU by `--device`.
 #include <stdlib.h>
 
+#include <signal.h>
+
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "ecusim/certificates.h"
 #include "ecusim/package_set.h"
 #include "tests/faults/bounded_process.h"
 #include "tests/support/pak_writer.h"
@@ -213,8 +217,114 @@ TEST_F(station, a_device_that_is_not_present_is_never_replaced_by_another) {
         EXPECT_EQ(end.exit_code, 1) << selector << end.output;
         EXPECT_NE(end.output.find("No such device: " + selector + " "), std::string::npos) << end.output;
         EXPECT_EQ(end.output.find("serial_number:"), std::string::npos) << end.output;
+        const process_end probed = flashdesk({"devices", "--probe", "--device", selector}, "probe.out");
+        EXPECT_EQ(probed.exit_code, 1) << selector << probed.output;
+        EXPECT_EQ(probed.output, "No such device: " + selector + " (flashdesk devices lists the ECUs plugged in).\n");
     }
 }
+
+// A second ECU plugged in while the first is still there is the one the update serves next;
+// the first is not programmed again.
+TEST_F(station, update_serves_the_ecu_that_arrived_not_the_first_one_present) {
+    ecus[1]->stop();
+    const fs::path folder = dir / "groups";
+    fs::create_directories(folder);
+    for (const std::string& serial : serials) fs::copy_file(dir / serial / (serial + ".pakgrp"), folder / (serial + ".pakgrp"));
+    const fs::path out = dir / "update.out";
+    running_process update({FLASHDESK_PATH, "update", "--folder", folder.string(), "--root-cert", root_certificate()}, env, out);
+    const auto served = [&out](std::size_t times) {
+        std::ifstream in(out);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::size_t seen = 0;
+        for (auto at = text.find("main: Safe to disconnect ECU."); at != std::string::npos; at = text.find("main: Safe", at + 1)) ++seen;
+        return seen >= times;
+    };
+    ASSERT_TRUE(wait_for(dir, [&] { return served(1); }, 60s));
+    ecus[1] = std::make_unique<ecusim_server>(
+        ECUSIM_PATH,
+        std::vector<std::string>{"usb", "--mode", "boot", "--serial", serials[1], "--name", "ecu" + serials[1], "--state", state(1)},
+        env);
+    const bool second = wait_for(dir, [&] { return served(2); }, 60s);
+    update.signal(SIGTERM);
+    const process_end end = update.wait(20s);
+    ASSERT_TRUE(second) << end.output;
+    const auto first_serial = end.output.find("ECU serial number: " + serials[0] + "\n");
+    EXPECT_NE(end.output.find("ECU serial number: " + serials[1] + "\n", first_serial), std::string::npos) << end.output;
+    for (auto& e : ecus) e->stop();
+    for (std::size_t i = 0; i < serials.size(); ++i) {
+        std::ostringstream check;
+        EXPECT_TRUE(ecusim::check_update(serials[i], state(i), check, 1)) << serials[i] << "\n" << check.str();
+    }
+    // The first ECU was updated once: one key block per image, not two.
+    std::ifstream first(state(0));
+    const nlohmann::json state0 = nlohmann::json::parse(first);
+    EXPECT_EQ(std::count(state0["command_codes"].begin(), state0["command_codes"].end(), 0), 1) << "GET_TARGET_VERSION once";
+}
+
+// A firmware image larger than the firmware area runs into the fixed model: the ECU refuses the
+// first block past the area, and the tool says the download failed.
+TEST_F(station, a_firmware_image_larger_than_its_area_is_refused_at_the_area_end) {
+    test_support::pak_spec spec = test_support::sample_pak_spec(2, serials[0], 0, 513, 3);
+    const auto package_certificate = ecusim::certificates::package();
+    spec.certificate.assign(package_certificate.begin(), package_certificate.end());
+    const fs::path package = dir / "large_firmware.pak";
+    const test_support::pak_bytes bytes = test_support::write_pak(spec);
+    std::ofstream(package, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data.data()), std::streamsize(bytes.data.size()));
+    const process_end end = flashdesk({"program", package.string(), "--root-cert", root_certificate(), "--device", paths[0]}, "program.out");
+    EXPECT_EQ(end.exit_code, 1) << end.output;
+    EXPECT_EQ(end.output.find("Firmware loaded succesfully"), std::string::npos) << end.output;
+    ecus[0]->stop();
+    std::ifstream in(state(0));
+    const nlohmann::json state0 = nlohmann::json::parse(in);
+    std::size_t blocks = 0;
+    for (const auto& block : state0["flash"]) {
+        EXPECT_LT(block["address"].get<std::string>(), "00100000") << "nothing beyond the firmware area";
+        ++blocks;
+    }
+    EXPECT_EQ(blocks, 512u);
+}
+
+// With two ECUs plugged in and none chosen, a job never guesses: it says so, exits 2 and sends
+// nothing to either.
+struct guessing_job {
+    const char* name;
+    std::vector<std::string> args;  // {root}: the root certificate, {dir}: the test's folder
+};
+
+void PrintTo(const guessing_job& job, std::ostream* os) { *os << job.name; }
+
+class station_choice : public station, public ::testing::WithParamInterface<guessing_job> {};
+
+TEST_P(station_choice, refuses_to_guess_which_of_two_ecus_is_meant) {
+    std::vector<std::string> args;
+    for (std::string a : GetParam().args) {
+        for (const auto& [name, value] : {std::pair<std::string, std::string>{"{root}", root_certificate()}, {"{dir}", dir.string()}})
+            if (const auto at = a.find(name); at != std::string::npos) a.replace(at, name.size(), value);
+        args.push_back(a);
+    }
+    const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
+    const process_end end = flashdesk(args, "job.out");
+    const std::string text = "More than one ECU is plugged in (2): choose one with --device (flashdesk devices lists them).";
+    EXPECT_EQ(end.exit_code, 2) << end.output;
+    if (json)
+        EXPECT_NE(end.output.find(R"({"type":"result","ok":false,"exit":2,"text":")" + text + "\"}"), std::string::npos) << end.output;
+    else
+        EXPECT_NE(end.output.find(text + "\n"), std::string::npos) << end.output;
+    for (std::size_t i = 0; i < serials.size(); ++i) {
+        ecus[i]->stop();
+        std::ifstream in(state(i));
+        EXPECT_EQ(nlohmann::json::parse(in)["commands"], 0) << serials[i];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    jobs, station_choice,
+    ::testing::Values(guessing_job{"ecu_info", {"ecu", "info", "--root-cert", "{root}"}},
+                      guessing_job{"program", {"program", "{dir}/" + serials[0] + "/" + serials[0] + "_firmware.pak", "--root-cert", "{root}"}},
+                      guessing_job{"erase_json", {"erase", "fixed", "--root-cert", "{root}", "--json"}},
+                      guessing_job{"logs_list", {"logs", "list"}},
+                      guessing_job{"coredump", {"coredump", "{dir}/dump.qxdump", "--root-cert", "{root}"}}),
+    [](const ::testing::TestParamInfo<guessing_job>& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace qx::faults

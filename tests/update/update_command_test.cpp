@@ -188,8 +188,24 @@ INSTANTIATE_TEST_SUITE_P(
         show_case{RECORD_LINE("0A0B0C0D") RECORD_LINE("1A2B3C4D"), "0a0b0c0d", 0, "update   0A0B0C0D  d       boot  -", ""},
         show_case{RECORD_LINE("0A0B0C0D") "\0\0\0\n" RECORD_LINE("1A2B3C4D") ""s, "", 0, "1A2B3C4D", "R: line 2 was cut short"},
         show_case{RECORD_LINE("0A0B0C0D"), "FFFFFFFF", 1, "", "No ECU with serial number FFFFFFFF in R."},
-        show_case{"{\n" RECORD_LINE("0A0B0C0D"), "", 1, "", "R is not an ECU record (line 1 is not a record line)."},
+        // Cut within its first bytes and fenced off by the next writer's line, wherever it stands.
+        show_case{"{\n" RECORD_LINE("0A0B0C0D"), "", 0, "0A0B0C0D", "R: line 1 was cut short"},
+        show_case{RECORD_LINE("0A0B0C0D") R"({"flashdesk_rec)" "\n" RECORD_LINE("1A2B3C4D"), "1A2B3C4D", 0, "1A2B3C4D",
+                  "R: line 2 was cut short"},
+        show_case{"{\n  \"command_codes\": []\n}\n", "", 1, "", "R is not an ECU record (line 1 is not a record line)."},
         show_case{R"({"flashdesk_record":1,"command":"update"})" "\n", "", 1, "", "(line 1 is not a record line)"}));
+
+TEST_F(update_command, an_answer_timeout_that_is_no_number_of_seconds_up_to_a_day_is_refused_in_a_line) {
+    for (const std::string value : {"nan", "inf", "-inf", "1e300", "86401", "-1", "-1e308", "5s"}) {
+        const auto [status, output] = flashdesk("", "--answer-timeout " + value + " devices");
+        EXPECT_NE(status, 0) << value << output;
+        EXPECT_EQ(output.find("--answer-timeout: not a number of seconds from 0 to 86400 (0: no limit): '" + value + "'\n"), 0u)
+            << output;
+        EXPECT_LT(output.size(), 160u) << output;
+    }
+    for (const std::string value : {"0", "0.5", "86400"})
+        EXPECT_EQ(flashdesk("", "--answer-timeout " + value + " structs TargetVersionResponse_TS").first, 0) << value;
+}
 
 TEST(console_command_line, anything_a_command_throws_ends_in_one_line_and_exit_1) {
     const std::vector<std::function<void()>> throws = {[] { throw std::bad_alloc(); },

@@ -177,13 +177,19 @@ TEST_F(update_run, no_root_certificate_shows_the_error_and_closes) {
     EXPECT_EQ(p[0].text, "No root certificate found.  Cannot continue.");
 }
 
-TEST_F(update_run, an_empty_root_certificate_cannot_be_read) {
+// Empty, longer than any certificate (64 KiB), or a device without end: none is read whole.
+class unreadable_root_certificate : public update_fixture, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(unreadable_root_certificate, is_refused_before_anything_else) {
     ts::save_file((folder / "empty.der").string(), {});
-    start({}, "empty.der");
+    ts::save_file((folder / "long.der").string(), ts::bytes(64 * 1024 + 1, 0x30));
+    start({}, GetParam());
     runner.join();
     ASSERT_EQ(r.prompts().size(), 1u);
     EXPECT_EQ(r.prompts()[0].text, "Cannot read root certificate.  Cannot continue.");
 }
+
+INSTANTIATE_TEST_SUITE_P(files, unreadable_root_certificate, ::testing::Values("empty.der", "long.der", "/dev/zero"));
 
 TEST_F(update_run, an_application_mode_ecu_is_not_updated) {
     write_group({package(serial, 0)});

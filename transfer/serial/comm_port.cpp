@@ -8,15 +8,18 @@
 #include <cstdint>
 
 #include "platform/serial/port_names.h"
+#include "transfer/capture.h"
 
 namespace qx::transfer::serial {
 
 namespace pl = qx::platform::serial;
 
-bool comm_port::open(const std::string& port_name) {
+bool comm_port::open(const std::string& port_name, bool captured) {
     if (line_) return false;
     const std::string path = pl::device_path_of(port_name);
     if (path.empty()) return false;
+    captured_ = captured;
+    if (captured) capture::name_device(capture::port::serial, port_name + " (" + path + ")");
     int error = 0;
     line_ = pl::port::open(path, error);
     if (!line_) return false;
@@ -38,8 +41,13 @@ bool comm_port::set_handshake(pl::handshake mode) {
     return line_ && line_->set_handshake(mode);
 }
 
+// Every byte to and from the line passes here or through the reader's read_some. The bytes
+// going out are captured as they are handed to the line: the reader thread may capture the
+// ECU's answer to them before write_all returns.
 std::size_t comm_port::write(const void* bytes, std::size_t size) {
-    return line_ ? line_->write_all(bytes, size) : 0;
+    if (!line_) return 0;
+    if (captured_) capture::record(capture::port::serial, capture::direction::to_ecu, bytes, size);
+    return line_->write_all(bytes, size);
 }
 
 void comm_port::discard_input() {
@@ -93,6 +101,8 @@ void comm_port::read_loop(std::stop_token stop) {
                 hung_up = true;
                 break;
             }
+            if (captured_ && got > 0)
+                capture::record(capture::port::serial, capture::direction::from_ecu, chunk, std::size_t(got));
             ring_.append(chunk, std::size_t(got));
             if (std::size_t(got) < want) break;
         }

@@ -24,7 +24,8 @@ public:
     comm_port& operator=(const comm_port&) = delete;
 
     // Opens the port named "COMn" and starts the reader thread. False when it cannot be opened.
-    bool open(const std::string& port_name);
+    // A captured port records every byte written and received (transfer/capture.h).
+    bool open(const std::string& port_name, bool captured = false);
     bool is_open() const { return line_ != nullptr; }
     bool setup(const platform::serial::line_settings& settings);
     bool set_handshake(platform::serial::handshake mode);
@@ -47,6 +48,7 @@ private:
     receive_ring ring_;
     std::mutex moving_;  // held while the reader moves bytes from the port into the ring
     int wake_fd_ = -1;
+    bool captured_ = false;
     std::jthread reader_;
 };
 

@@ -14,14 +14,15 @@
 #include <optional>
 
 #include "platform/serial/serial_port.h"
+#include "protocol/framing.h"
 #include "transfer/library_state.h"
 
 namespace qx::transfer::serial {
 
-inline constexpr std::uint8_t INTERFACE_CONNECTION_INDICATOR = 0xC5;
-inline constexpr std::uint8_t HOST_ORDER_CONNECTION_ANSWER = 0xCC;
-inline constexpr std::uint8_t COMMAND_TYPE_INDICATOR = 0xCD;
-inline constexpr std::uint8_t RESPONSE_RECEIVED = 0xDC;
+inline constexpr std::uint8_t INTERFACE_CONNECTION_INDICATOR = protocol::framing::serial_connection_request;
+inline constexpr std::uint8_t HOST_ORDER_CONNECTION_ANSWER = protocol::framing::serial_host_order_answer;
+inline constexpr std::uint8_t COMMAND_TYPE_INDICATOR = protocol::framing::serial_command_received;
+inline constexpr std::uint8_t RESPONSE_RECEIVED = protocol::framing::serial_response_received;
 
 // Each locked data buffer holds this much; longer commands are refused, longer responses
 // drained as too large for the buffer.

@@ -9,6 +9,7 @@
 #include "platform/serial/wcsc_driver.h"
 #include "protocol/layout.h"
 #include "protocol/status.h"
+#include "transfer/capture.h"
 #include "transfer/link.h"
 #include "transfer/messages.h"
 #include "transfer/trelink.h"
@@ -52,11 +53,24 @@ unsigned hex(int status) {
     return unsigned(status);
 }
 
+// Every byte to and from the ECU passes these two, and the capture sees it as it crossed.
+int put_packet(int port, int count, const std::uint8_t* bytes) {
+    const int status = WCSCVxDPutPacket(port, count, bytes);
+    if (status > 0) capture::record(capture::port::serial, capture::direction::to_ecu, bytes, std::size_t(status));
+    return status;
+}
+
+int get_packet(int port, int count, std::uint8_t* into) {
+    const int status = WCSCVxDGetPacket(port, count, into);
+    if (status > 0) capture::record(capture::port::serial, capture::direction::from_ecu, into, std::size_t(status));
+    return status;
+}
+
 // One byte, retried every millisecond until it comes. False when the line failed; the
 // driver's status is in `status`.
 bool get_byte(int port, std::uint8_t& byte, int& status) {
     for (;;) {
-        status = WCSCVxDGetPacket(port, 1, &byte);
+        status = get_packet(port, 1, &byte);
         if (status == 1) return true;
         if (status < 0) return false;
         std::this_thread::sleep_for(retry_pause);
@@ -67,7 +81,7 @@ bool get_byte(int port, std::uint8_t& byte, int& status) {
 bool get_bytes(int port, std::uint8_t* into, std::size_t count, int& status) {
     std::size_t got = 0;
     while (got < count) {
-        status = WCSCVxDGetPacket(port, int(count - got), into + got);
+        status = get_packet(port, int(count - got), into + got);
         if (status < 0) return false;
         got += std::size_t(status);
         if (got < count) std::this_thread::sleep_for(retry_pause);
@@ -224,6 +238,7 @@ int SerialInitializeInterfaces(unsigned flags, unsigned char*) {
             return 1;
         }
         s.command_open = true;
+        capture::name_device(capture::port::serial, s.command.port_name);
     }
     return result;
 }
@@ -240,11 +255,11 @@ int SerialConnectCommandResponseInterface() {
     flush_command_port();
     std::uint8_t* byte = temp->data();
     *byte = INTERFACE_CONNECTION_INDICATOR;
-    int status = WCSCVxDPutPacket(port, 1, byte);
+    int status = put_packet(port, 1, byte);
     if (status == 1) {
         std::this_thread::sleep_for(connection_answer_delay);
         *byte = 0;
-        status = WCSCVxDGetPacket(port, 1, byte);
+        status = get_packet(port, 1, byte);
     }
     if (status != 1) {
         show_error("SerialConnectCommandResponseInterface WCSCVxDGetPacket failed WCSC_status = %08x", hex(status));
@@ -309,14 +324,14 @@ int SerialSendCommandReceiveResponse(CommandResponseTransfer* transfer) {
     }
     if (!host_order) convert_header(s.buffers.command_header.data());
 
-    int status = WCSCVxDPutPacket(port, 8, s.buffers.command_header.data());
+    int status = put_packet(port, 8, s.buffers.command_header.data());
     if (status != 8) {
         show_error("SerialSendCommandReceiveResponse WCSCVxDPutPacket command header failed WCSC_status = %08x",
                    hex(status));
         return finish(int(STATUS_CR_SERIAL_TRANSFER_FAILED));
     }
     if (n) {
-        status = WCSCVxDPutPacket(port, int(n), s.buffers.command_data.data());
+        status = put_packet(port, int(n), s.buffers.command_data.data());
         if (status != int(n)) {
             show_error("SerialSendCommandReceiveResponse WCSCVxDPutPacket command data failed WCSC_status = %08x",
                        hex(status));
@@ -353,7 +368,7 @@ int SerialSendCommandReceiveResponse(CommandResponseTransfer* transfer) {
         received = r;
     }
     *ack_byte = RESPONSE_RECEIVED;
-    status = WCSCVxDPutPacket(port, 1, ack_byte);
+    status = put_packet(port, 1, ack_byte);
     if (status != 1) {
         show_error("  SerialSendCommandReceiveResponse WCSCVxDPutPacket failed WCSC_status = %08x", hex(status));
         // The ECU was not told that its response arrived: the exchange did not complete.

@@ -73,8 +73,8 @@ bool command_port_open() {
     return link().command_open;
 }
 
-bool SerialInitializeComport(comm_port& port, const port_record& record) {
-    if (!port.open(record.port_name)) return false;
+bool SerialInitializeComport(comm_port& port, const port_record& record, bool captured) {
+    if (!port.open(record.port_name, captured)) return false;
     const auto settings = line_settings_of(record);
     const auto mode = handshake_of(record);
     // A line that cannot take the record's settings would carry garbage: it is not opened.
@@ -90,7 +90,7 @@ int SerialInitializeInterfaces(unsigned flags, unsigned char*) {
     link_state& s = link();
     int result = 0;
     if ((flags & TRELINK_SERIAL_STREAM_PORT) && !s.stream_open) {
-        if (SerialInitializeComport(object(s.stream_object), s.stream))
+        if (SerialInitializeComport(object(s.stream_object), s.stream, false))
             s.stream_open = true;
         else
             result = 1;
@@ -101,7 +101,7 @@ int SerialInitializeInterfaces(unsigned flags, unsigned char*) {
         std::snprintf(s.command.port_name, sizeof s.command.port_name, "COM%d", int(number));
         std::snprintf(state().command_port.name, sizeof state().command_port.name, "COM%d", int(number));
         comm_port& port = object(s.command_object);
-        if (!SerialInitializeComport(port, s.command)) return 1;
+        if (!SerialInitializeComport(port, s.command, true)) return 1;
         if (!s.buffers.allocate()) {
             port.close();
             return 1;

@@ -19,7 +19,7 @@ int SerialSendCommandReceiveResponse(CommandResponseTransfer* transfer);
 int SerialConnectCommandResponseInterface();
 
 // Opens one port from its record: false when it cannot be opened or set up.
-bool SerialInitializeComport(comm_port& port, const port_record& record);
+bool SerialInitializeComport(comm_port& port, const port_record& record, bool captured);
 
 const port_record& command_port();
 bool command_port_open();

@@ -11,6 +11,8 @@
 #include "protocol/commands.h"
 #include "protocol/layout.h"
 #include "protocol/status.h"
+#include "transfer/capture.h"
+#include "transfer/library_state.h"
 #include "transfer/link.h"
 #include "transfer/messages.h"
 
@@ -33,6 +35,8 @@ namespace pl = qx::platform::usb;
 using namespace qx::protocol;
 
 constexpr int attempts = 3;
+// A device that sends more unasked packets than this before a command is babbling.
+constexpr std::uint16_t max_strays = 64;
 constexpr auto retry_pause = std::chrono::milliseconds(5);
 
 bool USB_interface_connected = false;
@@ -52,8 +56,21 @@ pl::io_result with_retries(Operation operation) {
     return result;
 }
 
+// Every transfer of the pipe passes these two, and the capture sees it as it crossed.
+pl::io_result put(const void* bytes, std::size_t size) {
+    const pl::io_result sent = device->write(bytes, size);
+    if (sent.ok) capture::record(capture::port::usb, capture::direction::to_ecu, bytes, sent.count);
+    return sent;
+}
+
+pl::io_result get(void* into, std::size_t size) {
+    const pl::io_result got = device->read(into, size);
+    if (got.ok) capture::record(capture::port::usb, capture::direction::from_ecu, into, got.count);
+    return got;
+}
+
 pl::io_result write_packet(const void* bytes, std::size_t size) {
-    return with_retries([&] { return device->write(bytes, size); });
+    return with_retries([&] { return put(bytes, size); });
 }
 
 // Reads `want` bytes in packets of at most `piece` bytes each. A packet shorter than both
@@ -64,7 +81,7 @@ pl::io_result read_data(std::uint8_t* into, std::size_t want, std::size_t piece,
     while (total < want) {
         const std::size_t ask = std::min(want - total, piece);
         std::uint8_t* at = reuse_buffer ? into : into + total;
-        const pl::io_result got = with_retries([&] { return device->read(at, ask); });
+        const pl::io_result got = with_retries([&] { return get(at, ask); });
         if (!got.ok) return got;
         total += got.count;
         if (got.count != ask && got.count != max_data_packet) break;
@@ -72,16 +89,15 @@ pl::io_result read_data(std::uint8_t* into, std::size_t want, std::size_t piece,
     return pl::io_result::done(total);
 }
 
-std::uint16_t word_at(const void* header, std::size_t index) {
-    std::uint16_t w;
-    std::memcpy(&w, static_cast<const std::uint8_t*>(header) + 2 * index, 2);
-    return w;
+// The device named in KesInitializeInterfaces' data block (a terminated path), if any.
+std::string named_device(const unsigned char* data) {
+    if (!data) return {};
+    const char* text = reinterpret_cast<const char*>(data);
+    return std::string(text, ::strnlen(text, device_path_size - 1));
 }
 
-}  // namespace
-
-int GetDevicePath(std::string_view interface_class, char* buffer, std::size_t buffer_size) {
-    const pl::device_search search = pl::first_present_device(interface_class);
+int copy_device_path(const pl::device_search& search, char* buffer, std::size_t buffer_size) {
+    for (const std::string& refusal : search.refusals) show_error("%s", refusal.c_str());
     if (search.outcome == pl::device_search::enumeration_failed) {
         errno = search.error;
         show_error("GetDevicePath Error: SetupDiGetClassDevs failed");
@@ -94,6 +110,11 @@ int GetDevicePath(std::string_view interface_class, char* buffer, std::size_t bu
         errno = search.error;
         return 0;
     }
+    if (search.outcome == pl::device_search::several) {
+        show_error("GetDevicePath Error: %u devices present and none chosen", unsigned(search.present));
+        errno = ENOTUNIQ;
+        return 0;
+    }
     if (!buffer || buffer_size == 0 || search.path.size() + 1 > buffer_size) {
         errno = ENAMETOOLONG;
         return 0;
@@ -102,10 +123,46 @@ int GetDevicePath(std::string_view interface_class, char* buffer, std::size_t bu
     return 1;
 }
 
-int USB_InitializeInterfaces(unsigned, unsigned char*) {
+// Reads off every packet that is waiting before a command is written: none of them can be its
+// answer. Returns false when packets keep coming.
+bool read_off_strays() {
+    std::uint16_t strays = 0;
+    for (;;) {
+        const pl::io_result got = device->read_waiting(packet, sizeof packet);
+        if (!got.ok && got.error != EMSGSIZE) break;  // none waiting, or the device is gone
+        if (got.ok) capture::record(capture::port::usb, capture::direction::from_ecu, packet, got.count);
+        if (++strays > max_strays) {
+            state().stray_packets = strays;
+            return false;
+        }
+    }
+    state().stray_packets = strays;
+    if (strays)
+        show_error("USB_SendCommandReceiveResponse read off %u packet(s) that came before the command",
+                   unsigned(strays));
+    return true;
+}
+
+std::uint16_t word_at(const void* header, std::size_t index) {
+    std::uint16_t w;
+    std::memcpy(&w, static_cast<const std::uint8_t*>(header) + 2 * index, 2);
+    return w;
+}
+
+}  // namespace
+
+int GetDevicePath(std::string_view interface_class, char* buffer, std::size_t buffer_size) {
+    return copy_device_path(pl::first_present_device(interface_class), buffer, buffer_size);
+}
+
+int USB_InitializeInterfaces(unsigned, unsigned char* data) {
     if (USB_interface_connected) return 0;
     char path[device_path_size];
-    if (!GetDevicePath(platform::ecu_interface_class, path, sizeof path)) {
+    const std::string named = named_device(data);
+    const int found = named.empty()
+                          ? GetDevicePath(platform::ecu_interface_class, path, sizeof path)
+                          : copy_device_path(pl::present_device_at(platform::ecu_interface_class, named), path, sizeof path);
+    if (!found) {
         show_error("  USB_InitializeInterfaces GetDevicePath failed GetLastError = %08x",
                    unsigned(errno));
         return int(STATUS_CR_NOT_CONNECTED);
@@ -116,7 +173,10 @@ int USB_InitializeInterfaces(unsigned, unsigned char*) {
         show_error("  USB_Initialize CreateFile failed GetLastError = %08x", unsigned(error));
         return int(STATUS_CR_NOT_CONNECTED);
     }
+    capture::name_device(capture::port::usb, path);
     USB_interface_connected = true;
+    // An answer to a command of an earlier connection must not be taken for the first answer.
+    read_off_strays();
     return 0;
 }
 
@@ -132,7 +192,9 @@ int USB_ConnectCommandResponseInterface() {
     return 0;
 }
 
-int USB_SendCommandReceiveResponse(CommandResponseTransfer* transfer) {
+namespace {
+
+int exchange(CommandResponseTransfer* transfer) {
     void* command_header = transfer->command_header;
     const std::size_t n = word_at(command_header, 1);
     const std::size_t m = word_at(command_header, 2);
@@ -146,6 +208,11 @@ int USB_SendCommandReceiveResponse(CommandResponseTransfer* transfer) {
         show_error("USB_SendCommandReceiveResponse command exceeds maximum transfer size of %04x",
                    unsigned(max_transfer_size));
         return int(STATUS_CR_COMMAND_TOO_LARGE);
+    }
+
+    if (!read_off_strays()) {
+        show_error("USB_SendCommandReceiveResponse the device keeps sending packets nobody asked for");
+        return int(STATUS_CR_READ_FAILED);
     }
 
     if (n + 8 > default_packet_size) {
@@ -190,7 +257,7 @@ int USB_SendCommandReceiveResponse(CommandResponseTransfer* transfer) {
     }
 
     void* response_header = transfer->response_header;
-    const pl::io_result header = with_retries([&] { return device->read(response_header, 8); });
+    const pl::io_result header = with_retries([&] { return get(response_header, 8); });
     if (!header.ok) {
         show_error("USB_SendCommandReceiveResponse ReadFile failed GetLastError = %08x",
                    unsigned(header.error));
@@ -236,6 +303,15 @@ int USB_SendCommandReceiveResponse(CommandResponseTransfer* transfer) {
     }
     *transfer->returned_size = std::uint16_t(r);
     return 0;
+}
+
+}  // namespace
+
+int USB_SendCommandReceiveResponse(CommandResponseTransfer* transfer) {
+    state().stray_packets = 0;
+    const int status = exchange(transfer);
+    if (USB_interface_connected) device->watch_for_strays();
+    return status;
 }
 
 }  // namespace usb

@@ -7,16 +7,17 @@
 #include <cstddef>
 #include <string_view>
 
+#include "protocol/framing.h"
 #include "transfer/simulator/simulator_abi.h"
 
 namespace qx::transfer::usb {
 
 inline constexpr std::size_t max_transfer_size = 0x1000;
-inline constexpr std::size_t default_packet_size = 32;
+inline constexpr std::size_t default_packet_size = protocol::framing::usb_announcement_size;
 inline constexpr std::size_t packet_buffer_size = max_transfer_size + 1;
 inline constexpr std::size_t device_path_size = 256;
 // A response data packet is at most this long; a shorter one ends the data.
-inline constexpr std::size_t max_data_packet = 4096;
+inline constexpr std::size_t max_data_packet = protocol::framing::usb_max_data_packet;
 
 // Copies the path of the first present device of the class into `buffer` (terminated).
 // 1 when the whole path fitted, else 0.

@@ -10,8 +10,10 @@
 
 #include "platform/can/can_adapter.h"
 #include "platform/environment.h"
+#include "protocol/framing.h"
 #include "protocol/layout.h"
 #include "protocol/status.h"
+#include "transfer/capture.h"
 #include "transfer/link.h"
 #include "transfer/messages.h"
 
@@ -34,9 +36,9 @@ namespace pc = qx::platform::can;
 namespace pl = qx::platform;
 using namespace qx::protocol;
 
-constexpr std::uint8_t first_frame = 0x1;
-constexpr std::uint8_t consecutive_frame = 0x2;
-constexpr std::uint8_t flow_control = 0x3;
+constexpr std::uint8_t first_frame = framing::can_first_frame;
+constexpr std::uint8_t consecutive_frame = framing::can_consecutive_frame;
+constexpr std::uint8_t flow_control = framing::can_flow_control;
 constexpr int protocol_error = int(STATUS_CR_NO_INTERFACE);
 
 // The receive event: manual reset, set by the adapter's event callback on its own thread.
@@ -125,9 +127,26 @@ pc::can_message host_frame() {
 
 // Hands `count` messages to the adapter. A warning other than "not all sent" is accepted; the
 // adapter must also have taken every message, or the ECU would wait for the missing ones.
+// Every frame to and from the adapter passes these two, and the capture sees it.
+pc::ucan_status write_frames(const pc::can_message* messages, std::uint32_t& count) {
+    const pc::ucan_status s = pc::UcanWriteCanMsgEx(adapter_handle, 0, messages, &count);
+    if (s == pc::ucan_ok || pc::is_warning(s))
+        for (std::uint32_t i = 0; i < count; ++i) capture::record_can(capture::direction::to_ecu, messages[i]);
+    return s;
+}
+
+pc::ucan_status read_frames(std::uint32_t& count) {
+    std::uint8_t channel = 0;
+    const pc::ucan_status s = pc::UcanReadCanMsgEx(adapter_handle, &channel, receive_array.data(), &count);
+    if (s == pc::ucan_ok)
+        for (std::uint32_t i = 0; i < count && i < receive_array.size(); ++i)
+            capture::record_can(capture::direction::from_ecu, receive_array[i]);
+    return s;
+}
+
 bool send_block(const pc::can_message* messages, std::uint32_t count) {
     std::uint32_t sent = count;
-    const pc::ucan_status s = pc::UcanWriteCanMsgEx(adapter_handle, 0, messages, &sent);
+    const pc::ucan_status s = write_frames(messages, sent);
     const bool accepted = s == pc::ucan_ok || (pc::is_warning(s) && s != pc::ucan_warning_tx_incomplete);
     return accepted && sent == count;
 }
@@ -138,8 +157,7 @@ bool receive(std::uint32_t capacity, std::uint32_t& got) {
     for (;;) {
         received.reset();
         std::uint32_t count = capacity;
-        std::uint8_t channel = 0;
-        const pc::ucan_status s = pc::UcanReadCanMsgEx(adapter_handle, &channel, receive_array.data(), &count);
+        const pc::ucan_status s = read_frames(count);
         if (s == pc::ucan_ok && count > 0) {
             got = std::min(count, capacity);
             return true;
@@ -152,9 +170,16 @@ bool receive(std::uint32_t capacity, std::uint32_t& got) {
 // Frames left over from an exchange that ended early belong to no later one.
 void discard_stale_frames() {
     std::uint32_t count = receive_frames;
-    std::uint8_t channel = 0;
-    while (pc::UcanReadCanMsgEx(adapter_handle, &channel, receive_array.data(), &count) == pc::ucan_ok && count)
-        count = receive_frames;
+    while (read_frames(count) == pc::ucan_ok && count) count = receive_frames;
+}
+
+// The adapter failed the exchange: when the controller is not error-active, its state says why
+// (a bus-off controller, or one whose frames nobody acknowledges).
+int adapter_failure() {
+    pc::controller_state state = pc::controller_state::active;
+    if (pc::UcanGetStatus(adapter_handle, &state) == pc::ucan_ok && state != pc::controller_state::active)
+        show_error("UsbCanSystecSendCommandReceiveResponse: the CAN controller is %s", pc::state_name(state));
+    return link_error;
 }
 
 std::uint8_t kind_of(const pc::can_message& m) { return std::uint8_t(m.data[0] >> 4); }
@@ -207,6 +232,8 @@ int UsbCanSystecInitializeInterfaces(unsigned, unsigned char*) {
     }
     hardware_initialised = true;
     can_active = true;
+    const std::string vcan = pl::environment::virtual_can();
+    capture::name_device(capture::port::usb_can, vcan.empty() ? pl::environment::can_interface() : vcan);
     transmit.fill(host_frame());
     return 0;
 }
@@ -244,26 +271,26 @@ int UsbCanSystecSendCommandReceiveResponse(CommandResponseTransfer* transfer) {
     const std::size_t frames = prepare_frames(length);
 
     discard_stale_frames();
-    if (!send_block(transmit.data(), 1)) return link_error;
+    if (!send_block(transmit.data(), 1)) return adapter_failure();
     std::uint32_t got = 0;
-    if (!receive(1, got)) return link_error;
+    if (!receive(1, got)) return adapter_failure();
     const pc::can_message& control = receive_array[0];
     if (kind_of(control) != flow_control || control.data_length < 2) return protocol_error;
     const std::size_t block_size = control.data[1];
     for (std::size_t at = 1; at < frames;) {
         const std::size_t left = frames - at;
         const std::size_t k = block_size == 0 || block_size >= left ? left : block_size;
-        if (!send_block(transmit.data() + at, std::uint32_t(k))) return link_error;
+        if (!send_block(transmit.data() + at, std::uint32_t(k))) return adapter_failure();
         at += k;
     }
 
     // The response: a first frame, our flow control, then consecutive frames.
-    if (!receive(1, got)) return link_error;
+    if (!receive(1, got)) return adapter_failure();
     const pc::can_message first = receive_array[0];
     if (kind_of(first) != first_frame || first.data_length < 8) return protocol_error;
     pc::can_message go_on = host_frame();
     go_on.data[0] = flow_control << 4;  // block size 0: everything at once
-    if (!send_block(&go_on, 1)) return link_error;
+    if (!send_block(&go_on, 1)) return adapter_failure();
 
     const std::size_t r = std::size_t(first.data[0] & 0xF) << 8 | first.data[1];
     if (r < 8) return protocol_error;  // the header cannot be complete
@@ -272,7 +299,7 @@ int UsbCanSystecSendCommandReceiveResponse(CommandResponseTransfer* transfer) {
     std::size_t taken = 6;
     for (std::size_t frame = 1; frame < expected;) {
         const std::uint32_t capacity = frame == 1 ? 1 : std::uint32_t(std::min(receive_frames, expected - frame));
-        if (!receive(capacity, got)) return link_error;
+        if (!receive(capacity, got)) return adapter_failure();
         for (std::uint32_t i = 0; i < got; ++i, ++frame)
             if (!take_consecutive(receive_array[i], frame, taken, r)) return protocol_error;
     }
