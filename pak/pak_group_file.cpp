@@ -101,6 +101,7 @@ void pak_group_file::load(std::istream& stream) {
     // One read buffer for the whole file: the group's fields and every package pass through it.
     pak_detail::read_buffer buffer;
     pak_detail::pak_source source(stream, buffer);
+    buffer.fit(source.remaining());
     if (!source.has_buffer()) throw pak_file::exception_out_of_memory("Cannot allocate enough memory.");
     group_reader in(source);
     for (std::uint32_t magic : {pak_group_tag::MAGIC_1, pak_group_tag::MAGIC_2, pak_group_tag::MAGIC_3,

@@ -29,6 +29,10 @@ void report_release(const std::uint8_t* data, std::size_t size);
 class read_buffer {
 public:
     static constexpr std::size_t default_capacity = 128 * 1024;
+    // Large files are read in pieces of this size: at 128 KiB the system calls of a 64 MB group
+    // cost about as much again as copying its bytes.
+    static constexpr std::size_t large_capacity = 1024 * 1024;
+    static constexpr std::uint64_t large_file = 8 * 1024 * 1024;
 
     explicit read_buffer(std::size_t capacity = default_capacity) : capacity_(capacity) {}
     read_buffer(const read_buffer&) = delete;
@@ -38,6 +42,10 @@ public:
     // Null when it cannot be allocated.
     std::uint8_t* data();
     std::size_t capacity() const { return capacity_; }
+    // Before the first use: the large capacity for a read of `size` bytes from `large_file` on.
+    void fit(std::uint64_t size) {
+        if (!data_ && size >= large_file) capacity_ = large_capacity;
+    }
     // Marks the first `size` bytes as having held data.
     void used(std::size_t size) { used_ = size > used_ ? size : used_; }
 

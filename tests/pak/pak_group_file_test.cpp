@@ -295,12 +295,19 @@ TEST(pak_group_file, a_package_that_cannot_be_positioned_passes_its_exception_th
 }
 
 // Every package of a group passes through one read buffer, allocated once for the open and
-// zeroed before it is freed; no package's body is allocated, not even to try.
-TEST(pak_group_file, passes_every_package_through_one_zeroed_buffer) {
+// zeroed over all it held before it is freed; no package's body is allocated, not even to try.
+// A group of 8 MiB or more is read in larger pieces.
+struct buffer_case {
+    std::uint32_t blocks;  // of each of the four images
+    std::size_t held;      // the bytes the buffer held and released zeroed
+};
+class pak_group_buffer : public testing::TestWithParam<buffer_case> {};
+
+TEST_P(pak_group_buffer, passes_every_package_through_one_zeroed_buffer) {
     pak_group_spec spec;
     spec.serial_number = serial;
     for (std::uint32_t type = 0; type < 4; ++type)
-        spec.entries.push_back(group_entry(sample_pak_spec(type % 2 ? 1 : 2, serial, type, 256, type)));  // 512 KiB
+        spec.entries.push_back(group_entry(sample_pak_spec(type % 2 ? 1 : 2, serial, type, GetParam().blocks, type)));
     auto stream = stream_of(write_pak_group(spec).data);
     static std::vector<std::pair<std::size_t, bool>> released;  // size, all zero
     released.clear();
@@ -316,9 +323,13 @@ TEST(pak_group_file, passes_every_package_through_one_zeroed_buffer) {
     EXPECT_EQ(group.entries.size(), 4u);
     EXPECT_EQ(large_blocks, 1);
     ASSERT_EQ(released.size(), 1u);
-    EXPECT_GT(released[0].first, 0u);
+    EXPECT_EQ(released[0].first, GetParam().held);
     EXPECT_TRUE(released[0].second);
 }
+
+INSTANTIATE_TEST_SUITE_P(pak_group_file, pak_group_buffer,
+                         testing::Values(buffer_case{256, 128 * 1024},      // 2 MiB of images
+                                         buffer_case{1024, 1024 * 1024}));  // 8 MiB
 
 class pak_group_files : public pak_tests::temp_folder {};
 
