@@ -165,6 +165,9 @@ public:
                                       this, 0);
     }
     ~stray_probe() {
+        // A pending transfer ends only with a packet or the device's departure: cancel it, or
+        // closing the pipe waits for one of them.
+        if (pending_ && !done_) libusb_cancel_transfer(transfer_);
         stop();
         // A transfer libusb never gave back is left to it rather than freed under it.
         if (transfer_ && !abandoned_) libusb_free_transfer(transfer_);
