@@ -1,14 +1,15 @@
-// Opening a 64 MB package group (every embedded package read and checksummed) against a
-// plain read of the same file, and the CRC-32C routines' throughput: three instruction streams
-// against one.
+// Opening a package group (every embedded package read and checksummed) against a plain read of
+// the same file, at the image sizes a technician meets: 4 images of 64 KiB, of 1 MiB, of
+// 16 MiB, and a realistic group (1 MiB, 896 KiB, 256 KiB and 128 KiB). And the CRC-32C
+// routines' throughput: three instruction streams against one.
 #include <benchmark/benchmark.h>
 
 #include "bench/ratio_reporter.h"
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -24,30 +25,43 @@ namespace {
 
 namespace ts = qx::test_support;
 
-constexpr std::uint32_t package_count = 4;
-constexpr std::uint32_t blocks_per_package = 8192;  // 16 MB of image each
+constexpr const char* serial = "01020AFF";
 
-const std::string& group_path() {
-    static const std::string path = [] {
-        const auto file = std::filesystem::temp_directory_path() /
-                          ("flashdesk-pak-bench-" + std::to_string(::getpid()) + ".pakgrp");
-        ts::pak_group_spec group;
-        group.serial_number = "01020AFF";
-        for (std::uint32_t type = 0; type < package_count; ++type)
-            group.entries.push_back(
-                ts::group_entry(ts::sample_pak_spec(type % 2 ? 1 : 2, "01020AFF", type, blocks_per_package, type)));
-        ts::save_file(file.string(), ts::write_pak_group(group).data);
-        return file.string();
-    }();
-    return path;
+// A group to open: its label and the image size of each of its four packages, in 2048-byte
+// blocks (firmware, fixed model, dynamic model, boot loader). Layouts alternate 2, 1, 2, 1.
+struct group_case {
+    const char* label;  // as printed and read by scripts/bench.sh
+    const char* measured;
+    const char* baseline;
+    std::array<std::uint32_t, 4> blocks;
+    std::string path = {};
+};
+
+std::array<group_case, 4> groups = {{
+    {"group open 64 KiB images", "open_group_64k", "plain_read_64k", {32, 32, 32, 32}},
+    {"group open 1 MiB images", "open_group_1m", "plain_read_1m", {512, 512, 512, 512}},
+    {"group open 16 MiB images", "open_group_16m", "plain_read_16m", {8192, 8192, 8192, 8192}},
+    {"group open realistic", "open_group_realistic", "plain_read_realistic", {512, 448, 128, 64}},
+}};
+
+void write_group(group_case& g, std::size_t index) {
+    const auto file = std::filesystem::temp_directory_path() /
+                      ("flashdesk-pak-bench-" + std::to_string(::getpid()) + "-" + std::to_string(index) + ".pakgrp");
+    ts::pak_group_spec group;
+    group.serial_number = serial;
+    for (std::uint32_t type = 0; type < 4; ++type)
+        group.entries.push_back(ts::group_entry(ts::sample_pak_spec(type % 2 ? 1 : 2, serial, type, g.blocks[type], type)));
+    ts::save_file(file.string(), ts::write_pak_group(group).data);
+    g.path = file.string();
 }
 
+template <std::size_t index>
 void open_group(benchmark::State& state) {
-    const std::string& path = group_path();
+    const std::string& path = groups[index].path;
     for (auto _ : state) {
-        qx::pak_group_file group("01020AFF");
+        qx::pak_group_file group(serial);
         group.open(path);
-        if (group.entries.size() != package_count) {
+        if (group.entries.size() != 4) {
             state.SkipWithError("a package was dropped");
             break;
         }
@@ -57,8 +71,9 @@ void open_group(benchmark::State& state) {
 }
 
 // The file's bytes through one reused 1 MB buffer: the cost of the reading alone.
+template <std::size_t index>
 void plain_read(benchmark::State& state) {
-    const std::string& path = group_path();
+    const std::string& path = groups[index].path;
     const auto size = std::size_t(std::filesystem::file_size(path));
     std::vector<char> piece(1 << 20);
     for (auto _ : state) {
@@ -76,39 +91,42 @@ void plain_read(benchmark::State& state) {
     state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(size));
 }
 
-long max_resident_kb() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
+template <std::size_t index>
+void register_group() {
+    qx::bench::register_pairs(groups[index].measured, open_group<index>, groups[index].baseline, plain_read<index>,
+                              {.unit = benchmark::kMicrosecond, .min_time = 0.1});
 }
 
-// Opens the group once in a forked child, whose maximum resident size starts at the parent's
-// current one rather than at the peak of writing the group. Prints both sizes.
-void print_open_peak_memory() {
+// Opens a group once in a forked child, whose maximum resident size starts at the parent's
+// current one rather than at the peak of writing the group, and counts its page faults. Prints
+// the growth of both: the open's own memory, whatever the size of the images.
+void print_open_memory(const group_case& g) {
     int fds[2];
     if (::pipe(fds) != 0) return;
     std::fflush(stdout);
     const pid_t child = ::fork();
     if (child == 0) {
-        long kb[2] = {max_resident_kb(), 0};
-        qx::pak_group_file group("01020AFF");
-        group.open(group_path());
-        kb[1] = max_resident_kb();
-        (void)!::write(fds[1], kb, sizeof kb);
-        ::_exit(group.entries.size() == package_count ? 0 : 1);
+        rusage before{}, after{};
+        ::getrusage(RUSAGE_SELF, &before);
+        qx::pak_group_file group(serial);
+        group.open(g.path);
+        ::getrusage(RUSAGE_SELF, &after);
+        const long report[2] = {after.ru_maxrss - before.ru_maxrss, after.ru_minflt - before.ru_minflt};
+        (void)!::write(fds[1], report, sizeof report);
+        ::_exit(group.entries.size() == 4 ? 0 : 1);
     }
     ::close(fds[1]);
-    long kb[2] = {0, 0};
-    const bool got = child > 0 && ::read(fds[0], kb, sizeof kb) == sizeof kb;
+    long report[2] = {0, 0};
+    const bool got = child > 0 && ::read(fds[0], report, sizeof report) == sizeof report;
     ::close(fds[0]);
     int status = 0;
     if (child > 0) ::waitpid(child, &status, 0);
     if (!got || status != 0) {
-        std::printf("Group open in a child process failed\n");
+        std::printf("%s: the open in a child process failed\n", g.label);
         return;
     }
-    std::printf("Group open, maximum resident size (ru_maxrss): %.1f MB, %.1f MB above its start\n",
-                double(kb[1]) / 1024.0, double(kb[1] - kb[0]) / 1024.0);
+    std::printf("%s, %.1f MB file: the open grew the resident size by %ld kB with %ld page faults\n", g.label,
+                double(std::filesystem::file_size(g.path)) / 1e6, report[0], report[1]);
 }
 
 constexpr std::size_t crc_buffer_size = 1 << 20;  // fits the caches: the routine, not the memory
@@ -143,20 +161,22 @@ double crc_gigabytes_per_second(const qx::bench::ratio_reporter& r, const char* 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    std::printf("Writing a group of %u packages, %u MB of image each...\n", package_count,
-                blocks_per_package * 2048 / (1024 * 1024));
-    group_path();
-    print_open_peak_memory();
-    qx::bench::register_pairs("open_group", open_group, "plain_read", plain_read, {.min_time = 0.2});
+    std::printf("Writing the groups...\n");
+    for (std::size_t i = 0; i < groups.size(); ++i) write_group(groups[i], i);
+    for (const group_case& g : groups) print_open_memory(g);
+    register_group<0>();
+    register_group<1>();
+    register_group<2>();
+    register_group<3>();
     qx::bench::register_pairs("crc_three_streams", crc_three_streams, "crc_one_stream", crc_one_stream,
                               {.unit = benchmark::kMicrosecond, .min_time = 0.05});
     qx::bench::ratio_reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    std::filesystem::remove(group_path());
+    for (const group_case& g : groups) std::filesystem::remove(g.path);
 
-    std::printf("\nOpening a 64 MB package group against a plain read of the same file (real time):\n");
-    qx::bench::print_ratio(reporter, "group open", "open_group", "plain_read");
+    std::printf("\nOpening a package group against a plain read of the same file (real time, one core):\n");
+    for (const group_case& g : groups) qx::bench::print_ratio(reporter, g.label, g.measured, g.baseline);
     std::printf("\nCRC-32C over a 1 MiB buffer in cache (real time):\n");
     std::printf("CRC throughput: three streams %.2f GB/s, one stream %.2f GB/s\n",
                 crc_gigabytes_per_second(reporter, "crc_three_streams"),

@@ -1,9 +1,11 @@
 // KesSendCommand of a 2048-byte SECURITY_COMMAND block against the bare exchange of the same
-// bytes: over the USB link to a virtual echo device, and over the simulator link.
+// bytes: over the USB link to a virtual echo device, and over the simulator link. And the USB
+// link's exchange with an answer deadline against the same without one.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -36,10 +38,14 @@ struct usb_bench_device {
     qx::test::fake_usb_device device{"bench-echo"};
 };
 
-void usb_kes_send_command(benchmark::State& state) {
+// `deadline`: TRELINK_ANSWER_TIMEOUT_MS as the console sets it by default (60 s).
+void usb_exchanges(benchmark::State& state, bool deadline) {
     usb_bench_device echo;
     EnableErrorMessages(0);
-    if (KesInitializeInterfaces(TRELINK_LINK_USB, nullptr) != 0) {
+    if (deadline) ::setenv("TRELINK_ANSWER_TIMEOUT_MS", "60000", 1);
+    const int opened = KesInitializeInterfaces(TRELINK_LINK_USB, nullptr);
+    ::unsetenv("TRELINK_ANSWER_TIMEOUT_MS");
+    if (opened != 0) {
         state.SkipWithError("no USB link");
         return;
     }
@@ -56,6 +62,9 @@ void usb_kes_send_command(benchmark::State& state) {
     KesCloseInterfaces(TRELINK_LINK_USB);
     state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(2 * block_size));
 }
+
+void usb_kes_send_command(benchmark::State& state) { usb_exchanges(state, false); }
+void usb_kes_send_command_with_deadline(benchmark::State& state) { usb_exchanges(state, true); }
 
 // The same packets on the same kind of connection, already in wire order.
 void usb_bare_round_trip(benchmark::State& state) {
@@ -142,6 +151,8 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     qx::bench::register_pairs("usb_kes_send_command", usb_kes_send_command, "usb_bare_round_trip",
                               usb_bare_round_trip, {.unit = benchmark::kNanosecond});
+    qx::bench::register_pairs("usb_kes_send_command_with_deadline", usb_kes_send_command_with_deadline,
+                              "usb_kes_send_command", usb_kes_send_command, {.unit = benchmark::kNanosecond});
     qx::bench::register_pairs("simulator_kes_send_command", simulator_kes_send_command, "simulator_direct_call",
                               simulator_direct_call, {.unit = benchmark::kNanosecond});
     qx::bench::ratio_reporter reporter;
@@ -150,6 +161,7 @@ int main(int argc, char** argv) {
     std::printf(
         "\nTrelink's cost against the bare link (2048-byte SECURITY_COMMAND, real time):\n");
     qx::bench::print_ratio(reporter, "USB link", "usb_kes_send_command", "usb_bare_round_trip");
+    qx::bench::print_ratio(reporter, "answer deadline", "usb_kes_send_command_with_deadline", "usb_kes_send_command");
     qx::bench::print_ratio(reporter, "simulator link", "simulator_kes_send_command", "simulator_direct_call");
     return 0;
 }

@@ -157,7 +157,7 @@ void bare_round_trips(benchmark::State& state) {
     ecusim::virtual_ecu ecu(boot_ecu());
     // The update's exchanges as the dialog makes them: the target version, the ECU's certificate
     // against the root certificate and against the package's, keys, first block, flash device,
-    // the 22 erases, the blocks.
+    // the firmware area's erases, the blocks.
     const auto validate = [](std::span<const std::uint8_t> der) {
         qx::certificate_fields f;
         qx::read_certificate(der, f);
@@ -170,11 +170,16 @@ void bare_round_trips(benchmark::State& state) {
                                           security(6, key, {}, 0),
                                           security(7, {}, block, 0),
                                           security(11, {}, {}, 0)};
-    for (int i = 0; i < 22; ++i) {
-        qx::protocol::EepromEraseRequest_TS e{std::uint32_t(i) * 0x10000, 1};
+    // The firmware area's erases, sector by sector as the boot loader expects them
+    // (erase_firmware_area): the eight 8 KiB sectors at once, nine of 64 KiB, three of 128 KiB.
+    const auto erase = [&commands](std::uint32_t start, std::uint32_t count) {
+        qx::protocol::EepromEraseRequest_TS e{start, count};
         commands.push_back(encode(qx::protocol::EEPROM_ERASE_BLOCKS, reinterpret_cast<const std::uint8_t*>(&e), sizeof e,
                                   "EepromEraseRequest_TS"));
-    }
+    };
+    erase(0, 8);
+    for (std::uint32_t at = 0x10000; at <= 0x90000; at += 0x10000) erase(at, 1);
+    for (std::uint32_t at = 0xA0000; at <= 0xE0000; at += 0x20000) erase(at, 1);
     for (std::uint32_t i = 0; i < image_blocks; ++i) commands.push_back(security(9, {}, block, i * 2048));
 
     const auto found = qx::platform::usb::first_present_device(qx::platform::ecu_interface_class);

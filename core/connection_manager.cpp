@@ -9,7 +9,6 @@
 #include "protocol/codec.h"
 #include "protocol/commands.h"
 #include "protocol/defines.h"
-#include "protocol/description.h"
 #include "protocol/status.h"
 #include "transfer/trelink.h"
 
@@ -35,10 +34,9 @@ bool serial_link(unsigned flags) {
 
 }  // namespace
 
-connection_manager::connection_manager(link_choice link) : link_(std::move(link)) {
-    EnableErrorMessages(0);
-    protocol::build_description(description);
-}
+// The description is built when something first reads it: no job of the program does, and
+// none pays for it.
+connection_manager::connection_manager(link_choice link) : link_(std::move(link)) { EnableErrorMessages(0); }
 
 connection_manager::~connection_manager() {
     if (interface_flags) disconnect();

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/exception.h"
-#include "protocol/dynamic_map.h"
+#include "protocol/description.h"
 #include "protocol/structs.h"
 
 namespace qx {
@@ -35,7 +35,7 @@ public:
     static constexpr std::uint32_t mode_not_connected = 2;
 
     std::array<float, 65535> channel_values{};  // last value read per channel number
-    dynamic_map description;                    // the structure description tree
+    protocol::lazy_description description;     // the structure description tree, built when first read
     std::recursive_mutex exchange_lock;         // held for the whole of one library call
     std::vector<std::uint16_t> status_channels;
     std::vector<float> status_values;

@@ -8,13 +8,14 @@
 //                                   a SocketCAN interface, until stopped
 //   ecusim serial --link PATH | --device TTY [--host-order] [options]  answer on a pty linked
 //                                   at PATH, or on an existing terminal device
-//   ecusim make-packages --serial HEX8 --out DIR [--blocks N]
+//   ecusim make-packages --serial HEX8 --out DIR [--blocks N | --image-kib F,X,D,B]
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -234,8 +235,26 @@ int main(int argc, char** argv) {
     CLI::App* packages = app.add_subcommand("make-packages", "certificates and a package group for one ECU");
     packages->add_option("--serial", serial, "ECU serial number, 8 hexadecimal digits")->required();
     packages->add_option("--out", out_dir, "output folder")->required();
-    packages->add_option("--blocks", image_blocks, "2048-byte blocks of every image (default: a size per image type)")
-        ->check(CLI::Range(1, 64));
+    auto* blocks_option =
+        packages->add_option("--blocks", image_blocks, "2048-byte blocks of every image (default: a size per image type)")
+            ->check(CLI::Range(1, 64));
+    std::vector<std::uint32_t> image_kib;
+    const auto kib_check = CLI::Validator(
+        [](std::string& text) {
+            unsigned long kib = 0;
+            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), kib);
+            const bool fine = error == std::errc() && end == text.data() + text.size() && kib >= 2 && kib % 2 == 0 &&
+                              kib <= 1024 * 1024;
+            return fine ? std::string() : "an image size is an even number of KiB from 2 to 1048576: " + text;
+        },
+        "KiB");
+    packages
+        ->add_option("--image-kib", image_kib,
+                     "KiB of each image: firmware, fixed model, dynamic model, boot loader (even numbers)")
+        ->expected(4)
+        ->delimiter(',')
+        ->check(kib_check)
+        ->excludes(blocks_option);
 
     std::string check_serial, check_state;
     CLI::App* check = app.add_subcommand("check-update", "check a state file after an update with make-packages' packages");
@@ -305,8 +324,15 @@ int main(int argc, char** argv) {
         if (*plug) return ask_device(name, "plug");
         if (*check) return ecusim::check_update(check_serial, check_state, std::cout, image_blocks) ? 0 : 1;
         if (*packages) {
-            for (const std::string& file : ecusim::make_packages(serial, out_dir, image_blocks))
-                std::cout << file << '\n';
+            std::vector<std::string> written;
+            if (image_kib.empty()) {
+                written = ecusim::make_packages(serial, out_dir, image_blocks);
+            } else {
+                ecusim::image_blocks blocks{};
+                for (std::size_t i = 0; i < blocks.size(); ++i) blocks[i] = image_kib[i] / 2;
+                written = ecusim::make_packages(serial, out_dir, blocks);
+            }
+            for (const std::string& file : written) std::cout << file << '\n';
             return 0;
         }
     } catch (const std::exception& e) {

@@ -25,8 +25,13 @@ void save(const std::filesystem::path& path, std::span<const std::uint8_t> data)
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-// Image sizes in 2048-byte blocks by image type: firmware, fixed model, dynamic model, boot.
-constexpr std::uint32_t image_blocks[] = {24, 12, 6, 4};
+// Image sizes in 2048-byte blocks by image type unless told otherwise.
+constexpr image_blocks usual_blocks = {24, 12, 6, 4};
+
+image_blocks blocks_of(std::optional<std::uint32_t> blocks_per_image) {
+    if (!blocks_per_image) return usual_blocks;
+    return {*blocks_per_image, *blocks_per_image, *blocks_per_image, *blocks_per_image};
+}
 const char* const file_stems[] = {"firmware", "fixed_model", "dynamic_model", "boot_loader"};
 
 std::string upper_serial(const std::string& serial) {
@@ -36,8 +41,8 @@ std::string upper_serial(const std::string& serial) {
     return upper;
 }
 
-ts::pak_spec package_spec(const std::string& upper, std::uint32_t type, std::optional<std::uint32_t> blocks_per_image) {
-    ts::pak_spec spec = ts::sample_pak_spec(2, upper, type, blocks_per_image.value_or(image_blocks[type]), type + 1);
+ts::pak_spec package_spec(const std::string& upper, std::uint32_t type, const image_blocks& blocks) {
+    ts::pak_spec spec = ts::sample_pak_spec(2, upper, type, blocks[type], type + 1);
     const auto package_certificate = certificates::package();
     spec.certificate.assign(package_certificate.begin(), package_certificate.end());
     return spec;
@@ -54,6 +59,10 @@ std::uint32_t block_address(std::uint32_t type, std::uint32_t i) {
 
 std::vector<std::string> make_packages(const std::string& serial, const std::string& out_dir,
                                        std::optional<std::uint32_t> blocks_per_image) {
+    return make_packages(serial, out_dir, blocks_of(blocks_per_image));
+}
+
+std::vector<std::string> make_packages(const std::string& serial, const std::string& out_dir, const image_blocks& blocks) {
     const std::string upper = upper_serial(serial);
 
     const std::filesystem::path dir(out_dir);
@@ -69,7 +78,7 @@ std::vector<std::string> make_packages(const std::string& serial, const std::str
     ts::pak_group_spec group;
     group.serial_number = upper;
     for (std::uint32_t type = 0; type < 4; ++type) {
-        const ts::pak_spec spec = package_spec(upper, type, blocks_per_image);
+        const ts::pak_spec spec = package_spec(upper, type, blocks);
         const ts::pak_bytes pak = ts::write_pak(spec);
         write(dir / (upper + "_" + file_stems[type] + ".pak"), pak.data);
         group.entries.push_back(ts::group_entry(spec));
@@ -80,6 +89,11 @@ std::vector<std::string> make_packages(const std::string& serial, const std::str
 
 bool check_update(const std::string& serial, const std::string& state_file, std::ostream& out,
                   std::optional<std::uint32_t> blocks_per_image) {
+    return check_update(serial, state_file, out, blocks_of(blocks_per_image));
+}
+
+bool check_update(const std::string& serial, const std::string& state_file, std::ostream& out,
+                  const image_blocks& blocks) {
     const std::string upper = upper_serial(serial);
     std::ifstream in(state_file);
     if (!in) throw std::runtime_error("cannot read " + state_file);
@@ -90,16 +104,16 @@ bool check_update(const std::string& serial, const std::string& state_file, std:
     static const char* const names[] = {"firmware", "fixed model", "dynamic model", "boot loader"};
     bool all = true;
     for (std::uint32_t type = 0; type < 4; ++type) {
-        const ts::pak_spec spec = package_spec(upper, type, blocks_per_image);
-        const std::size_t blocks = spec.image_data.size() / 2048;
+        const ts::pak_spec spec = package_spec(upper, type, blocks);
+        const std::size_t count = spec.image_data.size() / 2048;
         std::size_t good = 0;
-        for (std::uint32_t i = 0; i < blocks; ++i) {
+        for (std::uint32_t i = 0; i < count; ++i) {
             const auto it = flash.find(hex32(block_address(type, i)));
             const std::span<const std::uint8_t> block(spec.image_data.data() + std::size_t(i) * 2048, 2048);
             if (it != flash.end() && it->second == hex32(crc32_ieee(block))) ++good;
         }
-        out << names[type] << ": " << good << " of " << blocks << " blocks at their addresses\n";
-        all = all && good == blocks;
+        out << names[type] << ": " << good << " of " << count << " blocks at their addresses\n";
+        all = all && good == count;
     }
     out << "erases: " << state.at("erases").size() << ", commands: " << state.at("commands").get<std::uint64_t>() << "\n";
     return all;

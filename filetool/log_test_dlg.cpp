@@ -108,7 +108,7 @@ std::string safe_file_name(const std::string& name) {
 }
 
 LogTestDlg::LogTestDlg(connection_manager& connection)
-    : ui::dialog(log_test_template()), connection_(connection), entries_(max_entries), records_(max_entries) {}
+    : ui::dialog(log_test_template()), connection_(connection) {}
 
 LogTestDlg::~LogTestDlg() = default;
 
@@ -224,8 +224,8 @@ std::uint32_t LogTestDlg::storage_mode() {
 
 void LogTestDlg::clear_tables() {
     std::lock_guard lock(table_mutex_);
-    std::fill(entries_.begin(), entries_.end(), entry{});
-    for (auto& r : records_) r.fill(0);
+    entries_.clear();
+    records_.clear();
 }
 
 void LogTestDlg::set_count(std::size_t count) {
@@ -327,8 +327,8 @@ void LogTestDlg::list_file_system() {
         e.size = little32(r.data() + 28);
         {
             std::lock_guard lock(table_mutex_);
-            entries_[count] = std::move(e);
-            std::copy_n(r.begin(), record_size, records_[count].begin());
+            entries_.push_back(std::move(e));
+            std::copy_n(r.begin(), record_size, records_.emplace_back().begin());
         }
         ++count;
         q->entry_index = core_index + 1;
@@ -395,6 +395,8 @@ void LogTestDlg::list_raw() {
     const std::vector<raw_log::file_entry> files = walk.walk(max_entries);
     {
         std::lock_guard lock(table_mutex_);
+        entries_.resize(files.size());
+        records_.resize(files.size());
         for (std::size_t n = 0; n < files.size(); ++n) {
             entry& e = entries_[n];
             e.short_name = raw_log::short_name_of(n);

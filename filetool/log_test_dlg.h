@@ -90,6 +90,8 @@ private:
 
     connection_manager& connection_;
     mutable std::mutex table_mutex_;  // entries_ and count_: the list asks from its own thread
+    // The listed entries (at most max_entries), and each one's directory record; they grow as
+    // a listing finds entries, so a dialog that lists a few never touches room for 16,384.
     std::vector<entry> entries_;
     std::vector<std::array<std::uint8_t, record_size>> records_;
     std::size_t count_ = 0;

@@ -238,6 +238,9 @@ std::uint32_t crc32c_update_hardware_one_stream(std::uint32_t reg, const void* d
 #endif
 
 std::uint32_t crc32c_update(std::uint32_t reg, const void* data, std::size_t size) {
+    // The words and texts of a package's fields: below 512 bytes every faster routine hands
+    // them to the one-stream routine.
+    if (size < 512 && crc32c_hardware_available()) return crc32c_update_hardware_one_stream(reg, data, size);
     if (crc32c_folding_available()) return crc32c_update_folded(reg, data, size);
     return crc32c_hardware_available() ? crc32c_update_hardware(reg, data, size) : crc32c_update_sliced(reg, data, size);
 }

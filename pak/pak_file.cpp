@@ -4,8 +4,6 @@
 #include <array>
 #include <cstring>
 #include <fstream>
-#include <memory>
-#include <new>
 #include <string.h>  // explicit_bzero
 
 #include "pak/crc32c.h"
@@ -23,26 +21,23 @@ constexpr std::array<std::string_view, 6> type_names = {
 [[noreturn]] void invalid() { throw pak_file::exception_invalid("Pak file invalid."); }
 [[noreturn]] void out_of_memory() { throw pak_file::exception_out_of_memory("Cannot allocate enough memory."); }
 
-// One package read: the stream, the checksum register and the two records being filled.
-// The body bytes are read in pieces of this size and each piece is checksummed while it is
-// still in the cache.
-constexpr std::size_t piece_size = 1024 * 1024;
+// Bodies that are kept are read straight into their buffers in pieces of this size, and each
+// piece is checksummed while it is still in the cache.
+constexpr std::size_t piece_size = pak_detail::read_buffer::default_capacity;
 
-// One package read: the stream, the checksum register and the records being filled. Without
-// an image record the body passes through one reused piece buffer and only its sizes are kept.
+// One package read: the source, the checksum register and the records being filled. Without
+// an image record the body is checksummed in the source's read buffer and only its sizes are
+// kept.
 class package_reader {
 public:
-    package_reader(pak_file& header, pak_image* image, pak_body_sizes& sizes, std::istream& stream,
+    package_reader(pak_file& header, pak_image* image, pak_body_sizes& sizes, pak_source& source,
                    std::streamoff position)
-        : header_(header), image_(image), sizes_(sizes), source_(stream, position) {
-        if (!source_.positioned())
-            throw pak_file::exception_out_of_bounds("Position in file is invalid.");
+        : header_(header), image_(image), sizes_(sizes), source_(source) {
+        if (!source_.seek(position)) throw pak_file::exception_out_of_bounds("Position in file is invalid.");
+        if (!source_.has_buffer()) out_of_memory();
     }
     package_reader(const package_reader&) = delete;
     package_reader& operator=(const package_reader&) = delete;
-    ~package_reader() {
-        if (piece_) ::explicit_bzero(piece_.get(), piece_used_);
-    }
 
     void layout1_header() {
         serial_number();
@@ -165,43 +160,36 @@ private:
         }
     }
 
-    // A body buffer of `size` bytes: into `into`, or through the piece buffer when it is null.
+    // A body buffer of `size` bytes: into `into`, or checksummed in the read buffer when it is null.
     void body_buffer(pak_buffer* into, std::uint32_t size) {
+        if (!into) return pass(size);
         // A size beyond the end of the file cannot be read: refuse it before allocating, and
         // leave the stream as the short read would have.
         if (size > source_.remaining()) {
             source_.exhaust();
             invalid();
         }
-        if (!into) {
-            // A body too large to hold fails as it would when kept: the same allocation is
-            // made and released untouched, so it costs no resident memory.
-            std::uint8_t* trial = new (std::nothrow) std::uint8_t[size];
-            asm volatile("" : : "r"(trial) : "memory");  // the allocation must not be left out
-            if (!trial) out_of_memory();
-            delete[] trial;
-            return pass(size);
-        }
         if (!into->allocate(size)) out_of_memory();
         for (std::size_t done = 0; done < size; done += piece_size)
             bytes(into->data() + done, std::min<std::size_t>(piece_size, size - done));
     }
 
-    // Reads and checksums `size` bytes through the piece buffer.
+    // Reads and checksums `size` bytes in the read buffer. As with every read, bytes that do
+    // not all arrive are not fed.
     void pass(std::size_t size) {
-        if (!piece_) piece_.reset(new (std::nothrow) std::uint8_t[piece_size]);
-        if (!piece_) out_of_memory();
-        piece_used_ = std::max(piece_used_, std::min(size, piece_size));
-        for (std::size_t done = 0; done < size; done += piece_size)
-            bytes(piece_.get(), std::min<std::size_t>(piece_size, size - done));
+        std::uint32_t reg = reg_;
+        if (!source_.pass(size, [&reg](std::span<const std::uint8_t> piece) {
+                reg = crc32c_update(reg, piece.data(), piece.size());
+            }))
+            invalid();
+        reg_ = reg;
+        header_.running_checksum = ~reg_;
     }
 
     pak_file& header_;
     pak_image* image_;
     pak_body_sizes& sizes_;
-    pak_source source_;
-    std::unique_ptr<std::uint8_t[]> piece_;
-    std::size_t piece_used_ = 0;  // the bytes of the piece that held package data
+    pak_source& source_;
     std::uint32_t reg_ = 0xFFFFFFFF;  // raw CRC-32C register; the first byte starts from the initial value
 };
 
@@ -221,10 +209,9 @@ pak_body_sizes& sizes_record(pak_image&, pak_body_sizes& scratch) { return scrat
 pak_body_sizes& sizes_record(pak_body_sizes& sizes, pak_body_sizes&) { return sizes; }
 
 template <typename Body>
-void read_package(pak_file& header, std::istream& stream, std::streamoff position, Body& body, int layout) {
-    begin(header, stream, body);
+void read_from(pak_file& header, pak_source& source, std::streamoff position, Body& body, int layout) {
     pak_body_sizes scratch;
-    package_reader reader(header, image_record(body), sizes_record(body, scratch), stream, position);
+    package_reader reader(header, image_record(body), sizes_record(body, scratch), source, position);
     if (layout == 1)
         reader.layout1_header();
     else
@@ -232,9 +219,32 @@ void read_package(pak_file& header, std::istream& stream, std::streamoff positio
     reader.body();
 }
 
+// Leaves the stream where the package's reading stopped, whichever way it ends.
+class settled_source {
+public:
+    explicit settled_source(std::istream& stream) : source_(stream, buffer_) {}
+    settled_source(const settled_source&) = delete;
+    settled_source& operator=(const settled_source&) = delete;
+    ~settled_source() { source_.settle(); }
+    pak_source& source() { return source_; }
+
+private:
+    pak_detail::read_buffer buffer_;
+    pak_source source_;
+};
+
+template <typename Body>
+void read_package(pak_file& header, std::istream& stream, std::streamoff position, Body& body, int layout) {
+    begin(header, stream, body);
+    settled_source settled(stream);
+    read_from(header, settled.source(), position, body, layout);
+}
+
 template <typename Body>
 void load_package(pak_file& header, const std::string& path, Body& body, int layout) {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file;
+    file.rdbuf()->pubsetbuf(nullptr, 0);  // every byte passes through the reader's own buffer
+    file.open(path, std::ios::binary);
     if (!file.is_open()) {
         clear(body);
         header.reset();
@@ -244,6 +254,13 @@ void load_package(pak_file& header, const std::string& path, Body& body, int lay
 }
 
 }  // namespace
+
+void pak_detail::check_package(pak_file& header, pak_source& source, std::streamoff position, int layout,
+                               pak_body_sizes& sizes) {
+    sizes = {};
+    header.reset();
+    read_from(header, source, position, sizes, layout);
+}
 
 std::string_view image_type_name(std::uint32_t code) {
     return code < type_names.size() ? type_names[code] : std::string_view{};

@@ -13,14 +13,15 @@ namespace {
 
 [[noreturn]] void invalid() { throw pak_group_file::exception_invalid("Pak group file invalid."); }
 
+// The group's own fields, read through the same source as its packages.
 class group_reader {
 public:
-    explicit group_reader(std::istream& stream) : stream_(stream) {}
+    explicit group_reader(pak_detail::pak_source& source) : source_(source) {}
 
     std::uint32_t word() {
-        std::uint8_t b[4];
-        bytes(b, sizeof b);
-        return pak_detail::load_le32(b);
+        std::uint32_t w = 0;
+        if (!source_.read_word(w)) invalid();
+        return w;
     }
     std::uint32_t fed_word() {
         const std::uint32_t w = word();
@@ -28,8 +29,7 @@ public:
         return w;
     }
     void bytes(void* into, std::size_t size) {
-        stream_.read(static_cast<char*>(into), std::streamsize(size));
-        if (std::size_t(stream_.gcount()) != size) invalid();
+        if (!source_.read(into, size)) invalid();
     }
     std::string text(std::size_t length) {
         char buffer[pak_group_name_max];
@@ -45,19 +45,23 @@ public:
     std::uint32_t checksum() const { return ~reg_; }
 
 private:
-    std::istream& stream_;
+    pak_detail::pak_source& source_;
     std::uint32_t reg_ = 0xFFFFFFFF;
 };
 
 // Reads the embedded package at `position`, layout 2 first; false when it is invalid in both.
-bool read_package(std::istream& stream, std::streamoff position, pak_file& header, pak_body_sizes& body) {
+// A package whose first word is no "GALF" fails layout 2 at that word: it is read as layout 1
+// at once, without the throw.
+bool read_package(pak_detail::pak_source& source, std::streamoff position, pak_file& header, pak_body_sizes& body) {
     try {
-        header.check_layout2(stream, position, body);
-        return true;
+        if (source.next_is(pak_tag::FLAG)) {
+            pak_detail::check_package(header, source, position, 2, body);
+            return true;
+        }
     } catch (const pak_file::exception_invalid&) {
     }
     try {
-        header.check_layout1(stream, position, body);
+        pak_detail::check_package(header, source, position, 1, body);
         return true;
     } catch (const pak_file::exception_invalid&) {
         return false;
@@ -79,7 +83,9 @@ void pak_group_file::forget() {
 
 void pak_group_file::open(const std::string& file_path) {
     forget();
-    std::ifstream file(file_path, std::ios::binary);
+    std::ifstream file;
+    file.rdbuf()->pubsetbuf(nullptr, 0);  // every byte passes through the reader's own buffer
+    file.open(file_path, std::ios::binary);
     if (!file.is_open()) throw exception_file_not_found("Pak group file not found.");
     load(file);
     path = file_path;
@@ -92,7 +98,12 @@ void pak_group_file::read(std::istream& stream) {
 
 void pak_group_file::load(std::istream& stream) {
     if (!pak_detail::stream_is_open(stream)) throw exception_file_not_found("Group file not found.");
-    group_reader in(stream);
+    // One read buffer for the whole file: the group's fields and every package pass through it.
+    pak_detail::read_buffer buffer;
+    pak_detail::pak_source source(stream, buffer);
+    buffer.fit(source.remaining());
+    if (!source.has_buffer()) throw pak_file::exception_out_of_memory("Cannot allocate enough memory.");
+    group_reader in(source);
     for (std::uint32_t magic : {pak_group_tag::MAGIC_1, pak_group_tag::MAGIC_2, pak_group_tag::MAGIC_3,
                                 pak_group_tag::MAGIC_4})
         if (in.fed_word() != magic) invalid();
@@ -123,8 +134,8 @@ void pak_group_file::load(std::istream& stream) {
         e.name = in.text(name_length);
         e.entry_type = in.word();
         e.entry_word = in.word();
-        e.package_position = std::streamoff(stream.tellg());
-        if (!read_package(stream, e.package_position, e.header, e.body)) continue;  // dropped
+        e.package_position = source.position();
+        if (!read_package(source, e.package_position, e.header, e.body)) continue;  // dropped
         if (group_serial.empty()) group_serial = e.header.serial_number;
         if (e.entry_type != e.header.image_type) invalid();
         if (e.header.serial_number != group_serial) invalid();

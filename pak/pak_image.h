@@ -32,10 +32,11 @@ public:
 private:
     std::uint8_t* data_ = nullptr;
     std::uint32_t size_ = 0;
+    std::size_t mapped_ = 0;  // a buffer of megabytes is a mapping of its own, of this length
 };
 
-// Called with each buffer just before it is freed (already zeroed); lets tests see what is
-// left in released memory. nullptr switches it off.
+// Called with each buffer just before it is freed (already zeroed), the readers' read buffers
+// included; lets tests see what is left in released memory. nullptr switches it off.
 using pak_buffer_release_observer = void (*)(const std::uint8_t* data, std::size_t size);
 void set_pak_buffer_release_observer(pak_buffer_release_observer observer);
 

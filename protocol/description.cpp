@@ -1,6 +1,7 @@
 #include "protocol/description.h"
 
 #include <array>
+#include <charconv>
 #include <initializer_list>
 #include <string>
 #include <variant>
@@ -25,14 +26,14 @@ struct key {
     key(std::uint32_t n) : k(n) {}
 };
 
-// Writes each entry by walking its key path from a node.
+// Writes each entry by walking its key path from a node; entries outside the prefix are left out.
 class entry_writer {
 public:
-    explicit entry_writer(dynamic_map& root) : root_(root) {}
+    entry_writer(dynamic_map& root, std::span<const std::string_view> prefix) : root_(root), prefix_(prefix) {}
 
     template <class Value>
     void operator()(std::initializer_list<key> path, const Value& value) {
-        write(root_, path, value);
+        if (matches(0, path)) write(root_, path, value);
     }
     template <class Value>
     void write(dynamic_map& from, std::initializer_list<key> path, const Value& value) {
@@ -45,27 +46,45 @@ public:
             node = std::visit([&](auto v) -> dynamic_map* { return &node->child(v); }, k->k);
         return *node;
     }
+    // Whether keys standing at `depth` of a path agree with the prefix there.
+    bool matches(std::size_t depth, std::span<const key> keys) const {
+        for (std::size_t i = 0; i < keys.size() && depth + i < prefix_.size(); ++i)
+            if (!same(keys[i], prefix_[depth + i])) return false;
+        return true;
+    }
     dynamic_map& root() { return root_; }
     std::size_t entries() const { return entries_; }
 
 private:
+    static bool same(const key& k, std::string_view wanted) {
+        if (const auto* name = std::get_if<std::string_view>(&k.k)) return *name == wanted;
+        char digits[16];
+        const auto end = std::to_chars(digits, digits + sizeof digits, std::get<std::uint32_t>(k.k)).ptr;
+        return std::string_view(digits, std::size_t(end - digits)) == wanted;
+    }
+
     dynamic_map& root_;
+    std::span<const std::string_view> prefix_;
     std::size_t entries_ = 0;
 };
 
 // A node under which many entries are written, found once. It is made by its first write, so
 // a branch that receives nothing leaves the tree as it was. Nothing may be assigned to the
-// node or its parents while the branch is in use.
+// node or its parents while the branch is in use. A branch outside the prefix writes nothing.
 class branch {
 public:
     branch(entry_writer& w, branch* parent, std::initializer_list<key> path) : w_(w), parent_(parent) {
         for (const key& k : path) path_[size_++] = k;
+        const std::size_t from = parent ? parent->depth_ : 0;
+        depth_ = from + size_;
+        wanted_ = (!parent || parent->wanted_) && w.matches(from, std::span(path_.data(), size_));
     }
     template <class Value>
     void operator()(std::initializer_list<key> rest, const Value& value) {
-        w_.write(node(), rest, value);
+        if (wanted_ && w_.matches(depth_, rest)) w_.write(node(), rest, value);
     }
     entry_writer& w() { return w_; }
+    bool wanted() const { return wanted_; }
     dynamic_map& node() {
         if (!node_) node_ = &entry_writer::walk(parent_ ? parent_->node() : w_.root(), path_.data(), path_.data() + size_);
         return *node_;
@@ -76,6 +95,8 @@ private:
     branch* parent_;
     std::array<key, 3> path_;
     std::size_t size_ = 0;
+    std::size_t depth_ = 0;  // keys from the root to the node
+    bool wanted_ = true;
     dynamic_map* node_ = nullptr;
 };
 
@@ -127,6 +148,7 @@ bool consecutive(const Values& values, std::uint32_t step, Get value_of) {
 
 void write_field(branch& structure, const cat::field& f, const view* v) {
     branch field(structure.w(), &structure, {"fields", f.name});
+    if (!field.wanted()) return;
     field({"type"}, type_text(f, v));
     if (!f.values.empty()) {
         branch values(structure.w(), &field, {"values"});
@@ -159,6 +181,7 @@ void write_field(branch& structure, const cat::field& f, const view* v) {
 void write_structure(entry_writer& w, branch& structs, const cat::structure& st, const view* v) {
     const std::string name = v ? view_name(st, *v) : std::string(st.name);
     branch s(w, &structs, {name});
+    if (!s.wanted()) return;
     for (const auto& f : st.fields)
         if (!v || f.type == header_name || v->keeps(f.attributes)) write_field(s, f, v);
     if (name.ends_with("_DTS")) s({"dts"}, "1");
@@ -188,12 +211,15 @@ void write_structure(entry_writer& w, branch& structs, const cat::structure& st,
 
 }  // namespace
 
-std::size_t build_description(dynamic_map& root) {
-    entry_writer w(root);
+std::size_t build_description(dynamic_map& root) { return build_description(root, {}); }
+
+std::size_t build_description(dynamic_map& root, std::span<const std::string_view> prefix) {
+    entry_writer w(root, prefix);
     for (const auto& d : protocol_defines) w({"defines", d.name}, d.text);
 
     branch structs(w, nullptr, {"structs"});
     for (const auto& st : cat::structures) {
+        if (!structs.wanted()) break;
         write_structure(w, structs, st, nullptr);
         if (is_item_or_header(st))
             for (const auto& v : views) write_structure(w, structs, st, &v);
@@ -221,6 +247,14 @@ std::size_t build_description(dynamic_map& root) {
         structs_by_number({n}, t.structure);
     }
     return w.entries();
+}
+
+const dynamic_map& lazy_description::tree() const {
+    std::call_once(once_, [this] {
+        build_description(tree_);
+        built_.store(true, std::memory_order_release);
+    });
+    return tree_;
 }
 
 }  // namespace qx::protocol

@@ -63,7 +63,7 @@ public:
     dynamic_map_names names;
     // In index order.
     std::pmr::vector<std::pair<std::uint32_t, std::unique_ptr<dynamic_map, node_delete>>> children;
-    std::string text;
+    std::pmr::string text;  // in the arena, like everything else of the tree
     std::uint32_t number = 0;
     std::uint32_t next_index = 0;
     std::int32_t kind = kind_number;

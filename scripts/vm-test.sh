@@ -16,6 +16,7 @@
 #   VM_QEMU_TIMEOUT=s   hard limit for the guest (default 420: room for a loaded machine)
 #   VM_KEEP=1           keep build/vm-work (initramfs, console log) after a pass
 #   VM_STEPS="a b"      run only these steps (names as in the summary line)
+#   VM_RATIO_PAIRS=n    interleaved pairs of the whole-update ratio (default 7)
 #   VM_BREAK=WHAT       break a link on purpose, to see its step fail: can-bitrate (the ECU's
 #                       CAN controller at 250 kbit/s), serial-bitrate (the ECU's UART at
 #                       115200 bit/s)
@@ -34,9 +35,10 @@ apt_timeout=600
 serial1=0A0B0C0D serial2=5E6F7081
 usb_id=1209:0001
 fault_steps="1 2 3 5 8 20 40"
+ratio_pairs=${VM_RATIO_PAIRS:-7}
 modules="dummy_hcd libcomposite usb_f_fs vcan can-raw can-isotp kvaser_pci xhci-pci ftdi_sio"
 can_bitrate=500000
-all_steps="usb_update replay device_choice access hotplug powerseq faults usbcan isotp usb_ratio
+all_steps="usb_update replay device_choice access hotplug powerseq faults usbcan isotp usb_update_ratio
 	can_fault_default can_controller can_isotp can_busoff can_fault serial_wcsc serial_com serial_unplug"
 steps=${VM_STEPS:-$all_steps}
 case "${VM_BREAK:-}" in "" | can-bitrate | serial-bitrate) ;; *) die "VM_BREAK: can-bitrate or serial-bitrate" ;; esac
@@ -44,8 +46,8 @@ case "${VM_BREAK:-}" in "" | can-bitrate | serial-bitrate) ;; *) die "VM_BREAK: 
 # ---------------------------------------------------------------- host packages and build
 scripts/install-deps.sh
 if [ ! -f build/CMakeCache.txt ]; then cmake --preset default >/dev/null; fi
-cmake --build build -j "$(nproc)" --target flashdesk ecusim Trelink isotp_peer trelink_probe link_client
-log "built flashdesk, ecusim, libTrelink.so, the probes and the link client"
+cmake --build build -j "$(nproc)" --target flashdesk ecusim Trelink isotp_peer trelink_probe link_client usb_replay usb_record
+log "built flashdesk, ecusim, libTrelink.so, the probes, the link client and the USB replay"
 
 # ---------------------------------------------------------------- kernel and udev, cached
 mkdir -p "$cache/debs"
@@ -148,9 +150,10 @@ copy_with_libs() {
 	done
 }
 for b in build/app/flashdesk build/ecusim/ecusim build/tests/vm/isotp_peer build/tests/vm/trelink_probe \
-	build/tests/vm/link_client "$udir/bin/udevadm" "$ipdir/bin/ip" "$cudir/usr/bin/cansend" "$cudir/usr/bin/candump"; do
+	build/tests/vm/link_client build/tests/vm/usb_replay "$udir/bin/udevadm" "$ipdir/bin/ip" "$cudir/usr/bin/cansend" "$cudir/usr/bin/candump"; do
 	copy_with_libs "$b"
 done
+cp build/tests/vm/libusb_record.so "$r/lib/usb_record.so"
 ln -sf /bin/udevadm "$r/lib/systemd/systemd-udevd"
 cp "$kdir"/modules/*.ko "$r/lib/modules/"
 cp "$kdir/modules.list" "$r/etc/vm-modules"
@@ -172,6 +175,7 @@ S2=$serial2
 USB_ID=$usb_id
 WATCHDOG_S=$((qemu_timeout - 20))
 FAULT_STEPS="$fault_steps"
+RATIO_PAIRS=$ratio_pairs
 STEPS="$(echo $steps)"
 CAN_BITRATE=$can_bitrate
 CAN_BITRATE_ECU=$([ "${VM_BREAK:-}" = can-bitrate ] && echo 250000 || echo $can_bitrate)
@@ -179,6 +183,8 @@ UART_BREAK=$([ "${VM_BREAK:-}" = serial-bitrate ] && echo 115200)
 EOF
 build/ecusim/ecusim make-packages --serial "$serial1" --out "$r/work/packages" >/dev/null
 build/ecusim/ecusim make-packages --serial "$serial2" --out "$r/work/packages" >/dev/null
+# 1 MB of images for the whole-update ratio
+build/ecusim/ecusim make-packages --serial "$serial1" --out "$r/work/packages-1m" --image-kib 512,256,128,128 >/dev/null
 head -c 1048576 /dev/urandom > "$r/work/big.bin"
 head -c 65536 /dev/urandom > "$r/work/log64k.bin"
 cp scripts/vm/guest-init.sh "$r/init"
@@ -229,7 +235,7 @@ case "$result" in *FAIL*) status=FAIL ;; esac
 for s in $steps; do
 	case "$result" in *" $s=PASS"*) ;; *) status=FAIL ;; esac
 done
-ratio=$(grep -m 1 'usb-ratio:' "$console" | sed 's/.*: //' || true)
+ratio=$(grep -m 1 '^usb-update-ratio:' "$console" | sed 's/^usb-update-ratio: //' || true)
 echo "vm-test: $status${result#VMTEST RESULT} qemu_rc=$qemu_rc wall=$((SECONDS - t_start))s${ratio:+ ($ratio)}"
 grep -m 1 'can-rate:' "$console" | sed 's/^/vm-test: /' || true
 if [ "$status" = PASS ] && [ "${VM_KEEP:-0}" != 1 ]; then rm -rf "$work"; fi

@@ -331,7 +331,9 @@ void CUpdateImageDlg::look_up_row(const std::string& serial, const pak_group_fil
         model().set_checked(r.checkbox, true);
         model().set_text(r.image, entry->name);
         {
-            std::ifstream file(group.path, std::ios::binary);
+            std::ifstream file;
+            file.rdbuf()->pubsetbuf(nullptr, 0);  // the package's bytes pass through the reader's buffer alone
+            file.open(group.path, std::ios::binary);
             if (!file) throw update_failure{"Invalid PAK image."};
             if (entry->header.layout == 2) row.package.read_layout2(file, entry->package_position, row.image);
             else row.package.read_layout1(file, entry->package_position, row.image);

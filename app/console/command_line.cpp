@@ -10,6 +10,33 @@
 
 namespace qx::console {
 
+namespace {
+
+std::string& chosen_command() {
+    static std::string word;
+    return word;
+}
+
+}  // namespace
+
+void choose_command(const CLI::App& app, int argc, const char* const* argv) {
+    std::string& word = chosen_command();
+    word.clear();
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--") return;
+        if (a.size() < 2 || a[0] != '-') {
+            word = a;
+            return;
+        }
+        const auto equals = a.find('=');
+        const CLI::Option* option = app.get_option_no_throw(a.substr(0, equals));
+        if (option && equals == std::string::npos && option->get_expected_min() > 0) ++i;  // its value
+    }
+}
+
+bool chosen(const CLI::App& command) { return command.get_name() == chosen_command(); }
+
 void share_top_options(CLI::App& app) {
     for (CLI::App* sub : app.get_subcommands({})) {
         sub->fallthrough();

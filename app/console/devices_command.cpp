@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/console/command_line.h"
 #include "app/console/console_link.h"
 #include "app/console/ecu_command.h"
 #include "app/console/json_output.h"
@@ -141,6 +142,7 @@ int run_devices(const devices_options& options, std::ostream& out, std::ostream&
 void add_devices_command(CLI::App& app) {
     auto o = std::make_shared<devices_options>();
     CLI::App* cmd = app.add_subcommand("devices", "list the ECU devices plugged in");
+    if (!chosen(*cmd)) return;
     cmd->add_flag("--json", o->json, "print a JSON array");
     cmd->add_flag("--probe", o->probe, "connect to each in turn: mode, firmware version, serial number");
     cmd->add_option("--root-cert", o->root_certificate, "root certificate (DER) for a boot loader's serial number")

@@ -1,5 +1,6 @@
 #include "app/console/ecu_command.h"
 
+#include "app/console/command_line.h"
 #include "app/console/console_link.h"
 #include "app/console/job_output.h"
 #include "app/console/visible_text.h"
@@ -70,6 +71,7 @@ int run_ecu_info(connection_manager& manager, const ecu_info_options& options, s
 
 void add_ecu_command(CLI::App& app) {
     CLI::App* ecu = app.add_subcommand("ecu", "talk to the connected ECU");
+    if (!chosen(*ecu)) return;
     ecu->require_subcommand(1);
     auto options = std::make_shared<ecu_info_options>();
     CLI::App* info = ecu->add_subcommand("info", "connect once and print what the ECU reports");

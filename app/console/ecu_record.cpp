@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/console/command_line.h"
 #include "app/console/console_link.h"
 #include "app/console/ecu_command.h"
 #include "app/console/job_output.h"
@@ -314,6 +315,7 @@ void add_record_command(CLI::App& app) {
     auto file = std::make_shared<std::string>();
     auto serial = std::make_shared<std::string>();
     CLI::App* record = app.add_subcommand("record", "the record of the ECUs a station handled");
+    if (!chosen(*record)) return;
     record->require_subcommand(1);
     CLI::App* show = record->add_subcommand("show", "print a record file (--record) as a table");
     show->add_option("FILE", *file, "the record")->required()->check(CLI::ExistingFile);

@@ -26,6 +26,8 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.set_version_flag("--version", "flashdesk " FLASHDESK_VERSION);
     qx::console::add_link_option(app);
+    qx::console::add_answer_timeout_option(app);
+    qx::console::choose_command(app, argc, argv);
     qx::console::add_structs_command(app);
     qx::console::add_describe_command(app);
     qx::console::add_ecu_command(app);
@@ -37,7 +39,6 @@ int main(int argc, char** argv) {
     qx::console::add_trace_command(app);
     qx::console::add_capture_command(app);
     qx::console::add_record_command(app);
-    qx::console::add_answer_timeout_option(app);
     qx::console::share_top_options(app);
     return qx::console::run_command_line(app, argc, argv, std::cerr);
 }

@@ -1,5 +1,6 @@
 #include "app/console/imagetool_command.h"
 
+#include "app/console/command_line.h"
 #include "app/console/console_link.h"
 #include "app/console/job_output.h"
 #include "app/console/ecu_record.h"
@@ -331,36 +332,46 @@ void add_imagetool_commands(CLI::App& app) {
     };
 
     CLI::App* program = app.add_subcommand("program", "program one package (.pak) into the ECU's boot loader");
-    program->add_option("file", options->file, "the package")->required()->check(CLI::ExistingFile);
-    add_root(program);
-    add_json_flag(*program, options->json);
-    add_record_option(program, options->record);
-    program->callback([run] { run(imagetool_job::program); });
+    if (chosen(*program)) {
+        program->add_option("file", options->file, "the package")->required()->check(CLI::ExistingFile);
+        add_root(program);
+        add_json_flag(*program, options->json);
+        add_record_option(program, options->record);
+        program->callback([run] { run(imagetool_job::program); });
+    }
 
-    auto area = std::make_shared<std::string>();
     CLI::App* erase = app.add_subcommand("erase", "erase the dynamic model data or the fixed model");
-    erase->add_option("area", *area, "dynamic or fixed")->required()->check(CLI::IsMember({"dynamic", "fixed"}));
-    add_root(erase);
-    add_json_flag(*erase, options->json);
-    erase->callback([run, area] { run(*area == "dynamic" ? imagetool_job::erase_dynamic : imagetool_job::erase_fixed); });
+    if (chosen(*erase)) {
+        auto area = std::make_shared<std::string>();
+        erase->add_option("area", *area, "dynamic or fixed")->required()->check(CLI::IsMember({"dynamic", "fixed"}));
+        add_root(erase);
+        add_json_flag(*erase, options->json);
+        erase->callback(
+            [run, area] { run(*area == "dynamic" ? imagetool_job::erase_dynamic : imagetool_job::erase_fixed); });
+    }
 
     CLI::App* powerseq =
         app.add_subcommand("powerseq", "load a package, restart the running ECU into its boot loader and program it");
-    powerseq->add_option("file", options->file, "the package")->required()->check(CLI::ExistingFile);
-    powerseq->add_option("--timeout", options->timeout, "seconds to wait for the ECU to come back; a download that has begun runs to its end")->capture_default_str();
-    add_json_flag(*powerseq, options->json);
-    add_record_option(powerseq, options->record);
-    powerseq->callback([run] { run(imagetool_job::powerseq); });
+    if (chosen(*powerseq)) {
+        powerseq->add_option("file", options->file, "the package")->required()->check(CLI::ExistingFile);
+        powerseq->add_option("--timeout", options->timeout, "seconds to wait for the ECU to come back; a download that has begun runs to its end")->capture_default_str();
+        add_json_flag(*powerseq, options->json);
+        add_record_option(powerseq, options->record);
+        powerseq->callback([run] { run(imagetool_job::powerseq); });
+    }
 
     CLI::App* r8c = app.add_subcommand("r8c", "upgrade the peripheral R8C from a firmware image (.bin)");
-    r8c->add_option("file", options->file, "the firmware image")->required()->check(CLI::ExistingFile);
-    r8c->add_flag("--yes", options->yes, "confirm the upgrade without asking");
-    add_json_flag(*r8c, options->json);
-    add_record_option(r8c, options->record);
-    r8c->callback([run] { run(imagetool_job::r8c); });
+    if (chosen(*r8c)) {
+        r8c->add_option("file", options->file, "the firmware image")->required()->check(CLI::ExistingFile);
+        r8c->add_flag("--yes", options->yes, "confirm the upgrade without asking");
+        add_json_flag(*r8c, options->json);
+        add_record_option(r8c, options->record);
+        r8c->callback([run] { run(imagetool_job::r8c); });
+    }
 
     CLI::App* coredump = app.add_subcommand(
         "coredump", "read the ECU's core dump sections into a file of our own format; `coredump show FILE` lists one");
+    if (!chosen(*coredump)) return;
     coredump->add_option("out", options->file, "the file to write (.qxdump)");
     add_root(coredump);
     auto shown = std::make_shared<std::string>();

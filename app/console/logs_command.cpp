@@ -1,5 +1,6 @@
 #include "app/console/logs_command.h"
 
+#include "app/console/command_line.h"
 #include "app/console/console_link.h"
 #include "app/console/job_output.h"
 #include "app/console/visible_text.h"
@@ -218,6 +219,7 @@ int run_logs_diagnose(connection_manager& manager, const std::string& outfile, s
 
 void add_logs_command(CLI::App& app) {
     CLI::App* logs = app.add_subcommand("logs", "the ECU's log files (USB file tool)");
+    if (!chosen(*logs)) return;
     logs->require_subcommand(1);
     auto json = std::make_shared<bool>(false);
     auto run = [json](const std::function<int(connection_manager&, bool)>& step) {

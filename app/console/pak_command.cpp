@@ -8,6 +8,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "app/console/command_line.h"
 #include "app/console/json_output.h"
 #include "app/console/visible_text.h"
 #include "pak/pak_file.h"
@@ -141,6 +142,7 @@ int pak_info(const std::string& path, bool as_json, std::ostream& out, std::ostr
 
 void add_pak_command(CLI::App& app) {
     auto* pak = app.add_subcommand("pak", "Update packages (.pak) and package groups (.pakgrp)");
+    if (!chosen(*pak)) return;
     pak->require_subcommand(1);
     auto opts = std::make_shared<pak_info_options>();
     auto* info = pak->add_subcommand("info", "Check a package or package-group file and print its fields");

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console/command_line.h"
 #include "app/console/json_output.h"
 #include "protocol/layout.h"
 
@@ -73,6 +74,7 @@ int run(const structs_options& o) {
 void add_structs_command(CLI::App& app) {
     auto opts = std::make_shared<structs_options>();
     auto* cmd = app.add_subcommand("structs", "Print the layout of transfer structures");
+    if (!chosen(*cmd)) return;
     cmd->add_option("NAME", opts->names, "Structures to print (all when none is named)");
     cmd->add_flag("--json", opts->json, "Print JSON");
     cmd->add_option("--cfgitem", opts->cfgitem, "Print the configuration item structure of this type number")

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console/command_line.h"
 #include "app/console/visible_text.h"
 
 namespace qx::console {
@@ -69,6 +70,7 @@ bool summarise_trace(std::istream& in, std::ostream& out, std::ostream& err) {
 void add_trace_command(CLI::App& app) {
     auto file = std::make_shared<std::string>();
     CLI::App* trace = app.add_subcommand("trace", "exchange traces");
+    if (!chosen(*trace)) return;
     trace->require_subcommand(1);
     CLI::App* show = trace->add_subcommand("show", "count, total and slowest time per command of a trace file");
     show->add_option("FILE", *file, "the trace")->required()->check(CLI::ExistingFile);

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 
+#include "app/console/command_line.h"
 #include "app/console/console_link.h"
 #include "app/console/job_output.h"
 #include "app/console/ecu_record.h"
@@ -165,6 +166,7 @@ int run_update(const update_options& o, std::ostream& out, record_file* record) 
 void add_update_command(CLI::App& app) {
     auto o = std::make_shared<update_options>();
     CLI::App* cmd = app.add_subcommand("update", "update every ECU that is plugged in from its package group");
+    if (!chosen(*cmd)) return;
     cmd->add_option("--folder", o->folder, "folder of the package groups (SERIAL.pakgrp)")->required();
     cmd->add_option("--root-cert", o->root_certificate, "root certificate (DER)")->capture_default_str();
     cmd->add_flag("--once", o->once, "stop after the first ECU; exit 0 only if its update succeeded");

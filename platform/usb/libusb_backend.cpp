@@ -166,6 +166,8 @@ public:
                                       this, 0);
     }
     ~stray_probe() {
+        // A pending transfer ends only with a packet or the device's departure: cancel it, or
+        // closing the pipe waits for one of them.
         if (pending_ && !done_) libusb_cancel_transfer(transfer_);
         stop();
         // A transfer libusb never gave back is left to it rather than freed under it.

@@ -1,13 +1,11 @@
 #include "platform/usb/registry_pipe.h"
 
-#include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 #include "platform/environment.h"
@@ -16,9 +14,11 @@ namespace qx::platform::usb {
 
 namespace {
 
+// With an answer deadline the socket's receive time-out bounds every read: the wait costs no
+// system call besides the read itself.
 class registry_pipe final : public pipe {
 public:
-    registry_pipe(int fd, int deadline_ms) : fd_(fd), deadline_ms_(deadline_ms) {}
+    explicit registry_pipe(int fd) : fd_(fd) {}
     ~registry_pipe() override { ::close(fd_); }
     registry_pipe(const registry_pipe&) = delete;
     registry_pipe& operator=(const registry_pipe&) = delete;
@@ -33,14 +33,10 @@ public:
     }
 
     io_result read(void* bytes, std::size_t size) override {
-        if (!answer_in_time()) {
-            // The ECU is taken for gone: a late answer must not reach a later read.
-            ::shutdown(fd_, SHUT_RDWR);
-            return io_result::failed(ENODEV);
-        }
         return receive(bytes, size, 0);
     }
 
+    // A packet already waiting, or EAGAIN at once; the receive time-out does not apply.
     io_result read_waiting(void* bytes, std::size_t size) override { return receive(bytes, size, MSG_DONTWAIT); }
 
     // Shutting the socket down wakes a waiting recv or send; the descriptor stays ours until
@@ -54,8 +50,14 @@ private:
             // the read asked for is seen (and counted as a failed read).
             const ssize_t got = ::recv(fd_, bytes, size, MSG_TRUNC | flags);
             if (got < 0) {
-                if (errno == EINTR) continue;
-                if (errno == EWOULDBLOCK) return io_result::failed(EAGAIN);
+                if (errno == EINTR) continue;  // the time-out starts again: a signal is no answer
+                if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                    if (flags & MSG_DONTWAIT) return io_result::failed(EAGAIN);
+                    // Nothing within the deadline: the ECU is taken for gone, and a late answer
+                    // must not reach a later read.
+                    ::shutdown(fd_, SHUT_RDWR);
+                    return io_result::failed(ENODEV);
+                }
                 return io_result::failed(errno == ECONNRESET ? ENODEV : errno);
             }
             if (std::size_t(got) > size) return io_result::failed(EMSGSIZE);
@@ -65,22 +67,7 @@ private:
         }
     }
 
-    // False when nothing arrived within the deadline (there is none when it is negative).
-    bool answer_in_time() const {
-        if (deadline_ms_ < 0) return true;
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadline_ms_);
-        for (;;) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-            pollfd p{fd_, POLLIN, 0};
-            const int n = ::poll(&p, 1, int(std::max<long long>(0, left.count())));
-            if (n > 0) return true;
-            if (n == 0) return false;
-            if (errno != EINTR) return true;  // the read itself reports the failure
-        }
-    }
-
     int fd_;
-    int deadline_ms_;
 };
 
 }  // namespace
@@ -103,8 +90,16 @@ std::unique_ptr<pipe> open_registry_device(const std::string& socket_path, int& 
         ::close(fd);
         return nullptr;
     }
+    if (const int deadline_ms = environment::answer_timeout_ms(); deadline_ms > 0) {
+        const timeval limit{deadline_ms / 1000, (deadline_ms % 1000) * 1000};
+        if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
+            error = errno;
+            ::close(fd);
+            return nullptr;
+        }
+    }
     error = 0;
-    return std::make_unique<registry_pipe>(fd, environment::answer_timeout_ms());
+    return std::make_unique<registry_pipe>(fd);
 }
 
 }  // namespace qx::platform::usb

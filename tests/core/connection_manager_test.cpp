@@ -22,14 +22,24 @@ using protocol::GET_SYSTEM_DESCRIPTOR;
 class connection : public on_both_links {};
 INSTANTIATE_TEST_SUITE_P(links, connection, ::testing::Values(link_kind::usb, link_kind::simulator), link_name);
 
-TEST_P(connection, starts_not_connected_with_the_description_built) {
+// The description is built by its first reader, whole, and never by a manager that only
+// exchanges commands.
+TEST_P(connection, starts_not_connected_with_the_description_built_by_its_first_reader) {
     cm& m = start();
     EXPECT_EQ(m.is_connected(), 0u);
     EXPECT_EQ(m.target_mode, 2u);
     EXPECT_EQ(m.time_high_channel, 0xFFFF);
     EXPECT_TRUE(m.cache_channel_values);
-    ASSERT_NE(m.description.find("item_structs_by_number"), nullptr);
-    ASSERT_NE(m.description.find("item_structs_by_number")->find(39u), nullptr);
+    m.connect();
+    m.read_target_version();
+    m.disconnect();
+    EXPECT_FALSE(m.description.built());
+    ASSERT_NE(m.description->find("item_structs_by_number"), nullptr);
+    ASSERT_NE(m.description->find("item_structs_by_number")->find(39u), nullptr);
+    EXPECT_TRUE(m.description.built());
+    dynamic_map whole;
+    protocol::build_description(whole);
+    EXPECT_TRUE(*m.description == whole);
 }
 
 TEST_P(connection, send_command_before_connect_is_not_connected_and_sends_nothing) {

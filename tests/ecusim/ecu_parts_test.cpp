@@ -321,6 +321,19 @@ TEST_F(package_set, packages_carry_serial_image_type_and_certificate_and_sit_in_
     }
 }
 
+// Sizes of a technician's packages: each image type its own number of blocks; the files of
+// the usual sizes are smaller by exactly the blocks they lack.
+TEST_F(package_set, each_image_type_may_have_a_size_of_its_own) {
+    ecusim::make_packages("0A0B0C0D", (dir / "usual").string());
+    ecusim::make_packages("0A0B0C0D", (dir / "own").string(), ecusim::image_blocks{512, 448, 128, 64});
+    const std::pair<const char*, std::uint32_t> types[] = {
+        {"firmware", 512 - 24}, {"fixed_model", 448 - 12}, {"dynamic_model", 128 - 6}, {"boot_loader", 64 - 4}};
+    for (const auto& [stem, more_blocks] : types) {
+        const std::string name = std::string("0A0B0C0D_") + stem + ".pak";
+        EXPECT_EQ(fs::file_size(dir / "own" / name) - fs::file_size(dir / "usual" / name), more_blocks * 2048u) << stem;
+    }
+}
+
 TEST_F(package_set, bad_serial_writes_nothing) {
     EXPECT_THROW(ecusim::make_packages("0A0B0C0", dir.string()), std::invalid_argument);
     EXPECT_THROW(ecusim::make_packages("0A0B0C0Z", dir.string()), std::invalid_argument);

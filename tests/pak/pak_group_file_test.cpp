@@ -1,11 +1,39 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <fstream>
+#include <new>
 #include <streambuf>
 #include <string>
 
 #include "pak/pak_group_file.h"
+#include "pak/pak_image.h"
 #include "tests/pak/pak_test_files.h"
+
+// Counts the heap blocks of 64 KiB or more asked for while `counting` is set (this test
+// program's every allocation passes here).
+namespace {
+std::atomic<bool> counting{false};
+std::atomic<int> large_blocks{0};
+void* counted(std::size_t size) noexcept {
+    if (counting && size >= 64 * 1024) ++large_blocks;
+    return std::malloc(size ? size : 1);
+}
+void* counted_or_throw(std::size_t size) {
+    if (void* p = counted(size)) return p;
+    throw std::bad_alloc();
+}
+}  // namespace
+void* operator new(std::size_t size) { return counted_or_throw(size); }
+void* operator new[](std::size_t size) { return counted_or_throw(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return counted(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return counted(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -265,6 +293,43 @@ TEST(pak_group_file, a_package_that_cannot_be_positioned_passes_its_exception_th
     }
     EXPECT_FALSE(group.loaded);
 }
+
+// Every package of a group passes through one read buffer, allocated once for the open and
+// zeroed over all it held before it is freed; no package's body is allocated, not even to try.
+// A group of 8 MiB or more is read in larger pieces.
+struct buffer_case {
+    std::uint32_t blocks;  // of each of the four images
+    std::size_t held;      // the bytes the buffer held and released zeroed
+};
+class pak_group_buffer : public testing::TestWithParam<buffer_case> {};
+
+TEST_P(pak_group_buffer, passes_every_package_through_one_zeroed_buffer) {
+    pak_group_spec spec;
+    spec.serial_number = serial;
+    for (std::uint32_t type = 0; type < 4; ++type)
+        spec.entries.push_back(group_entry(sample_pak_spec(type % 2 ? 1 : 2, serial, type, GetParam().blocks, type)));
+    auto stream = stream_of(write_pak_group(spec).data);
+    static std::vector<std::pair<std::size_t, bool>> released;  // size, all zero
+    released.clear();
+    qx::set_pak_buffer_release_observer([](const std::uint8_t* p, std::size_t size) {
+        released.emplace_back(size, std::all_of(p, p + size, [](std::uint8_t b) { return b == 0; }));
+    });
+    pak_group_file group(serial);
+    large_blocks = 0;
+    counting = true;
+    group.read(stream);
+    counting = false;
+    qx::set_pak_buffer_release_observer(nullptr);
+    EXPECT_EQ(group.entries.size(), 4u);
+    EXPECT_EQ(large_blocks, 1);
+    ASSERT_EQ(released.size(), 1u);
+    EXPECT_EQ(released[0].first, GetParam().held);
+    EXPECT_TRUE(released[0].second);
+}
+
+INSTANTIATE_TEST_SUITE_P(pak_group_file, pak_group_buffer,
+                         testing::Values(buffer_case{256, 128 * 1024},      // 2 MiB of images
+                                         buffer_case{1024, 1024 * 1024}));  // 8 MiB
 
 class pak_group_files : public pak_tests::temp_folder {};
 

@@ -1,12 +1,24 @@
 // The USB pipe's registry back-end against a fake device: one packet per read and write.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+#include <poll.h>
+
 #include <cerrno>
 #include <cstdlib>
 
 #include "platform/registry/device_registry.h"
 #include "platform/usb/usb_device.h"
 #include "tests/support/fake_usb_device.h"
+
+// Counts this program's calls of poll() on each thread, then makes the call.
+thread_local int polls_on_this_thread = 0;
+extern "C" int poll(pollfd* fds, nfds_t count, int timeout) {
+    ++polls_on_this_thread;
+    using poll_function = int (*)(pollfd*, nfds_t, int);
+    static const auto real = reinterpret_cast<poll_function>(::dlsym(RTLD_NEXT, "poll"));
+    return real(fds, count, timeout);
+}
 
 namespace qx::platform::usb {
 namespace {
@@ -82,9 +94,11 @@ TEST_F(registry_pipe, with_an_answer_deadline_a_silent_device_counts_as_gone) {
     ASSERT_TRUE(p);
     std::uint8_t buffer[8] = {};
     ASSERT_TRUE(p->write(buffer, 8).ok);
+    polls_on_this_thread = 0;
     const io_result answered = p->read(buffer, 8);
     ASSERT_TRUE(answered.ok);
     EXPECT_EQ(answered.count, 3u);
+    EXPECT_EQ(polls_on_this_thread, 0);  // the deadline costs the read no wait of its own
     ASSERT_TRUE(p->write(buffer, 8).ok);
     const io_result silent = p->read(buffer, 8);
     EXPECT_FALSE(silent.ok);

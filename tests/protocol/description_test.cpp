@@ -124,6 +124,32 @@ TEST_F(description, two_builds_give_identical_trees) {
     EXPECT_FALSE(again == *root_);
 }
 
+// A build for a key path holds that part of the whole description, node for node, and little else.
+TEST_F(description, a_build_for_a_key_path_holds_that_subtree_of_the_whole) {
+    const std::vector<std::vector<std::string_view>> paths = {
+        {"structs", "ReadDataRequest_TS"},
+        {"structs", "ConfigurationSlopeItem_ram_TS", "fields"},
+        {"structs", "TokenStack_DTS", "tokens", "token_clamp"},
+        {"commands"},
+        {"flash_tags", "FLASHTAG_BOARD_ID", "struct"},
+        {"item_types_by_number", "39"},
+        {"defines", "MAX_TRANSFERSTRUCTS_SIZE"}};
+    for (const auto& path : paths) {
+        dynamic_map part;
+        const std::size_t written = protocol::build_description(part, path);
+        EXPECT_LT(written, entries_);
+        const dynamic_map* whole = root_;
+        const dynamic_map* mine = &part;
+        for (std::string_view k : path) {
+            const bool number = k.find_first_not_of("0123456789") == std::string_view::npos;
+            whole = number ? whole->find(std::uint32_t(std::stoul(std::string(k)))) : whole->find(k);
+            mine = number ? mine->find(std::uint32_t(std::stoul(std::string(k)))) : mine->find(k);
+            ASSERT_TRUE(whole && mine) << k;
+        }
+        EXPECT_TRUE(*mine == *whole) << path.front() << " " << path.back();
+    }
+}
+
 TEST_F(description, fields_come_in_declaration_order) {
     EXPECT_EQ(child_names(at(*root_, {"structs", "SH_Peripheral_CommandHeader_TS", "fields"})),
               (std::vector<std::string>{"command_type", "command_data_size", "response_data_buffer_size", "dummy"}));

@@ -83,3 +83,31 @@ TEST(structs_command, names_select_structures_and_unknown_names_fail) {
 }
 
 }  // namespace
+
+// `flashdesk describe` at a key path prints what the whole description holds there, in its
+// order; a number names the numbered child of a map of names too (commands 3 is the fourth).
+TEST(describe_command, a_key_path_prints_that_part_of_the_whole_description) {
+    const auto whole_run = run_flashdesk("describe --json");
+    ASSERT_EQ(whole_run.status, 0);
+    const auto whole = nlohmann::ordered_json::parse(whole_run.out);
+    struct path_case {
+        std::string keys;
+        nlohmann::ordered_json expected;
+    };
+    const auto& commands = whole["commands"];
+    const path_case cases[] = {
+        {"structs ReadDataRequest_TS", whole["structs"]["ReadDataRequest_TS"]},
+        {"structs ConfigurationSlopeItem_ram_TS fields", whole["structs"]["ConfigurationSlopeItem_ram_TS"]["fields"]},
+        {"item_types_by_number 39", whole["item_types_by_number"]["39"]},
+        {"commands 3", std::next(commands.begin(), 3).value()},
+        {"defines", whole["defines"]},
+    };
+    for (const auto& c : cases) {
+        const auto r = run_flashdesk("describe --json " + c.keys);
+        ASSERT_EQ(r.status, 0) << c.keys << ": " << r.out;
+        EXPECT_EQ(nlohmann::ordered_json::parse(r.out), c.expected) << c.keys;
+    }
+    const auto missing = run_flashdesk("describe structs NoSuch_TS fields");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, "flashdesk describe: no entry structs NoSuch_TS\n");
+}

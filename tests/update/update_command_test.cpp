@@ -109,6 +109,13 @@ TEST_F(update_command, what_cannot_start_is_refused_with_exit_2) {
     auto [status, output] = flashdesk("", "update --once --folder '" + (folder / "gone").string() + "'");
     EXPECT_EQ(status, 2) << output;
     EXPECT_NE(output.find("is not a folder."), std::string::npos) << output;
+    // Top-level options and their values before the command's word leave it the command.
+    for (const char* before : {"--answer-timeout 2 --link usb", "--link=usb --trace update --device update", "--"}) {
+        std::tie(status, output) = flashdesk("", std::string(before) + " update --once --folder '" + (folder / "gone").string() + "'");
+        const bool command_ran = std::string(before) != "--";
+        EXPECT_EQ(status == 2, command_ran) << before << ": " << output;
+        EXPECT_EQ(output.find("is not a folder.") != std::string::npos, command_ran) << before << ": " << output;
+    }
 
     // Device notifications cannot be set up in a registry that is a regular file.
     std::tie(status, output) = flashdesk("TRELINK_DEVICE_DIR='" + cert + "'",

@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "pak/crc32c.h"
 #include "tests/update/update_fixture.h"
 
 namespace qx::testing {
@@ -267,9 +268,16 @@ TEST_F(update_run, a_package_too_large_to_hold_ends_the_ecu_with_a_failure_text)
     GTEST_SKIP() << "an address-space limit cannot be combined with a sanitizer's shadow memory";
 #endif
 #endif
-    // A firmware image of 1 GiB, its bytes a hole in the file: the group reader cannot hold it.
+    // A whole firmware package of 1 GiB, its image a hole in the file (zeros) and its checksum
+    // right: the group's check passes it through its read buffer, but the image cannot be held
+    // when its row is looked up.
     ts::pak_spec huge = package(serial, 0);
+    huge.image_data.clear();
     huge.image_size = 1u << 30;
+    std::uint32_t crc = ts::write_pak(huge).checksum;
+    const std::vector<std::uint8_t> zeros(1 << 20, 0);
+    for (int i = 0; i < 1024; ++i) crc = qx::crc32c(zeros, crc);
+    huge.stored_checksum = crc;
     write_group({huge});
     const auto group = folder / (serial + ".pakgrp");
     std::filesystem::resize_file(group, std::filesystem::file_size(group) + (1u << 30));
@@ -280,7 +288,8 @@ TEST_F(update_run, a_package_too_large_to_hold_ends_the_ecu_with_a_failure_text)
             start();
             choose_folder();
             arrive();
-            const bool told = text(id::main_status) == "Update stopped: Cannot allocate enough memory.  Waiting for ECU reconnect." &&
+            const bool told = text(row(0).status) == "PAK image cannot be read." &&
+                              text(id::main_status) == "Firmware Error.  Waiting for ECU reconnect." &&
                               dlg->model().bitmap(id::main_lamp) == lamp_red && dlg->model().enabled(id::done);
             std::_Exit(told && state().erases.empty() ? 0 : 3);
         },
