@@ -38,7 +38,7 @@ fault_steps="1 2 3 5 8 20 40"
 ratio_pairs=${VM_RATIO_PAIRS:-7}
 modules="dummy_hcd libcomposite usb_f_fs vcan can-raw can-isotp kvaser_pci xhci-pci ftdi_sio"
 can_bitrate=500000
-all_steps="usb_update replay device_choice access hotplug powerseq faults usbcan isotp usb_update_ratio
+all_steps="usb_update replay device_choice access hotplug powerseq faults usb_break usbcan isotp usb_update_ratio
 	can_fault_default can_controller can_isotp can_busoff can_fault serial_wcsc serial_com serial_unplug"
 steps=${VM_STEPS:-$all_steps}
 case "${VM_BREAK:-}" in "" | can-bitrate | serial-bitrate) ;; *) die "VM_BREAK: can-bitrate or serial-bitrate" ;; esac

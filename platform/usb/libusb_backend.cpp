@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <mutex>
@@ -156,7 +157,9 @@ void read_strings(libusb_device* device, present_device& into) {
 
 // A bulk IN transfer kept pending between exchanges, so that a packet the device sends when
 // no command is outstanding (a duplicated or late answer) is fetched by the host controller and
-// can be read off before the next command, without waiting for it then.
+// can be read off before the next command, without waiting for it then. When nothing came, it
+// stays pending through the command and takes the answer's header: no transfer is cancelled
+// in a clean exchange (a cancel costs the host controller up to a frame).
 class stray_probe {
 public:
     stray_probe(libusb_context* context, libusb_device_handle* handle, std::uint8_t endpoint)
@@ -168,7 +171,7 @@ public:
     ~stray_probe() {
         // A pending transfer ends only with a packet or the device's departure: cancel it, or
         // closing the pipe waits for one of them.
-        if (pending_ && !done_) libusb_cancel_transfer(transfer_);
+        cancel();
         stop();
         // A transfer libusb never gave back is left to it rather than freed under it.
         if (transfer_ && !abandoned_) libusb_free_transfer(transfer_);
@@ -177,26 +180,59 @@ public:
     stray_probe& operator=(const stray_probe&) = delete;
 
     bool pending() const { return pending_; }
+    libusb_transfer* transfer() const { return transfer_; }
     void start() {
         if (!transfer_ || pending_ || abandoned_) return;
         done_ = 0;
         pending_ = libusb_submit_transfer(transfer_) == 0;
     }
-    // Ends the pending transfer: at once if `wait_ms` is 0, else after that long unless a
-    // packet came first. Returns what it fetched: a packet, nothing (EAGAIN) or a failure.
-    io_result finish(void* bytes, std::size_t size, int wait_ms) {
+    void cancel() {
+        if (pending_ && !done_) libusb_cancel_transfer(transfer_);
+    }
+    // A packet that came within `wait_ms` (0: only one already fetched), or EAGAIN with the
+    // transfer left pending.
+    io_result poll(void* bytes, std::size_t size, int wait_ms) {
         if (!pending_) return io_result::failed(EAGAIN);
         timeval tv{0, wait_ms * 1000};
         libusb_handle_events_timeout_completed(context_, &tv, &done_);
-        if (!done_) libusb_cancel_transfer(transfer_);
+        if (!done_) return io_result::failed(EAGAIN);
+        return take(bytes, size);
+    }
+    // Waits for the pending transfer to end (by a packet, a cancel or the device's departure)
+    // and returns what it fetched: a packet, nothing (EAGAIN) or a failure.
+    io_result take(void* bytes, std::size_t size) {
         stop();
         if (abandoned_) return io_result::failed(EAGAIN);
         const int got = transfer_->actual_length;
-        if (transfer_->status == LIBUSB_TRANSFER_NO_DEVICE) return io_result::failed(ENODEV);
-        if (got <= 0) return io_result::failed(EAGAIN);
+        switch (transfer_->status) {
+            case LIBUSB_TRANSFER_COMPLETED: break;
+            case LIBUSB_TRANSFER_CANCELLED:
+                if (got > 0) break;  // a packet came before the cancel took effect
+                return io_result::failed(ECANCELED);
+            case LIBUSB_TRANSFER_NO_DEVICE: return io_result::failed(ENODEV);
+            case LIBUSB_TRANSFER_STALL: return io_result::failed(EPIPE);
+            case LIBUSB_TRANSFER_OVERFLOW: return io_result::failed(EMSGSIZE);
+            default: return io_result::failed(EIO);
+        }
+        if (got < 0) return io_result::failed(EIO);
         if (std::size_t(got) > size) return io_result::failed(EMSGSIZE);
-        std::memcpy(bytes, buffer_, std::size_t(got));
+        if (got > 0) std::memcpy(bytes, buffer_, std::size_t(got));
         return io_result::done(std::size_t(got));
+    }
+    // Waits up to `wait_ms` (0: no limit) for the transfer to end; false when it has not.
+    bool wait(int wait_ms) {
+        if (wait_ms <= 0) {
+            stop();
+            return true;
+        }
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+        while (pending_ && !done_) {
+            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(until - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            timeval tv{time_t(left.count() / 1000000), suseconds_t(left.count() % 1000000)};
+            libusb_handle_events_timeout_completed(context_, &tv, &done_);
+        }
+        return true;
     }
 
 private:
@@ -227,6 +263,9 @@ public:
           handle_(handle),
           interface_(chosen),
           deadline_ms_(environment::answer_timeout_ms()),
+          // An 8-byte header fills a whole packet of an 8-byte endpoint, and the probe would
+          // wait on for the data behind it: there the probe is ended before each command.
+          probe_reads_header_(libusb_get_max_packet_size(libusb_get_device(handle), chosen.in_endpoint) > 8),
           probe_(std::make_unique<stray_probe>(context, handle, chosen.in_endpoint)) {}
     ~libusb_pipe() override {
         probe_.reset();
@@ -241,7 +280,9 @@ public:
         return transfer(interface_.out_endpoint, const_cast<void*>(bytes), size, 0);
     }
     io_result read(void* bytes, std::size_t size) override {
-        return transfer(interface_.in_endpoint, bytes, size, deadline_ms_ < 0 ? 0u : unsigned(deadline_ms_));
+        const unsigned timeout_ms = deadline_ms_ < 0 ? 0u : unsigned(deadline_ms_);
+        if (probe_->pending()) return read_by_probe(bytes, size, timeout_ms);
+        return transfer(interface_.in_endpoint, bytes, size, timeout_ms);
     }
     // A packet the pending probe fetched since the last exchange. Without a pending probe (just
     // opened, or a stray just read, so more may follow) the device is asked for a moment: a
@@ -250,7 +291,12 @@ public:
         if (gone_ || broken()) return io_result::failed(ENODEV);
         const bool watched = probe_->pending();
         if (!watched) probe_->start();
-        const io_result got = probe_->finish(bytes, size, watched ? 0 : settle_ms);
+        io_result got = probe_->poll(bytes, size, watched ? 0 : settle_ms);
+        if (!got.ok && got.error == EAGAIN && !probe_reads_header_) {
+            probe_->cancel();
+            got = probe_->take(bytes, size);
+            if (!got.ok && got.error == ECANCELED) got = io_result::failed(EAGAIN);
+        }
         if (!got.ok && got.error == ENODEV) gone_ = true;
         return got;
     }
@@ -270,6 +316,28 @@ public:
 
 private:
     static constexpr int settle_ms = 3;
+
+    // The read the pending probe serves (the answer's header), with the same deadline and the
+    // same interrupt as a transfer of its own.
+    io_result read_by_probe(void* bytes, std::size_t size, unsigned timeout_ms) {
+        if (gone_) return io_result::failed(ENODEV);
+        {
+            std::lock_guard lock(mutex_);
+            if (interrupted_) probe_->cancel();
+            active_ = probe_->transfer();
+        }
+        const bool ended = probe_->wait(int(timeout_ms));
+        if (!ended) probe_->cancel();
+        {
+            std::lock_guard lock(mutex_);
+            active_ = nullptr;
+        }
+        const io_result got = probe_->take(bytes, size);
+        if (got.ok || (got.error != ECANCELED && got.error != ENODEV)) return got;
+        // Out of time, interrupted or unplugged: as a transfer of its own, the device is gone.
+        gone_ = true;
+        return io_result::failed(ENODEV);
+    }
 
     // One bulk transfer, submitted and waited for here so that interrupt() can cancel it; an
     // unplugged device ends it with NO_DEVICE. A read that outlives the deadline (0: none) ends
@@ -322,6 +390,7 @@ private:
     libusb_device_handle* handle_;
     bulk_interface interface_;
     int deadline_ms_;
+    bool probe_reads_header_;
     bool gone_ = false;  // the exchange's thread only
     std::mutex mutex_;   // interrupted_ and active_
     bool interrupted_ = false;

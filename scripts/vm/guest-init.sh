@@ -184,6 +184,16 @@ powerseq() {
 	[ $_rc = 0 ] && grep -q "successful" /tmp/powerseq.log
 }
 
+# The ECU swallows the second command; another thread breaks the link after a second, as the
+# desktop program's Stop does: the waiting read ends with a failure status, within the bound.
+usb_break() {
+	gadget_start ecub "$S1" --mode app --faults "n=2:mute" || return 1
+	timeout 30 link_client usb break > /tmp/break.log 2>&1; _rc=$?
+	cat /tmp/break.log
+	_ms=$(sed -n 's/.*unanswered GET_TARGET_VERSION: status [0-9a-f]* after \([0-9]*\) ms/\1/p' /tmp/break.log)
+	[ $_rc = 0 ] && [ -n "$_ms" ] && [ "$_ms" -lt 10000 ]
+}
+
 # The device leaves before answering command k: a failure text, no success, no hang.
 faults() {
 	_all=1
@@ -247,7 +257,7 @@ usb_update_ratio() {
 	timeout $((RATIO_PAIRS * 120)) usb_replay --pairs "$RATIO_PAIRS" /tmp/update.usbr -- /bin/flashdesk update \
 		--folder . --once 2>&1 | tee /tmp/ratio.log
 	cd /
-	grep -q '^usb-update-ratio:' /tmp/ratio.log
+	grep -q '^usb-update-ratio: .* replaying its [1-9][0-9]* OUT and [1-9][0-9]* IN transfers' /tmp/ratio.log
 }
 
 start_async can_fault_default   # a minute's wait, beside the USB steps
@@ -258,6 +268,7 @@ step access access
 step hotplug hotplug
 step powerseq powerseq
 step faults faults
+step usb_break usb_break
 step usbcan usbcan
 step isotp isotp
 step usb_update_ratio usb_update_ratio

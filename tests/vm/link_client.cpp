@@ -10,8 +10,14 @@
 //   link_client usb-can version
 //       One GET_TARGET_VERSION over the USB-CAN link ($TRELINK_CAN_IF), without an answer
 //       deadline: only the ECU's answer or the adapter's failure ends it.
+//   link_client usb break
+//       GET_TARGET_VERSION over the USB link, twice; the second one the ECU never answers.
+//       After a second another thread breaks the link (what the desktop program's Stop does):
+//       the waiting read ends with a failure status. Prints how long the read waited.
 // Exit status 0 only when every step succeeded.
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -92,12 +98,40 @@ int usbcan_version() {
     return rc == 0 && returned == sizeof version ? 0 : 1;
 }
 
+// The ECU (ecusim gadget --faults "n=2:mute") answers the first command and swallows the second.
+int usb_break() {
+    EnableErrorMessages(1);
+    if (const int rc = KesInitializeInterfaces(TRELINK_LINK_USB, nullptr); rc != 0) {
+        std::printf("link_client: KesInitializeInterfaces(USB) = %08x\n", unsigned(rc));
+        return 1;
+    }
+    std::uint8_t version[8] = {};
+    std::uint16_t returned = 0;
+    const int first = KesSendCommand(qx::protocol::GET_TARGET_VERSION, nullptr, 0, version, sizeof version, &returned);
+    std::printf("link_client: first GET_TARGET_VERSION: status %08x\n", unsigned(first));
+    std::thread stop([] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        KesCloseInterfaces(TRELINK_BREAK_LINK);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const int second = KesSendCommand(qx::protocol::GET_TARGET_VERSION, nullptr, 0, version, sizeof version, &returned);
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    stop.join();
+    KesCloseInterfaces(TRELINK_LINK_USB);
+    std::printf("link_client: unanswered GET_TARGET_VERSION: status %08x after %lld ms\n", unsigned(second),
+                static_cast<long long>(waited.count()));
+    return first == 0 && second != 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> a(argv + 1, argv + argc);
     if (a.size() == 4 && a[1] == "session" && serial_links.count(a[0])) return session(serial_links.at(a[0]), a[2], a[3]);
     if (a.size() == 2 && a[0] == "usb-can" && a[1] == "version") return usbcan_version();
-    std::fprintf(stderr, "usage: link_client wcsc|com session ROOT_CERT OUTFILE | link_client usb-can version\n");
+    if (a.size() == 2 && a[0] == "usb" && a[1] == "break") return usb_break();
+    std::fprintf(stderr,
+                 "usage: link_client wcsc|com session ROOT_CERT OUTFILE | link_client usb-can version | "
+                 "link_client usb break\n");
     return 2;
 }

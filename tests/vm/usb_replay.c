@@ -98,6 +98,7 @@ static int replay(void) {
         }
     }
     fclose(in);
+    if (transfers == 0) unusable("no transfers recorded");
     libusb_release_interface(handle, claimed_interface);
     libusb_close(handle);
     libusb_exit(context);
