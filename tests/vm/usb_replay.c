@@ -68,8 +68,8 @@ static libusb_device_handle* open_device(libusb_context** context) {
     return handle;
 }
 
-static int replay(void) {
-    static unsigned char buffer[65536];
+/* The recording opened at its first transfer. */
+static void open_recording(void) {
     static char file_buffer[65536];
     in = fopen(path, "rb");
     if (!in) unusable("cannot be opened");
@@ -77,6 +77,11 @@ static int replay(void) {
     char magic[4];
     get(magic, sizeof magic);
     if (memcmp(magic, USB_RECORDING_MAGIC, sizeof magic) != 0) unusable("no recording");
+}
+
+static int replay(void) {
+    static unsigned char buffer[65536];
+    open_recording();
     libusb_context* context = NULL;
     libusb_device_handle* handle = open_device(&context);
     unsigned long long transfers = 0, differing = 0;
@@ -148,13 +153,8 @@ static double median_of(double* v, int n) {
 
 /* How many OUT and IN transfers the recording holds. */
 static void count_transfers(unsigned long* outs, unsigned long* ins) {
-    static char file_buffer[65536];
     *outs = *ins = 0;
-    in = fopen(path, "rb");
-    if (!in) unusable("cannot be opened");
-    setvbuf(in, file_buffer, _IOFBF, sizeof file_buffer);
-    char magic[4];
-    get(magic, sizeof magic);
+    open_recording();
     int c;
     while ((c = fgetc(in)) != EOF) {
         const int length = (int)get32();
