@@ -63,6 +63,7 @@ at_least() { [ "$(count "$1" "$2")" -ge "$3" ]; }
 # gadget_start NAME SERIAL ARGS...: ecusim gadget, bound and enumerated
 gadget_start() {
 	_name=$1 _serial=$2; shift 2
+	rm -f "/tmp/$_name.log"
 	ecusim gadget --name "$_name" --serial "$_serial" "$@" > "/tmp/$_name.log" 2>&1 &
 	G=$!
 	wait_for 20 grep -q "plugged in" "/tmp/$_name.log" && wait_for 20 usb_present "$_serial" && return 0

@@ -42,6 +42,8 @@ can_controllers_ready() {
 
 # ecusim on the ECU's controller with the 1 MB log file (and further options); K is its pid.
 can_ecu_start() {
+	# A line left by the last one would be taken for this one's before it is listening.
+	rm -f /tmp/kcan.log
 	ecusim can --if can1 --mode app --serial "$S1" --log-file /work/big.bin "$@" > /tmp/kcan.log 2>&1 &
 	K=$!
 	wait_for 10 grep -q "CAN interface" /tmp/kcan.log || { cat /tmp/kcan.log; return 1; }
@@ -197,6 +199,7 @@ stty_ok() {
 # serial_ecu_start LOGFILE [--host-order]: ecusim on the UART; E is its pid
 serial_ecu_start() {
 	_file=$1; shift
+	rm -f /tmp/secu.log
 	ecusim serial --device /dev/ttyS1 --mode app --serial "$S1" --log-file "$_file" "$@" > /tmp/secu.log 2>&1 &
 	E=$!
 	wait_for 10 grep -q "serial line on" /tmp/secu.log || { cat /tmp/secu.log; return 1; }
@@ -214,7 +217,7 @@ serial_session() {
 	_order=""
 	[ "$1" = com ] && _order=--host-order   # that link accepts only an ECU in host byte order
 	serial_ecu_start /work/log64k.bin $_order || return 1
-	rm -f /tmp/hold /tmp/ser.out && mkfifo /tmp/hold
+	rm -f /tmp/hold /tmp/ser.out /tmp/ser.log && mkfifo /tmp/hold
 	TRELINK_COM1=/dev/ttyUSB0 timeout 120 link_client "$1" session "$CERT" /tmp/ser.out < /tmp/hold > /tmp/ser.log 2>&1 &
 	_p=$!
 	exec 3> /tmp/hold
