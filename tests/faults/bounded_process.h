@@ -18,6 +18,9 @@ namespace qx::faults {
 // paths below it fit a Unix socket address.
 std::filesystem::path make_short_temp_dir(const std::string& prefix);
 
+// The lines of `text` that are not empty.
+std::vector<std::string> lines_of(const std::string& text);
+
 struct process_end {
     std::optional<int> exit_code;  // empty when it was killed or died of a signal
     bool over_bound = false;       // still running at the bound: killed

@@ -236,14 +236,6 @@ std::string table_notation(const std::vector<std::uint8_t>& codes) {
     return out.str();
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty()) out.push_back(line);
-    return out;
-}
-
 bool has(const std::string& line, const std::vector<std::string>& texts) {
     return std::any_of(texts.begin(), texts.end(),
                        [&](const std::string& t) { return line.find(t) != std::string::npos; });

@@ -39,14 +39,6 @@ std::string read_text(const fs::path& p) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty()) out.push_back(line);
-    return out;
-}
-
 // The ECUs' modes and the jobs' command lines; "@" opens a path in the case folder.
 const std::vector<std::string> boot = {"--mode", "boot"};
 const std::vector<std::string> app = {"--mode", "app"};
